@@ -1,0 +1,112 @@
+#include <iostream>
+#include <map>
+#include <optional>
+
+#include "app/args.h"
+#include "app/commands.h"
+#include "pelorix_version.h"
+#include "text/home.h"
+
+namespace pelorix {
+
+std::string UsageText() {
+  return R"(Usage: pelorix [--home DIR] [COMMAND [ARGS...]]
+
+Without a command the program starts its window.
+
+Options:
+  --home DIR        keep settings and working files in DIR
+                    (default: $PELORIX_HOME, else $XDG_DATA_HOME/pelorix)
+  --version         print the version and exit
+  --help            print this text and exit
+
+Commands:
+  check [--content] [--account USER[HOST]] [--yes]
+                    check the accounts' mail (headers, or whole messages)
+  delete [--account USER[HOST]]
+                    delete the ticked messages of the last check on the servers
+  account add --server S --user U --password P [--note N]
+  account list
+  account remove --server S --user U
+  account import-thunderbird [PROFILE_DIR]
+  filter list|add|remove NAME [ENTRY...]
+                    NAME: subject, sender, length, content or recipient
+  filter import|export FILE.rub
+  set KEY NAME VALUE
+                    KEY: MailCheck or Smtp; flags take on/off
+  get KEY NAME
+  iptable import|export FILE.dat
+  iptable add START END AREA PLACE
+  iptable list
+)";
+}
+
+int RunCommandLine(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err) {
+  std::optional<std::string> home;
+  std::size_t i = 0;
+  // Global options stand before the command word.
+  for (; i < argv.size(); ++i) {
+    const std::string& a = argv[i];
+    if (a == "--version") {
+      out << "pelorix " << PELORIX_VERSION << "\n";
+      return 0;
+    }
+    if (a == "--help" || a == "-h") {
+      out << UsageText();
+      return 0;
+    }
+    if (a == "--home") {
+      if (i + 1 >= argv.size()) {
+        err << "pelorix: option --home needs a value\n";
+        return 2;
+      }
+      home = argv[++i];
+      continue;
+    }
+    if (a.rfind("--home=", 0) == 0) {
+      home = a.substr(7);
+      continue;
+    }
+    // "-auto" (start hidden in the tray) belongs to the window.
+    if (a.find("auto") != std::string::npos) break;
+    if (!a.empty() && a[0] == '-') {
+      err << "pelorix: unknown option: " << a << "\n";
+      return 2;
+    }
+    break;
+  }
+  if (i >= argv.size() || argv[i].find("auto") != std::string::npos) {
+    err << "pelorix: the window is not available in this build; see pelorix --help\n";
+    return 1;
+  }
+
+  using Handler = int (*)(CommandContext&);
+  static const std::map<std::string, Handler> handlers = {
+      {"check", RunCheckCommand},   {"delete", RunDeleteCommand}, {"account", RunAccountCommand},
+      {"filter", RunFilterCommand}, {"set", RunSetCommand},       {"get", RunGetCommand},
+      {"iptable", RunIpTableCommand},
+  };
+  auto it = handlers.find(argv[i]);
+  if (it == handlers.end()) {
+    err << "pelorix: unknown command: " << argv[i] << "\n";
+    return 2;
+  }
+  CommandContext ctx{ResolveHomeFolder(home), {argv.begin() + static_cast<long>(i) + 1, argv.end()},
+                     out, err};
+  std::string error;
+  if (!EnsureFolder(ctx.home, &error)) {
+    err << "pelorix: " << error << "\n";
+    return 1;
+  }
+  try {
+    return it->second(ctx);
+  } catch (const UsageError& e) {
+    err << "pelorix " << argv[i] << ": " << e.what() << "\n";
+    return 2;
+  } catch (const std::exception& e) {
+    err << "pelorix " << argv[i] << ": " << e.what() << "\n";
+    return 1;
+  }
+}
+
+}  // namespace pelorix

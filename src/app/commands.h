@@ -1,0 +1,36 @@
+#pragma once
+// Command-line mode: each command group lives in its own file and gets the
+// resolved home folder and the arguments after the command word.
+
+#include <filesystem>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace pelorix {
+
+struct CommandContext {
+  std::filesystem::path home;
+  std::vector<std::string> args;  // after the command word
+  std::ostream& out;
+  std::ostream& err;
+};
+
+// Exit status: 0 done, 1 failure (one line on err), 2 usage error.
+int RunCommandLine(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err);
+
+// Settings and storage commands (cli_store.cpp).
+int RunAccountCommand(CommandContext& ctx);
+int RunFilterCommand(CommandContext& ctx);
+int RunSetCommand(CommandContext& ctx);
+int RunGetCommand(CommandContext& ctx);
+int RunIpTableCommand(CommandContext& ctx);
+
+// Engine commands (cli_engine.cpp).
+int RunCheckCommand(CommandContext& ctx);
+int RunDeleteCommand(CommandContext& ctx);
+
+// Text of `pelorix --help`.
+std::string UsageText();
+
+}  // namespace pelorix
