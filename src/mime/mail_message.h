@@ -1,0 +1,119 @@
+#pragma once
+// One mail message in memory: the raw header lines, the fields derived from
+// them, and the body as plain lines or as decoded parts. Filled line by line
+// from a TLineSource (a POP3 session or a test).
+
+#include <cstddef>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mime/errors.h"
+#include "mime/line_source.h"
+
+namespace pelorix {
+
+enum class TMessagePriority { mpHighest, mpHigh, mpNormal, mpLow, mpLowest };
+
+struct TEmailAddress {
+  std::string Name;     // UTF-8
+  std::string Address;  // UTF-8
+  // The composed form shown to the user ("Name <local@host>").
+  std::string Text() const;
+  // Parses one address; raises EEmailParseError "@ Outside address" for an
+  // "@" after a closed <...> pair.
+  void SetText(std::string_view text);
+};
+
+class TEmailAddressList {
+ public:
+  std::vector<TEmailAddress> Items;
+  std::size_t Count() const { return Items.size(); }
+  void Clear() { Items.clear(); }
+  // Clears, then parses a "," / ";" separated list. A malformed piece keeps
+  // its raw text as the address instead of failing the whole list.
+  void SetText(std::string_view text);
+  void Add(TEmailAddress a) { Items.push_back(std::move(a)); }
+};
+
+class THeaderList {
+ public:
+  std::vector<std::string> Lines;
+  void Clear() { Lines.clear(); }
+  void Add(std::string line) { Lines.push_back(std::move(line)); }
+  // Value of the first line named `name` (ignoring case), continuation lines
+  // unfolded with one blank, trimmed. Empty when there is none.
+  std::string Values(std::string_view name) const;
+  // The lines folded at blanks to at most `width` characters where possible,
+  // continuation lines starting with a blank; for sending.
+  std::vector<std::string> Folded(std::size_t width = 78) const;
+  // Replaces the first line named `name` (and its continuations) or appends
+  // one; an empty value removes it. For building messages to send.
+  void SetValue(std::string_view name, std::string_view value);
+};
+
+class TMessagePart {
+ public:
+  virtual ~TMessagePart() = default;
+  std::string ContentType, ContentTransfer, ContentDisposition, CharSet;
+  std::vector<std::string> ExtraHeaders;
+};
+
+class TTextPart : public TMessagePart {
+ public:
+  std::vector<std::string> Body;  // transfer-decoded lines, bytes in CharSet
+  // Body converted to UTF-8 (CharSet, else valid UTF-8 kept, else GB18030).
+  std::vector<std::string> Utf8Body() const;
+};
+
+class TAttachmentPart : public TMessagePart {
+ public:
+  std::string FileName;  // UTF-8, as the message names it
+  std::filesystem::path StoredFile;
+};
+
+using TMessageParts = std::vector<std::unique_ptr<TMessagePart>>;
+
+class TMailMessage {
+ public:
+  TMailMessage();
+  ~TMailMessage();
+  TMailMessage(const TMailMessage&) = delete;
+  TMailMessage& operator=(const TMailMessage&) = delete;
+
+  THeaderList Headers;  // raw header lines exactly as received (bytes)
+  std::string Subject;  // UTF-8, encoded words decoded
+  TEmailAddress From, Sender, ReceiptRecipient;
+  TEmailAddressList Recipients, CCList, ReplyTo;
+  std::string MessageId, Organization, References;  // UTF-8
+  std::vector<std::string> NewsGroups;
+  std::time_t Date = 0;  // UTC seconds since the epoch; 0 = absent or unreadable
+  TMessagePriority Priority = TMessagePriority::mpNormal;
+  std::string ContentType, CharSet, ContentTransferEncoding, ContentDisposition;
+  std::vector<std::string> Body;  // plain body lines (bytes in CharSet), ".." unstuffed
+  TMessageParts MessageParts;
+
+  // Empties every field, removes attachment files.
+  void Clear();
+  // Reads header lines until a line equal to terminator (empty terminator:
+  // until an empty line or "."), keeps them in Headers, derives the fields;
+  // returns the line that ended the reading.
+  std::string ReadHeader(TLineSource& source, std::string_view terminator);
+  // Reads the body until the line ".". Raises EMailError "Unknown Message
+  // Part Type." for a part whose headers end at ".".
+  void ReadBody(TLineSource& source);
+  // Derives the fields again from Headers. Never raises.
+  void ProcessHeaders();
+
+  // Plain body lines converted to UTF-8 (CharSet, else raw rules).
+  std::vector<std::string> Utf8Body() const;
+
+ private:
+  class TAttachmentFolder;
+  std::unique_ptr<TAttachmentFolder> folder_;
+};
+
+}  // namespace pelorix
