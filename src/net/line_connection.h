@@ -1,0 +1,124 @@
+#pragma once
+// Blocking line-oriented TCP client: connect by host name and port, write
+// command lines, read LF terminated lines, read and check server replies.
+// One object is only ever driven by one thread.
+
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mime/line_source.h"
+
+namespace pelorix {
+
+enum class TConnectionStatus {
+  Resolving,
+  Connecting,
+  Connected,
+  Disconnecting,
+  Disconnected,
+  Text
+};
+
+enum class TMaxLineAction { Exception, Split };
+
+// The last reply of the server. TextCode and NumericCode follow each other.
+class TServerReply {
+ public:
+  const std::string& TextCode() const { return textCode_; }
+  int NumericCode() const { return numericCode_; }
+  // A non-empty text also sets the numeric code (0 when not a number).
+  void SetTextCode(std::string code);
+  // A positive number also sets the text code.
+  void SetNumericCode(int code);
+  void Clear();
+  // All Text lines, each followed by CR LF (the message of reply errors).
+  std::string FormattedText() const;
+
+  std::vector<std::string> Text;
+
+ private:
+  std::string textCode_;
+  int numericCode_ = 0;
+};
+
+// Splits a server text into host and port: "host", "host:port",
+// "[v6addr]" or "[v6addr]:port"; a bare IPv6 address keeps defaultPort.
+// Returns false when the port part is not a number from 1 to 65535.
+bool SplitHostPort(std::string_view text, int defaultPort, std::string& host, int& port);
+
+class TLineConnection : public TLineSource {
+ public:
+  using TStatusHandler = std::function<void(TConnectionStatus, const std::string&)>;
+
+  TLineConnection() = default;
+  TLineConnection(const TLineConnection&) = delete;
+  TLineConnection& operator=(const TLineConnection&) = delete;
+  ~TLineConnection() override;
+
+  std::string Host;
+  int Port = 0;
+  int MaxLineLength = 16384;
+  TMaxLineAction MaxLineAction = TMaxLineAction::Exception;
+  int ReadTimeout = 0;  // milliseconds, 0 = wait without limit
+  int RecvBufferSize = 32768;
+  int SendBufferSize = 32768;
+  TStatusHandler OnStatus;
+
+  // timeout < 0: the connect blocks until the system completes or refuses it;
+  // timeout > 0: raises EConnectTimeout after that many milliseconds.
+  virtual void Connect(int timeout = -1);
+  virtual void Disconnect();
+  virtual bool IsConnected();
+
+  void WriteLine(std::string_view text);
+  // Writes bytes as they are (callers add their own line ends).
+  void Write(std::string_view bytes);
+
+  // Next line up to LF, the CR before it removed.
+  std::string ReadLine() override;
+  // timeout < 0 uses ReadTimeout and raises EReadTimeout on expiry; an
+  // explicit timeout returns an empty line instead. maxLength < 0 uses
+  // MaxLineLength.
+  std::string ReadLine(std::string_view terminator, int timeout = -1, int maxLength = -1);
+
+  // Emits a free status text.
+  void Status(const std::string& text) { DoStatus(TConnectionStatus::Text, text); }
+
+ protected:
+  void DoStatus(TConnectionStatus status, const std::string& text);
+  bool SocketOpen() const { return fd_ >= 0; }
+
+ private:
+  int OpenSocket(int family, int type, int protocol);
+  void ConnectAddress(int fd, const void* addr, unsigned addrLen, int timeout);
+  // Waits for and appends received bytes; false when an explicit timeout expired.
+  bool Receive(int timeout);
+  void CloseSocket();
+
+  int fd_ = -1;
+  std::string buffer_;
+  std::size_t bufferStart_ = 0;
+  bool closedByPeer_ = false;
+};
+
+// A connection that reads and checks server replies.
+class TLineClient : public TLineConnection {
+ public:
+  TServerReply LastReply;
+
+  // Reads one reply into LastReply.
+  virtual void ReadReply();
+  // WriteLine, ReadReply, then the allowed-code check; returns NumericCode.
+  int SendCommand(std::string_view line, std::initializer_list<int> allowed = {});
+  // Raises EProtocolReplyError when allowed is not empty and lacks NumericCode.
+  void CheckReply(std::initializer_list<int> allowed) const;
+
+ protected:
+  // The generic reply reading and parsing (multi-line replies included).
+  void ReadRawReply();
+};
+
+}  // namespace pelorix

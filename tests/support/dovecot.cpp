@@ -1,0 +1,164 @@
+#include "support/dovecot.h"
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+
+namespace pelorix::test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kDovecot = "/usr/sbin/dovecot";
+
+std::string WithLf(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      continue;
+    }
+    out += text[i];
+  }
+  return out;
+}
+
+// Dovecot's mail processes run as nobody: the folders they use must be theirs.
+void ChownTree(const fs::path& root, uid_t uid, gid_t gid) {
+  ::chown(root.c_str(), uid, gid);
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    ::chown(entry.path().c_str(), uid, gid);
+  }
+}
+
+}  // namespace
+
+std::string TDovecotServer::SkipReason() {
+  if (::access(kDovecot, X_OK) != 0) {
+    return "Dovecot is not installed (/usr/sbin/dovecot, Debian dovecot-pop3d)";
+  }
+  if (::geteuid() != 0) {
+    return "Dovecot tests need root";
+  }
+  return {};
+}
+
+TDovecotServer::TDovecotServer() {
+  ::chmod(temp_.Path().c_str(), 0755);
+  fs::create_directories(fs::path(temp_.Path()) / "run");
+  fs::create_directories(fs::path(temp_.Path()) / "state");
+  fs::create_directories(fs::path(temp_.Path()) / "home");
+}
+
+TDovecotServer::~TDovecotServer() {
+  Stop();
+}
+
+std::string TDovecotServer::MaildirOf(const std::string& user) const {
+  return (fs::path(temp_.Path()) / "home" / user / "Maildir").string();
+}
+
+void TDovecotServer::AddUser(const std::string& user, const std::string& password,
+                             const std::vector<std::string>& messages) {
+  const fs::path maildir = MaildirOf(user);
+  for (const char* sub : {"cur", "new", "tmp"}) {
+    fs::create_directories(maildir / sub);
+  }
+  // Names sort in the intended order; Dovecot numbers new mail by name.
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    char name[64];
+    std::snprintf(name, sizeof name, "%010zu.M%zuP1.pelorix", 1000000000 + i, i);
+    WriteFile((maildir / "new" / name).string(), WithLf(messages[i]));
+  }
+  passwd_ += user + ":{PLAIN}" + password + "\n";
+}
+
+void TDovecotServer::Start() {
+  const std::string t = temp_.Path();
+  WriteFile(t + "/passwd", passwd_);
+  port_ = FreeLoopbackPort();
+  const std::string conf = t + "/dovecot.conf";
+  WriteFile(conf,
+            "protocols = pop3\n"
+            "listen = 127.0.0.1\n"
+            "base_dir = " +
+                t +
+                "/run\n"
+                "state_dir = " +
+                t +
+                "/state\n"
+                "log_path = " +
+                t +
+                "/dovecot.log\n"
+                "ssl = no\n"
+                "disable_plaintext_auth = no\n"
+                "auth_mechanisms = plain\n"
+                "default_internal_user = dovecot\n"
+                "default_login_user = dovenull\n"
+                "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u " +
+                t +
+                "/passwd\n}\n"
+                "userdb {\n  driver = static\n  args = uid=nobody gid=nogroup home=" +
+                t +
+                "/home/%u\n}\n"
+                "mail_location = maildir:~/Maildir\n"
+                "pop3_uidl_format = %08Xu%08Xv\n"
+                "service pop3-login {\n  chroot =\n  inet_listener pop3 {\n"
+                "    address = 127.0.0.1\n    port = " +
+                std::to_string(port_) +
+                "\n  }\n}\n"
+                "service anvil {\n  chroot =\n}\n");
+  const passwd* nobody = ::getpwnam("nobody");
+  const group* nogroup = ::getgrnam("nogroup");
+  ChownTree(fs::path(t) / "home", nobody != nullptr ? nobody->pw_uid : 65534,
+            nogroup != nullptr ? nogroup->gr_gid : 65534);
+  process_.Start({kDovecot, "-F", "-c", conf}, t + "/dovecot.out");
+  if (!WaitForPort(port_, std::chrono::seconds(15)) || !process_.Running()) {
+    process_.Stop();
+    throw std::runtime_error("Dovecot did not start:\n" + Log());
+  }
+}
+
+void TDovecotServer::Stop() {
+  process_.Stop();
+}
+
+std::vector<std::string> TDovecotServer::Messages(const std::string& user) const {
+  std::vector<fs::path> files;
+  for (const char* sub : {"new", "cur"}) {
+    const fs::path folder = fs::path(MaildirOf(user)) / sub;
+    if (!fs::exists(folder)) {
+      continue;
+    }
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      if (entry.is_regular_file()) {
+        files.push_back(entry.path());
+      }
+    }
+  }
+  std::sort(files.begin(), files.end(),
+            [](const fs::path& a, const fs::path& b) { return a.filename() < b.filename(); });
+  std::vector<std::string> texts;
+  for (const auto& file : files) {
+    texts.push_back(ReadFile(file.string()));
+  }
+  return texts;
+}
+
+std::size_t TDovecotServer::MessageCount(const std::string& user) const {
+  return Messages(user).size();
+}
+
+std::string TDovecotServer::Log() const {
+  return ReadFile(temp_.Path() + "/dovecot.log") + ReadFile(temp_.Path() + "/dovecot.out");
+}
+
+}  // namespace pelorix::test
