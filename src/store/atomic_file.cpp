@@ -15,7 +15,8 @@ namespace fs = std::filesystem;
 
 namespace {
 bool Fail(std::string* error, const std::string& what, const fs::path& path, int err) {
-  if (error) *error = what + " " + path.string() + ": " + std::strerror(err);
+  if (error)
+    *error = what + " " + path.string() + ": " + std::strerror(err);
   return false;
 }
 }  // namespace
@@ -27,18 +28,21 @@ bool WriteFileAtomic(const fs::path& path, std::string_view bytes, std::string* 
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   int fd = ::mkstemp(name.data());
-  if (fd < 0) return Fail(error, "cannot write", path, errno);
+  if (fd < 0)
+    return Fail(error, "cannot write", path, errno);
   const fs::path temp(name.data());
 
   mode_t mode = static_cast<mode_t>(newMode);
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  if (::stat(path.c_str(), &st) == 0)
+    mode = st.st_mode & 07777;
   ::fchmod(fd, mode);
 
   std::size_t done = 0;
   while (done < bytes.size()) {
     ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EINTR)
+      continue;
     if (n <= 0) {
       int err = errno ? errno : EIO;
       ::close(fd);
@@ -62,11 +66,14 @@ bool WriteFileAtomic(const fs::path& path, std::string_view bytes, std::string* 
 
 std::optional<std::string> ReadWholeFile(const fs::path& path) {
   std::error_code ec;
-  if (fs::is_directory(path, ec)) return std::nullopt;
+  if (fs::is_directory(path, ec))
+    return std::nullopt;
   std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
+  if (!in)
+    return std::nullopt;
   std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
+  if (in.bad())
+    return std::nullopt;
   return data;
 }
 

@@ -31,13 +31,16 @@ INSERT OR IGNORE INTO reg_keys(path) VALUES('');
 PRAGMA user_version = 1;
 )";
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // One prepared statement, finalized on every path out.
 class Statement {
  public:
   Statement(sqlite3* db, const char* sql) {
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) stmt_ = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK)
+      stmt_ = nullptr;
   }
   ~Statement() { sqlite3_finalize(stmt_); }
   Statement(const Statement&) = delete;
@@ -45,11 +48,13 @@ class Statement {
 
   bool Ok() const { return stmt_ != nullptr; }
   Statement& Bind(int i, long long v) {
-    if (stmt_) sqlite3_bind_int64(stmt_, i, v);
+    if (stmt_)
+      sqlite3_bind_int64(stmt_, i, v);
     return *this;
   }
   Statement& BindText(int i, std::string_view v) {
-    if (stmt_) sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+    if (stmt_)
+      sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
     return *this;
   }
   Statement& BindBlob(int i, std::string_view v) {
@@ -81,9 +86,11 @@ class Statement {
 }  // namespace
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
+  if (a.size() != b.size())
+    return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
+    if (Lower(a[i]) != Lower(b[i]))
+      return false;
   }
   return true;
 }
@@ -93,7 +100,8 @@ std::string TSettingsStore::NormaliseKeyPath(std::string_view path) {
   std::size_t start = 0;
   for (std::size_t i = 0; i <= path.size(); ++i) {
     if (i == path.size() || path[i] == '\\' || path[i] == '/') {
-      if (i > start) parts.push_back(path.substr(start, i - start));
+      if (i > start)
+        parts.push_back(path.substr(start, i - start));
       start = i + 1;
     }
   }
@@ -106,14 +114,16 @@ std::string TSettingsStore::NormaliseKeyPath(std::string_view path) {
   }
   std::string out;
   for (std::size_t i = skip; i < parts.size(); ++i) {
-    if (!out.empty()) out += '\\';
+    if (!out.empty())
+      out += '\\';
     out += parts[i];
   }
   return out;
 }
 
 std::unique_ptr<TSettingsStore> TSettingsStore::Open(const fs::path& home, std::string* error) {
-  if (!EnsureFolder(home, error)) return nullptr;
+  if (!EnsureFolder(home, error))
+    return nullptr;
   return OpenFile(home / "registry.db", error);
 }
 
@@ -122,15 +132,16 @@ std::unique_ptr<TSettingsStore> TSettingsStore::OpenFile(const fs::path& file, s
   // SQLite gives its -wal and -shm files the same mode.
   int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   if (fd < 0) {
-    if (error) *error = "cannot open " + file.string() + ": " + std::strerror(errno);
+    if (error)
+      *error = "cannot open " + file.string() + ": " + std::strerror(errno);
     return nullptr;
   }
   ::close(fd);
 
   std::unique_ptr<TSettingsStore> store(new TSettingsStore());
   store->file_ = file;
-  int rc = sqlite3_open_v2(file.c_str(), &store->db_,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
+  int rc = sqlite3_open_v2(file.c_str(), &store->db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
+                           nullptr);
   auto fail = [&](const std::string& what) -> std::unique_ptr<TSettingsStore> {
     if (error) {
       *error = what + " " + file.string() + ": " +
@@ -138,29 +149,37 @@ std::unique_ptr<TSettingsStore> TSettingsStore::OpenFile(const fs::path& file, s
     }
     return nullptr;
   };
-  if (rc != SQLITE_OK) return fail("cannot open");
+  if (rc != SQLITE_OK)
+    return fail("cannot open");
   sqlite3_busy_timeout(store->db_, kBusyTimeoutMs);
   sqlite3_extended_result_codes(store->db_, 1);
   if (!store->Exec("PRAGMA journal_mode=WAL") || !store->Exec("PRAGMA synchronous=FULL") ||
       !store->Exec("PRAGMA foreign_keys=ON")) {
     return fail("cannot use");
   }
-  if (!store->Write([&] { store->Exec(kSchema); })) return fail("cannot set up");
+  if (!store->Write([&] { store->Exec(kSchema); }))
+    return fail("cannot set up");
   return store;
 }
 
-TSettingsStore::~TSettingsStore() { sqlite3_close_v2(db_); }
+TSettingsStore::~TSettingsStore() {
+  sqlite3_close_v2(db_);
+}
 
 bool TSettingsStore::Exec(const char* sql) {
-  if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK) return true;
+  if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK)
+    return true;
   MarkFailed();
   return false;
 }
 
-void TSettingsStore::MarkFailed() { failed_ = true; }
+void TSettingsStore::MarkFailed() {
+  failed_ = true;
+}
 
 bool TSettingsStore::Begin(bool write) {
-  if (depth_++ > 0) return true;
+  if (depth_++ > 0)
+    return true;
   failed_ = false;
   if (sqlite3_exec(db_, write ? "BEGIN IMMEDIATE" : "BEGIN", nullptr, nullptr, nullptr) !=
       SQLITE_OK) {
@@ -171,9 +190,9 @@ bool TSettingsStore::Begin(bool write) {
 }
 
 void TSettingsStore::End(bool commit) {
-  if (--depth_ > 0) return;
-  if (commit && !failed_ &&
-      sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) {
+  if (--depth_ > 0)
+    return;
+  if (commit && !failed_ && sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK) {
     return;
   }
   failed_ = true;
@@ -182,7 +201,8 @@ void TSettingsStore::End(bool commit) {
 
 bool TSettingsStore::Write(const std::function<void()>& body) {
   std::lock_guard lock(mutex_);
-  if (!Begin(true)) return false;
+  if (!Begin(true))
+    return false;
   try {
     body();
   } catch (...) {
@@ -200,12 +220,14 @@ void TSettingsStore::Read(const std::function<void()>& body) {
   try {
     body();
   } catch (...) {
-    if (began) End(false);
+    if (began)
+      End(false);
     throw;
   }
   // A read-only transaction has nothing to lose by rolling back, but a
   // read nested in a write must not undo it.
-  if (began) End(true);
+  if (began)
+    End(true);
 }
 
 long long TSettingsStore::KeyId(const std::string& path) {
@@ -226,15 +248,18 @@ bool TSettingsStore::OpenKey(std::string_view path, bool create, TSettingsKey& k
         pos = norm.find('\\', pos);
         std::string part = norm.substr(0, pos);
         Statement st(db_, "INSERT OR IGNORE INTO reg_keys(path) VALUES(?1)");
-        if (st.BindText(1, part).Step() != SQLITE_DONE) MarkFailed();
-        if (pos == std::string::npos) break;
+        if (st.BindText(1, part).Step() != SQLITE_DONE)
+          MarkFailed();
+        if (pos == std::string::npos)
+          break;
         ++pos;
       }
     });
   } else {
     Read([&] { ok = KeyId(norm) != 0; });
   }
-  if (!ok) return false;
+  if (!ok)
+    return false;
   key.store_ = this;
   key.path_ = norm;
   return true;
@@ -249,18 +274,21 @@ bool TSettingsStore::KeyExists(std::string_view path) {
 
 bool TSettingsStore::DeleteKey(std::string_view path) {
   std::string norm = NormaliseKeyPath(path);
-  if (norm.empty()) return false;  // the root stays
+  if (norm.empty())
+    return false;  // the root stays
   return Write([&] {
     Statement st(db_,
                  "DELETE FROM reg_keys WHERE path = ?1 OR "
                  "(substr(path, 1, length(?1) + 1) COLLATE NOCASE) = (?1 || '\\')");
-    if (st.BindText(1, norm).Step() != SQLITE_DONE) MarkFailed();
+    if (st.BindText(1, norm).Step() != SQLITE_DONE)
+      MarkFailed();
   });
 }
 
 bool TSettingsStore::ReadValue(const TSettingsKey& key, std::string_view name,
                                TSettingsValue& value) {
-  if (key.store_ != this) return false;
+  if (key.store_ != this)
+    return false;
   std::lock_guard lock(mutex_);
   bool found = false;
   Read([&] {
@@ -280,7 +308,8 @@ bool TSettingsStore::ReadValue(const TSettingsKey& key, std::string_view name,
 
 bool TSettingsStore::WriteValue(const TSettingsKey& key, std::string_view name, TValueType type,
                                 std::string_view data) {
-  if (key.store_ != this) return false;
+  if (key.store_ != this)
+    return false;
   return Write([&] {
     long long id = KeyId(key.path_);
     if (id == 0) {
@@ -293,18 +322,21 @@ bool TSettingsStore::WriteValue(const TSettingsKey& key, std::string_view name, 
                  "ON CONFLICT(key_id, name) DO UPDATE SET type = excluded.type, "
                  "data = excluded.data");
     st.Bind(1, id).BindText(2, name).Bind(3, static_cast<int>(type)).BindBlob(4, data);
-    if (st.Step() != SQLITE_DONE) MarkFailed();
+    if (st.Step() != SQLITE_DONE)
+      MarkFailed();
   });
 }
 
 bool TSettingsStore::DeleteValue(const TSettingsKey& key, std::string_view name) {
-  if (key.store_ != this) return false;
+  if (key.store_ != this)
+    return false;
   bool removed = false;
   bool ok = Write([&] {
     Statement st(db_,
                  "DELETE FROM reg_values WHERE name = ?2 AND key_id = "
                  "(SELECT id FROM reg_keys WHERE path = ?1)");
-    if (st.BindText(1, key.path_).BindText(2, name).Step() != SQLITE_DONE) MarkFailed();
+    if (st.BindText(1, key.path_).BindText(2, name).Step() != SQLITE_DONE)
+      MarkFailed();
     removed = sqlite3_changes(db_) > 0;
   });
   return ok && removed;
@@ -312,7 +344,8 @@ bool TSettingsStore::DeleteValue(const TSettingsKey& key, std::string_view name)
 
 std::vector<TSettingsValue> TSettingsStore::EnumValues(const TSettingsKey& key) {
   std::vector<TSettingsValue> values;
-  if (key.store_ != this) return values;
+  if (key.store_ != this)
+    return values;
   std::lock_guard lock(mutex_);
   Read([&] {
     Statement st(db_,
@@ -328,7 +361,8 @@ std::vector<TSettingsValue> TSettingsStore::EnumValues(const TSettingsKey& key) 
 
 std::vector<std::string> TSettingsStore::EnumValueNames(const TSettingsKey& key) {
   std::vector<std::string> names;
-  for (auto& v : EnumValues(key)) names.push_back(std::move(v.name));
+  for (auto& v : EnumValues(key))
+    names.push_back(std::move(v.name));
   return names;
 }
 
@@ -343,8 +377,10 @@ bool OpenSettingsKey(TSettingsStore* store, std::string_view path, bool create, 
 namespace {
 bool ReadSmall(const TSettingsKey& key, std::string_view name, std::string& data) {
   TSettingsValue v;
-  if (!key.IsOpen() || !key.Store()->ReadValue(key, name, v)) return false;
-  if (v.data.empty() || v.data.size() > 4) return false;
+  if (!key.IsOpen() || !key.Store()->ReadValue(key, name, v))
+    return false;
+  if (v.data.empty() || v.data.size() > 4)
+    return false;
   data = std::move(v.data);
   return true;
 }
@@ -352,9 +388,11 @@ bool ReadSmall(const TSettingsKey& key, std::string_view name, std::string& data
 
 bool ReadFlagValue(const TSettingsKey& key, std::string_view name, bool defaultValue) {
   std::string data;
-  if (!ReadSmall(key, name, data)) return defaultValue;
+  if (!ReadSmall(key, name, data))
+    return defaultValue;
   for (char c : data) {
-    if (c != 0) return true;
+    if (c != 0)
+      return true;
   }
   return false;
 }
@@ -362,7 +400,8 @@ bool ReadFlagValue(const TSettingsKey& key, std::string_view name, bool defaultV
 std::int32_t ReadNumberValue(const TSettingsKey& key, std::string_view name,
                              std::int32_t defaultValue) {
   std::string data;
-  if (!ReadSmall(key, name, data)) return defaultValue;
+  if (!ReadSmall(key, name, data))
+    return defaultValue;
   std::uint32_t v = 0;
   for (std::size_t i = 0; i < data.size(); ++i) {
     v |= static_cast<std::uint32_t>(static_cast<unsigned char>(data[i])) << (8 * i);
@@ -373,11 +412,15 @@ std::int32_t ReadNumberValue(const TSettingsKey& key, std::string_view name,
 namespace {
 bool ReadAnsi(const TSettingsKey& key, std::string_view name, std::string& out) {
   TSettingsValue v;
-  if (!key.IsOpen() || !key.Store()->ReadValue(key, name, v)) return false;
-  if (v.type != TValueType::Text) return false;
+  if (!key.IsOpen() || !key.Store()->ReadValue(key, name, v))
+    return false;
+  if (v.type != TValueType::Text)
+    return false;
   // Values written by other tools may carry a terminating zero.
-  while (!v.data.empty() && v.data.back() == '\0') v.data.pop_back();
-  if (v.data.size() > kMaxTextBytes) return false;
+  while (!v.data.empty() && v.data.back() == '\0')
+    v.data.pop_back();
+  if (v.data.size() > kMaxTextBytes)
+    return false;
   out = std::move(v.data);
   return true;
 }
@@ -396,27 +439,32 @@ std::string ReadTextValue(const TSettingsKey& key, std::string_view name,
 }
 
 void WriteFlagValue(const TSettingsKey& key, std::string_view name, bool value) {
-  if (!key.IsOpen()) return;
-  key.Store()->WriteValue(key, name, TValueType::Binary,
-                          value ? std::string_view("\xFF\xFF\xFF\xFF", 4)
-                                : std::string_view("\0\0\0\0", 4));
+  if (!key.IsOpen())
+    return;
+  key.Store()->WriteValue(
+      key, name, TValueType::Binary,
+      value ? std::string_view("\xFF\xFF\xFF\xFF", 4) : std::string_view("\0\0\0\0", 4));
 }
 
 void WriteNumberValue(const TSettingsKey& key, std::string_view name, std::int32_t value) {
-  if (!key.IsOpen()) return;
+  if (!key.IsOpen())
+    return;
   auto u = static_cast<std::uint32_t>(value);
   char bytes[4];
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((u >> (8 * i)) & 0xFF);
+  for (int i = 0; i < 4; ++i)
+    bytes[i] = static_cast<char>((u >> (8 * i)) & 0xFF);
   key.Store()->WriteValue(key, name, TValueType::Number, std::string_view(bytes, 4));
 }
 
 void WriteTextValue(const TSettingsKey& key, std::string_view name, std::string_view utf8) {
-  if (!key.IsOpen()) return;
+  if (!key.IsOpen())
+    return;
   key.Store()->WriteValue(key, name, TValueType::Text, ToAnsiCut(utf8, kMaxTextBytes));
 }
 
 bool WriteAnsiTextValue(const TSettingsKey& key, std::string_view name, std::string_view ansi) {
-  if (!key.IsOpen() || ansi.size() > kMaxTextBytes) return false;
+  if (!key.IsOpen() || ansi.size() > kMaxTextBytes)
+    return false;
   return key.Store()->WriteValue(key, name, TValueType::Text, ansi);
 }
 

@@ -1,0 +1,288 @@
+#include "store/accounts.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+
+#include "store/atomic_file.h"
+#include "text/ansi.h"
+
+namespace pelorix {
+namespace fs = std::filesystem;
+
+std::string_view TrimText(std::string_view text) {
+  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
+    text.remove_prefix(1);
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
+    text.remove_suffix(1);
+  return text;
+}
+
+std::string ScramblePassword(std::string_view bytes) {
+  std::string out(TrimText(bytes));
+  for (char& c : out)
+    c = static_cast<char>(~static_cast<unsigned char>(c));
+  return out;
+}
+
+namespace {
+
+TAccount Trimmed(TAccount a) {
+  a.Server = std::string(TrimText(a.Server));
+  a.User = std::string(TrimText(a.User));
+  a.Password = std::string(TrimText(a.Password));
+  a.Note = std::string(TrimText(a.Note));
+  return a;
+}
+
+std::string ValueData(const TAccount& a) {
+  return ToAnsi(a.Server) + "[" + ScramblePassword(ToAnsi(a.Password)) + "]" + ToAnsi(a.Note);
+}
+
+bool CaseLess(const std::string& a, const std::string& b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    auto lx = (x >= 'A' && x <= 'Z') ? x - 'A' + 'a' : x;
+    auto ly = (y >= 'A' && y <= 'Z') ? y - 'A' + 'a' : y;
+    return static_cast<unsigned char>(lx) < static_cast<unsigned char>(ly);
+  });
+}
+
+}  // namespace
+
+std::optional<std::string> CheckAccount(const TAccount& input, bool allowEmptyPassword) {
+  TAccount a = Trimmed(input);
+  if (a.Server.empty() || a.User.empty() || (a.Password.empty() && !allowEmptyPassword)) {
+    return "server, user and password must not be blank";
+  }
+  if (ToAnsi(a.Server).find('[') != std::string::npos) {
+    return "a server name must not contain \"[\"";
+  }
+  if (a.User.find('{') != std::string::npos)
+    return "a user name must not contain \"{\"";
+  std::string scrambled = ScramblePassword(ToAnsi(a.Password));
+  if (scrambled.find_first_of("[]") != std::string::npos ||
+      (!scrambled.empty() && (static_cast<unsigned char>(scrambled.front()) <= 32 ||
+                              static_cast<unsigned char>(scrambled.back()) <= 32))) {
+    return "the password holds characters that cannot be stored";
+  }
+  if (ValueData(a).size() > kMaxTextBytes) {
+    return "server, password and note together are longer than 255 bytes";
+  }
+  return std::nullopt;
+}
+
+std::vector<TAccount> LoadAccounts(TSettingsStore& store) {
+  std::vector<TAccount> accounts;
+  TSettingsKey key;
+  if (!OpenSettingsKey(store, kAccountKey, true, key))
+    return accounts;
+  for (const auto& v : store.EnumValues(key)) {
+    std::string_view data = TrimText(v.data);
+    TAccount a;
+    std::size_t open = data.find('[');
+    std::size_t close = data.find(']');
+    // Damaged data still gives a row: whatever the brackets that exist delimit.
+    a.Server = FromAnsi(data.substr(0, open));
+    if (open != std::string_view::npos && close != std::string_view::npos && close > open) {
+      a.Password = FromAnsi(ScramblePassword(data.substr(open + 1, close - open - 1)));
+    }
+    if (close != std::string_view::npos)
+      a.Note = FromAnsi(TrimText(data.substr(close + 1)));
+    std::string_view name = TrimText(v.name);
+    std::size_t brace = name.find('{');
+    a.User = brace == std::string_view::npos ? std::string() : std::string(name.substr(0, brace));
+    accounts.push_back(std::move(a));
+  }
+  return accounts;
+}
+
+bool SaveAccounts(TSettingsStore& store, const std::vector<TAccount>& accounts,
+                  std::string* error) {
+  for (const auto& a : accounts) {
+    if (auto why = CheckAccount(a, true)) {
+      if (error)
+        *error = *why + ": " + AccountKey(a);
+      return false;
+    }
+  }
+  bool ok = store.Write([&] {
+    store.DeleteKey(kAccountKey);
+    TSettingsKey key;
+    if (!OpenSettingsKey(store, kAccountKey, true, key))
+      return;
+    for (std::size_t i = 0; i < accounts.size(); ++i) {
+      TAccount a = Trimmed(accounts[i]);
+      WriteAnsiTextValue(key, a.User + "{" + std::to_string(i) + "}", ValueData(a));
+    }
+  });
+  if (!ok && error)
+    *error = "cannot write the settings file";
+  return ok;
+}
+
+void SortAccounts(std::vector<TAccount>& accounts) {
+  std::stable_sort(accounts.begin(), accounts.end(), [](const TAccount& a, const TAccount& b) {
+    return CaseLess(a.Server, b.Server);
+  });
+}
+
+bool AddAccount(std::vector<TAccount>& accounts, TAccount account, std::string* error,
+                bool allowEmptyPassword) {
+  if (auto why = CheckAccount(account, allowEmptyPassword)) {
+    if (error)
+      *error = *why;
+    return false;
+  }
+  account = Trimmed(std::move(account));
+  RemoveAccount(accounts, account.Server, account.User);
+  accounts.push_back(std::move(account));
+  SortAccounts(accounts);
+  return true;
+}
+
+bool RemoveAccount(std::vector<TAccount>& accounts, std::string_view server,
+                   std::string_view user) {
+  auto it = std::find_if(accounts.begin(), accounts.end(), [&](const TAccount& a) {
+    return TrimText(a.Server) == TrimText(server) && TrimText(a.User) == TrimText(user);
+  });
+  if (it == accounts.end())
+    return false;
+  accounts.erase(it);
+  return true;
+}
+
+std::string AccountKey(const TAccount& a) {
+  return a.User + "[" + a.Server + "]";
+}
+
+std::string AccountFileName(const TAccount& a) {
+  return a.User + "2" + a.Server;
+}
+
+std::string AccountQueueEntry(const TAccount& a) {
+  return a.Server + "|" + a.User + "|" + a.Password;
+}
+
+std::vector<std::string> AccountDisplayNames(const std::vector<TAccount>& accounts) {
+  std::vector<std::string> names;
+  for (const auto& a : accounts) {
+    std::string note(TrimText(a.Note));
+    std::string name = note.empty() ? AccountKey(a) : note;
+    for (int n = 1; std::find(names.begin(), names.end(), name) != names.end(); ++n) {
+      name += "[" + std::to_string(n) + "]";
+    }
+    names.push_back(std::move(name));
+  }
+  return names;
+}
+
+namespace {
+// Reads a double-quoted JavaScript string at s[i]; i ends behind it.
+bool ReadJsString(std::string_view s, std::size_t& i, std::string& out) {
+  if (i >= s.size() || s[i] != '"')
+    return false;
+  out.clear();
+  for (++i; i < s.size(); ++i) {
+    if (s[i] == '"') {
+      ++i;
+      return true;
+    }
+    if (s[i] == '\\' && i + 1 < s.size()) {
+      ++i;
+      out += s[i] == 'n' ? '\n' : s[i] == 't' ? '\t' : s[i];
+    } else {
+      out += s[i];
+    }
+  }
+  return false;
+}
+
+void SkipBlanks(std::string_view s, std::size_t& i) {
+  while (i < s.size() && (s[i] == ' ' || s[i] == '\t'))
+    ++i;
+}
+
+// user_pref("name", value); with value a string, number or true/false.
+bool ParsePrefLine(std::string_view line, std::string& name, std::string& value) {
+  std::size_t i = line.find("user_pref(");
+  if (i == std::string_view::npos)
+    return false;
+  i += 10;
+  SkipBlanks(line, i);
+  if (!ReadJsString(line, i, name))
+    return false;
+  SkipBlanks(line, i);
+  if (i >= line.size() || line[i] != ',')
+    return false;
+  ++i;
+  SkipBlanks(line, i);
+  if (i < line.size() && line[i] == '"')
+    return ReadJsString(line, i, value);
+  std::size_t end = line.find(')', i);
+  if (end == std::string_view::npos)
+    return false;
+  value = std::string(TrimText(line.substr(i, end - i)));
+  return true;
+}
+}  // namespace
+
+std::vector<TAccount> ReadThunderbirdAccounts(const fs::path& profileFolder) {
+  std::vector<TAccount> accounts;
+  auto text = ReadWholeFile(profileFolder / "prefs.js");
+  if (!text)
+    return accounts;
+  // mail.server.<id>.<field>, keyed by the number in "serverN".
+  std::map<long, std::map<std::string, std::string>> servers;
+  std::string_view rest(*text);
+  while (!rest.empty()) {
+    std::size_t nl = rest.find('\n');
+    std::string_view line = rest.substr(0, nl);
+    rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
+    std::string name, value;
+    if (!ParsePrefLine(line, name, value))
+      continue;
+    static constexpr std::string_view kPrefix = "mail.server.server";
+    if (name.rfind(kPrefix, 0) != 0)
+      continue;
+    std::size_t dot = name.find('.', kPrefix.size());
+    if (dot == std::string::npos || dot == kPrefix.size())
+      continue;
+    std::string number = name.substr(kPrefix.size(), dot - kPrefix.size());
+    if (number.find_first_not_of("0123456789") != std::string::npos || number.size() > 9)
+      continue;
+    servers[std::stol(number)][name.substr(dot + 1)] = value;
+  }
+  for (auto& [number, p] : servers) {
+    if (p["type"] != "pop3")
+      continue;
+    TAccount a;
+    a.Server = std::string(TrimText(p["hostname"]));
+    const std::string& port = p["port"];
+    if (!port.empty() && port != "110")
+      a.Server += ":" + port;
+    a.User = std::string(TrimText(p["userName"]));
+    a.Note = std::string(TrimText(p["name"]));
+    accounts.push_back(std::move(a));
+  }
+  return accounts;
+}
+
+std::vector<fs::path> FindThunderbirdProfiles() {
+  std::vector<fs::path> profiles;
+  const char* home = std::getenv("HOME");
+  if (!home || !*home)
+    return profiles;
+  std::error_code ec;
+  fs::directory_iterator it(fs::path(home) / ".thunderbird", ec);
+  if (ec)
+    return profiles;
+  for (const auto& entry : it) {
+    if (entry.is_directory(ec) && fs::exists(entry.path() / "prefs.js", ec)) {
+      profiles.push_back(entry.path());
+    }
+  }
+  std::sort(profiles.begin(), profiles.end());
+  return profiles;
+}
+
+}  // namespace pelorix

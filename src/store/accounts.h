@@ -1,0 +1,68 @@
+#pragma once
+// The POP3 mailbox accounts (key Account): one text value per account, named
+// user "{" position "}", holding server "[" scrambled password "]" note.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "store/settings_store.h"
+
+namespace pelorix {
+
+inline constexpr std::string_view kAccountKey = "Account";
+
+struct TAccount {
+  std::string Server;
+  std::string User;
+  std::string Password;
+  std::string Note;
+};
+
+// Blanks and control characters off both ends.
+std::string_view TrimText(std::string_view text);
+
+// Trims, then replaces every byte by its complement; its own inverse on
+// trimmed text. Works on the on-disk (GB18030) bytes.
+std::string ScramblePassword(std::string_view bytes);
+
+// In registry order. An unreadable key gives an empty list.
+std::vector<TAccount> LoadAccounts(TSettingsStore& store);
+// Deletes and re-creates the key, one value per account in list order, all
+// in one transaction. Fails (changing nothing) if any account is refused.
+bool SaveAccounts(TSettingsStore& store, const std::vector<TAccount>& accounts,
+                  std::string* error = nullptr);
+
+// Why the account cannot be stored, or nothing. Server, user and password
+// are required unless `allowEmptyPassword` (imported accounts have none).
+std::optional<std::string> CheckAccount(const TAccount& account, bool allowEmptyPassword = false);
+
+// Adds with the settings window's rule: fields trimmed, a row with the same
+// server and user is replaced, the new row goes to the end, the list is kept
+// sorted by server. Returns false with the reason when refused.
+bool AddAccount(std::vector<TAccount>& accounts, TAccount account, std::string* error = nullptr,
+                bool allowEmptyPassword = false);
+// Removes the row with this server and user (trimmed, exact). False if none.
+bool RemoveAccount(std::vector<TAccount>& accounts, std::string_view server, std::string_view user);
+// Stable order by server, as the list view keeps it.
+void SortAccounts(std::vector<TAccount>& accounts);
+
+// user "[" server "]"
+std::string AccountKey(const TAccount& account);
+// user "2" server: base name of the account's record files.
+std::string AccountFileName(const TAccount& account);
+// server "|" user "|" password: an entry of the check and deletion queues.
+std::string AccountQueueEntry(const TAccount& account);
+// The note, or the account key when the note is empty, made unique by
+// appending "[n]" for n = 1, 2, ... while it clashes (suffixes accumulate).
+std::vector<std::string> AccountDisplayNames(const std::vector<TAccount>& accounts);
+
+// The POP3 accounts of one Thunderbird profile folder (its prefs.js):
+// hostname (":port" when not 110), userName, name as note, no password.
+std::vector<TAccount> ReadThunderbirdAccounts(const std::filesystem::path& profileFolder);
+// Profile folders below ~/.thunderbird that hold a prefs.js.
+std::vector<std::filesystem::path> FindThunderbirdProfiles();
+
+}  // namespace pelorix

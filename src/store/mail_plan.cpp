@@ -1,0 +1,117 @@
+#include "store/mail_plan.h"
+
+#include <charconv>
+
+namespace pelorix {
+
+namespace {
+constexpr TSettingDef kDefs[] = {
+    {kSmtpKey, "authType", TSettingKind::Number, "0", "", 0},
+    {kSmtpKey, "SmtpServer", TSettingKind::Text, "", "", 0},
+    {kSmtpKey, "smtpPort", TSettingKind::DigitsText, "25", "", 5},
+    {kSmtpKey, "account", TSettingKind::Text, "", "", 0},
+    {kSmtpKey, "password", TSettingKind::Text, "", "", 0},
+    {kSmtpKey, "MyEmail", TSettingKind::Text, "在这里填写您的Email地址", "", 0},
+    {kMailCheckKey, "autostart", TSettingKind::Flag, "0", "", 0},
+    {kMailCheckKey, "autocheck", TSettingKind::Flag, "0", "0", 0},
+    {kMailCheckKey, "checkTime", TSettingKind::DigitsText, "005", "5", 3},
+    {kMailCheckKey, "checkSummary", TSettingKind::Flag, "1", "0", 0},
+    {kMailCheckKey, "DeleteRubbish", TSettingKind::Flag, "0", "0", 0},
+    {kMailCheckKey, "checkDeliver", TSettingKind::Flag, "0", "0", 0},
+    {kMailCheckKey, "checkNomsg", TSettingKind::Flag, "0", "0", 0},
+    {kMailCheckKey, "ClearMoreRub", TSettingKind::Flag, "1", "1", 0},
+    {kMailCheckKey, "ClearMoreRubNum", TSettingKind::DigitsText, "250", "10000", 4},
+    {kMailCheckKey, "checkSkipBytes", TSettingKind::Flag, "0", "0", 0},
+    {kMailCheckKey, "SkipBytes", TSettingKind::DigitsText, "100", "100", 4},
+    {kMailCheckKey, "mailprog", TSettingKind::Text, "", "", 0},
+    {kMailCheckKey, "GetMailAddress", TSettingKind::Flag, "", "0", 0},
+};
+
+int TextNumber(const TSettingsKey& key, std::string_view name, int defaultValue) {
+  int value = 0;
+  return ParseDecimal(ReadTextValue(key, name, std::to_string(defaultValue)), value) ? value
+                                                                                     : defaultValue;
+}
+}  // namespace
+
+std::span<const TSettingDef> SettingDefinitions() {
+  return kDefs;
+}
+
+const TSettingDef* FindSettingDef(std::string_view key, std::string_view name) {
+  for (const auto& d : kDefs) {
+    if (EqualNoCase(d.key, key) && EqualNoCase(d.name, name))
+      return &d;
+  }
+  return nullptr;
+}
+
+bool ParseDecimal(std::string_view text, int& value) {
+  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
+    text.remove_prefix(1);
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
+    text.remove_suffix(1);
+  if (!text.empty() && text.front() == '+')
+    text.remove_prefix(1);
+  if (text.empty())
+    return false;
+  int v = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+  if (ec != std::errc() || end != text.data() + text.size())
+    return false;
+  value = v;
+  return true;
+}
+
+std::string BlanksToZeros(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c == ' ')
+      c = '0';
+  }
+  return out;
+}
+
+bool TMailPlan::Load(TSettingsStore& store) {
+  TSettingsKey key;
+  if (!OpenSettingsKey(store, kMailCheckKey, true, key))
+    return false;
+  // One snapshot, so a save running elsewhere is seen whole or not at all.
+  store.Read([&] {
+    autocheck = ReadFlagValue(key, "autocheck", false);
+    checkTime = TextNumber(key, "checkTime", 5);
+    ClearMoreRub = ReadFlagValue(key, "ClearMoreRub", true);
+    ClearMoreRubNum = TextNumber(key, "ClearMoreRubNum", 10000);
+    SkipBytes = TextNumber(key, "SkipBytes", 100);
+    checkSkipBytes = ReadFlagValue(key, "checkSkipBytes", false);
+    DeleteRubbish = ReadFlagValue(key, "DeleteRubbish", false);
+    GetMailAddress = ReadFlagValue(key, "GetMailAddress", false);
+    checkDeliver = ReadFlagValue(key, "checkDeliver", false);
+    checkNoMsg = ReadFlagValue(key, "checkNoMsg", false);
+    MailProg = ReadTextValue(key, "MailProg", "");
+    CheckSummary = ReadFlagValue(key, "CheckSummary", false);
+  });
+  return true;
+}
+
+bool TMailPlan::Save(TSettingsStore& store) const {
+  TSettingsKey key;
+  if (!OpenSettingsKey(store, kMailCheckKey, true, key))
+    return false;
+  return store.Write([&] {
+    WriteFlagValue(key, "autocheck", autocheck);
+    WriteTextValue(key, "checkTime", std::to_string(checkTime));
+    WriteFlagValue(key, "ClearMoreRub", ClearMoreRub);
+    WriteTextValue(key, "ClearMoreRubNum", std::to_string(ClearMoreRubNum));
+    WriteTextValue(key, "SkipBytes", std::to_string(SkipBytes));
+    WriteFlagValue(key, "checkSkipBytes", checkSkipBytes);
+    WriteFlagValue(key, "DeleteRubbish", DeleteRubbish);
+    WriteFlagValue(key, "GetMailAddress", GetMailAddress);
+    WriteFlagValue(key, "checkDeliver", checkDeliver);
+    WriteFlagValue(key, "checkNoMsg", checkNoMsg);
+    WriteTextValue(key, "MailProg", MailProg);
+    WriteFlagValue(key, "CheckSummary", CheckSummary);
+  });
+}
+
+}  // namespace pelorix
