@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -21,6 +22,9 @@ enum class TMessagePriority { mpHighest, mpHigh, mpNormal, mpLow, mpLowest };
 struct TEmailAddress {
   std::string Name;     // UTF-8
   std::string Address;  // UTF-8
+  // The header text could not be read as an address; Address holds it as it
+  // stood and Text() returns it unchanged.
+  bool Raw = false;
   // The composed form shown to the user ("Name <local@host>").
   std::string Text() const;
   // Parses one address; raises EEmailParseError "@ Outside address" for an
@@ -36,8 +40,18 @@ class TEmailAddressList {
   // Clears, then parses a "," / ";" separated list. A malformed piece keeps
   // its raw text as the address instead of failing the whole list.
   void SetText(std::string_view text);
+  // The same, each piece passed through `convert` (e.g. encoded-word
+  // decoding) after the split and before it is parsed.
+  void SetText(std::string_view text, const std::function<std::string(std::string_view)>& convert);
   void Add(TEmailAddress a) { Items.push_back(std::move(a)); }
 };
+
+// One address; a malformed one keeps its trimmed text as a Raw address.
+TEmailAddress ParseAddressLenient(std::string_view text);
+// The pieces of an address list: split at "," and ";" outside quotes,
+// comments and angle brackets, group names ("Friends:") dropped, trimmed,
+// empty pieces left out.
+std::vector<std::string> SplitAddressList(std::string_view text);
 
 class THeaderList {
  public:
@@ -77,6 +91,16 @@ class TAttachmentPart : public TMessagePart {
 
 using TMessageParts = std::vector<std::unique_ptr<TMessagePart>>;
 
+class TAttachmentStore;
+
+// Bounds that keep hostile input from growing memory or disk without limit.
+struct TMessageLimits {
+  std::size_t MaxHeaderBytes = 1 << 20;  // header lines kept (bytes + per-line cost)
+  std::size_t MaxBodyBytes = 64 << 20;   // body lines read and kept, parts included
+  std::size_t MaxParts = 10000;          // more parts are kept as plain body lines
+  std::size_t MaxDepth = 32;             // deeper multipart nesting likewise
+};
+
 class TMailMessage {
  public:
   TMailMessage();
@@ -96,6 +120,10 @@ class TMailMessage {
   std::vector<std::string> Body;  // plain body lines (bytes in CharSet), ".." unstuffed
   TMessageParts MessageParts;
 
+  TMessageLimits Limits;
+  // Set when a limit made reading drop header or body lines.
+  bool Truncated = false;
+
   // Empties every field, removes attachment files.
   void Clear();
   // Reads header lines until a line equal to terminator (empty terminator:
@@ -111,9 +139,23 @@ class TMailMessage {
   // Plain body lines converted to UTF-8 (CharSet, else raw rules).
   std::vector<std::string> Utf8Body() const;
 
+  // The private folder holding this message's attachment files (empty until
+  // the first attachment is stored).
+  std::filesystem::path AttachmentFolder() const;
+
  private:
-  class TAttachmentFolder;
-  std::unique_ptr<TAttachmentFolder> folder_;
+  void ClearFields();
+  std::unique_ptr<TAttachmentStore> store_;
 };
+
+// "Priority" / "X-Priority" text: "urgent" high, "non-urgent" and
+// "non-priority" low, else the first token 1 (highest) .. 5 (lowest);
+// anything else normal.
+TMessagePriority PriorityFromText(std::string_view text);
+
+// Bytes in `charset` to UTF-8 lines; an empty or unknown charset reads valid
+// UTF-8 as it is and anything else as GB18030.
+std::vector<std::string> LinesToUtf8(const std::vector<std::string>& lines,
+                                     std::string_view charset);
 
 }  // namespace pelorix
