@@ -41,19 +41,25 @@ std::vector<std::string> THeaderList::Folded(std::size_t width) const {
     width = 2;
   for (const auto& line : Lines) {
     std::string_view rest = line;
+    // Never break right after "Name:", which would leave the value empty.
+    std::size_t colon = rest.find(':');
+    std::size_t keep = colon == std::string_view::npos ? 0 : rest.find_first_of(" \t", colon);
     while (rest.size() > width) {
       // Break before a blank that has text in front of it on this line, so
       // that no line is blank only; the blank starts the continuation.
       std::size_t text = rest.find_first_not_of(" \t");
       if (text == std::string_view::npos)
         break;
+      if (keep != std::string_view::npos && keep > text)
+        text = keep;
       std::size_t pos = rest.find_last_of(" \t", width);
       if (pos == std::string_view::npos || pos <= text)
-        pos = rest.find_first_of(" \t", text);
+        pos = rest.find_first_of(" \t", text + 1);
       if (pos == std::string_view::npos)
         break;
       out.emplace_back(rest.substr(0, pos));
       rest.remove_prefix(pos);
+      keep = std::string_view::npos;
     }
     out.emplace_back(rest);
   }
