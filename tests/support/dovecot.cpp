@@ -101,6 +101,7 @@ void TDovecotServer::Start() {
                 "ssl = no\n"
                 "disable_plaintext_auth = no\n"
                 "auth_mechanisms = plain\n"
+                "auth_failure_delay = 0\n"
                 "default_internal_user = dovecot\n"
                 "default_login_user = dovenull\n"
                 "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u " +

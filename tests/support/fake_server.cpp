@@ -89,6 +89,14 @@ void TServerSocket::Close() {
   }
 }
 
+void TServerSocket::Reset() {
+  if (fd_ >= 0) {
+    const linger hard{1, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+  }
+  Close();
+}
+
 bool TServerSocket::ReadLine(std::string& line, std::chrono::milliseconds timeout) {
   const auto deadline = TClock::now() + timeout;
   for (;;) {
@@ -276,6 +284,11 @@ TScriptServer& TScriptServer::CloseConnection() {
   return *this;
 }
 
+TScriptServer& TScriptServer::ResetConnection() {
+  steps_.push_back({TStep::TKind::Reset, {}, {}, {}});
+  return *this;
+}
+
 TScriptServer& TScriptServer::Accept() {
   steps_.push_back({TStep::TKind::Accept, {}, {}, {}});
   return *this;
@@ -376,6 +389,9 @@ void TScriptServer::Run() {
         break;
       case TStep::TKind::Close:
         conn->Close();
+        break;
+      case TStep::TKind::Reset:
+        conn->Reset();
         break;
       case TStep::TKind::Accept:
         if (!accept()) {

@@ -44,6 +44,8 @@ class TServerSocket {
   // Waits until the client closes (or stop / time-out).
   void WaitClosed(std::chrono::milliseconds timeout);
   void Close();
+  // Closes with a TCP reset instead of an orderly close.
+  void Reset();
 
  private:
   int fd_;
@@ -93,7 +95,8 @@ class TScriptServer {
   TScriptServer& Stall(std::chrono::milliseconds time);
   TScriptServer& WaitClientClose();  // until the client hangs up
   TScriptServer& CloseConnection();
-  TScriptServer& Accept();  // next sequential connection
+  TScriptServer& ResetConnection();  // close with a TCP reset
+  TScriptServer& Accept();           // next sequential connection
   // A custom step on the connection's socket.
   TScriptServer& Do(std::function<void(TServerSocket&)> step);
 
@@ -112,7 +115,18 @@ class TScriptServer {
 
  private:
   struct TStep {
-    enum class TKind { Send, Expect, ExpectAny, ReadUntil, Stall, WaitClose, Close, Accept, Do };
+    enum class TKind {
+      Send,
+      Expect,
+      ExpectAny,
+      ReadUntil,
+      Stall,
+      WaitClose,
+      Close,
+      Reset,
+      Accept,
+      Do
+    };
     TKind Kind;
     std::string Text;
     std::chrono::milliseconds Time{0};

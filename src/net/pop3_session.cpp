@@ -1,0 +1,211 @@
+#include "net/pop3_session.h"
+
+#include <openssl/evp.h>
+
+#include <cstdio>
+
+#include "mime/mail_message.h"
+#include "net/errors.h"
+#include "net/text_util.h"
+
+namespace pelorix {
+
+namespace {
+
+constexpr int kOk = 1;
+constexpr int kErr = 2;
+
+std::string FirstText(const TServerReply& reply) {
+  return reply.Text.empty() ? std::string() : reply.Text.front();
+}
+
+// Hands the session's lines to the message model and notes whether the
+// answer's closing "." has been read.
+class TAnswerSource : public TLineSource {
+ public:
+  explicit TAnswerSource(TLineSource& source) : source_(source) {}
+  std::string ReadLine() override {
+    std::string line = source_.ReadLine();
+    Ended = line == ".";
+    return line;
+  }
+  bool Ended = false;
+
+ private:
+  TLineSource& source_;
+};
+
+}  // namespace
+
+std::string Md5Hex(std::string_view data) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(data.data(), data.size(), digest, &length, EVP_md5(), nullptr);
+  std::string hex;
+  for (unsigned int i = 0; i < length; ++i) {
+    char pair[3];
+    std::snprintf(pair, sizeof pair, "%02x", digest[i]);
+    hex += pair;
+  }
+  return hex;
+}
+
+TPop3Session::TPop3Session() {
+  Port = 110;
+  // A server that accepts and then says nothing must not hang a worker.
+  ReadTimeout = 60000;
+}
+
+void TPop3Session::ReadReply() {
+  ReadRawReply();
+  const std::string status = UpperCase(LastReply.TextCode());
+  if (status == "+OK") {
+    LastReply.SetNumericCode(kOk);
+  } else if (status == "-ERR") {
+    LastReply.SetNumericCode(kErr);
+    // "-ERR" fills all four code places: the blank after it is no text.
+    if (!LastReply.Text.empty() && !LastReply.Text.front().empty() &&
+        LastReply.Text.front().front() == ' ') {
+      LastReply.Text.front().erase(0, 1);
+    }
+  } else {
+    throw EMailError("Unrecognized POP3 Response Header:\n\"" + LastReply.FormattedText() + "\"");
+  }
+}
+
+void TPop3Session::Connect(int timeout) {
+  TLineClient::Connect(timeout);
+  try {
+    ReadReply();
+    CheckReply({kOk});
+    if (APOP) {
+      const std::string greeting = FirstText(LastReply);
+      const auto open = greeting.find('<');
+      const auto close = open == std::string::npos ? open : greeting.find('>', open);
+      if (close == std::string::npos) {
+        throw EMailError("Server do not support APOP (no timestamp)");
+      }
+      const std::string stamp = greeting.substr(open, close - open + 1);
+      SendCommand("APOP " + Username + " " + Md5Hex(stamp + Password), {kOk});
+    } else {
+      SendCommand("USER " + Username, {kOk});
+      SendCommand("PASS " + Password, {kOk});
+    }
+  } catch (...) {
+    Disconnect();
+    throw;
+  }
+}
+
+void TPop3Session::Disconnect() {
+  if (SocketOpen()) {
+    try {
+      WriteLine("QUIT");
+    } catch (const EPelorixError&) {
+      // The peer may be gone already; closing is all that is left to do.
+    }
+  }
+  TLineClient::Disconnect();
+}
+
+int TPop3Session::MessageCount() {
+  SendCommand("STAT", {kOk});
+  const std::string text = FirstText(LastReply);
+  if (text.empty()) {
+    return 0;
+  }
+  const auto blank = text.find(' ');
+  const std::string count = blank == std::string::npos ? std::string() : text.substr(0, blank);
+  const long long value = StrToInt(count);
+  if (value < 0 || value > 0x7fffffff) {
+    throw EConvertError("'" + count + "' is not a valid integer value");
+  }
+  return static_cast<int>(value);
+}
+
+long long TPop3Session::MailboxSize() {
+  try {
+    SendCommand("LIST", {kOk});
+    long long total = 0;
+    for (;;) {
+      const std::string line = ReadLine();
+      if (line == ".") {
+        return total;
+      }
+      if (line.empty()) {
+        // The sum ends here; the rest of the listing is still read so the
+        // next command gets its own answer.
+        SkipToEnd();
+        return total;
+      }
+      const auto blank = line.find(' ');
+      total += StrToIntDef(blank == std::string::npos ? line : line.substr(blank + 1), 0);
+    }
+  } catch (const std::exception&) {
+    return -1;
+  }
+}
+
+long long TPop3Session::MessageSize(int n) {
+  SendCommand("LIST " + std::to_string(n), {kOk});
+  const std::string text = FirstText(LastReply);
+  const auto blank = text.find(' ');
+  if (text.empty() || blank == std::string::npos) {
+    return -1;
+  }
+  return StrToIntDef(text.substr(blank + 1), -1);
+}
+
+void TPop3Session::SkipToEnd() {
+  while (ReadLine() != ".") {
+  }
+}
+
+bool TPop3Session::FetchHeader(int n, TMailMessage& msg) {
+  SendCommand("TOP " + std::to_string(n) + " 0", {kOk});
+  TAnswerSource answer(*this);
+  try {
+    msg.ReadHeader(answer, ".");
+  } catch (const EConnectionError&) {
+    throw;
+  } catch (...) {
+    if (!answer.Ended) {
+      SkipToEnd();
+    }
+    throw;
+  }
+  return true;
+}
+
+bool TPop3Session::FetchMessage(int n, TMailMessage& msg) {
+  SendCommand("RETR " + std::to_string(n));
+  if (LastReply.NumericCode() != kOk) {
+    return false;
+  }
+  TAnswerSource answer(*this);
+  try {
+    if (msg.ReadHeader(answer, "").empty()) {
+      msg.ReadBody(answer);
+    }
+  } catch (const EConnectionError&) {
+    throw;
+  } catch (...) {
+    if (!answer.Ended) {
+      SkipToEnd();
+    }
+    throw;
+  }
+  return true;
+}
+
+bool TPop3Session::DeleteMessage(int n) {
+  SendCommand("DELE " + std::to_string(n), {kOk});
+  return true;
+}
+
+bool TPop3Session::ResetSession() {
+  SendCommand("RSET", {kOk});
+  return true;
+}
+
+}  // namespace pelorix

@@ -1,0 +1,50 @@
+#pragma once
+// POP3 client session (USER/PASS login, STAT, LIST, TOP, RETR, DELE, RSET,
+// QUIT) used by the check and deletion workers; one session per thread.
+
+#include <string>
+
+#include "net/line_connection.h"
+
+namespace pelorix {
+
+class TMailMessage;
+
+class TPop3Session : public TLineClient {
+ public:
+  TPop3Session();
+
+  std::string Username;
+  std::string Password;
+  bool APOP = false;
+
+  // TCP connect, greeting, login. On a failure after the TCP connect the
+  // session disconnects and raises the same error again.
+  void Connect(int timeout = -1) override;
+  // "QUIT" when connected (the answer is not read), then close.
+  void Disconnect() override;
+
+  int MessageCount();
+  // Sum of the LIST sizes, -1 on any error.
+  long long MailboxSize();
+  // Size of message n, -1 when the reply holds none.
+  long long MessageSize(int n);
+  bool FetchHeader(int n, TMailMessage& msg);
+  // False (nothing raised) when the server answers "-ERR".
+  bool FetchMessage(int n, TMailMessage& msg);
+  bool DeleteMessage(int n);
+  bool ResetSession();
+
+  // Maps "+OK" to 1 and "-ERR" to 2; anything else raises EMailError.
+  void ReadReply() override;
+
+ private:
+  // Reads the rest of a multi-line answer up to its "." line, so that a
+  // failed parse does not leave the stream out of step with the commands.
+  void SkipToEnd();
+};
+
+// Lower-case hexadecimal MD5 digest (the APOP login).
+std::string Md5Hex(std::string_view data);
+
+}  // namespace pelorix

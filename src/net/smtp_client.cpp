@@ -1,0 +1,385 @@
+#include "net/smtp_client.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+
+#include "mime/mail_message.h"
+#include "mime/transfer_decode.h"
+#include "net/errors.h"
+#include "net/text_util.h"
+#include "pelorix_version.h"
+
+namespace pelorix {
+
+namespace {
+
+constexpr const char* kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr const char* kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+// Longest line that 7bit and 8bit bodies may carry (RFC 5322: 998 + CR LF).
+constexpr std::size_t kMaxBodyLine = 998;
+
+bool IsPrintableAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7f; });
+}
+
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+std::string Base64(std::string_view bytes) {
+  std::string out;
+  for (const auto& line : EncodeBase64(bytes, 1 << 20)) {
+    out += line;
+  }
+  return out;
+}
+
+// Length of the UTF-8 sequence starting with byte c (1 for stray bytes).
+std::size_t Utf8Length(unsigned char c) {
+  if (c >= 0xf0 && c < 0xf8)
+    return 4;
+  if (c >= 0xe0)
+    return 3;
+  if (c >= 0xc0)
+    return 2;
+  return 1;
+}
+
+// Encoded words for one run, split between characters so that no word
+// exceeds 75 characters ("=?UTF-8?B?" + 60 + "?=" = 72).
+std::string EncodeRun(std::string_view run) {
+  constexpr std::size_t kChunk = 45;  // 45 bytes give 60 base64 characters
+  std::string out;
+  std::size_t pos = 0;
+  while (pos < run.size()) {
+    std::size_t end = pos;
+    while (end < run.size()) {
+      const std::size_t next =
+          std::min(run.size(), end + Utf8Length(static_cast<unsigned char>(run[end])));
+      if (next - pos > kChunk && end > pos) {
+        break;
+      }
+      end = next;
+    }
+    if (!out.empty()) {
+      out += ' ';
+    }
+    out += "=?UTF-8?B?" + Base64(run.substr(pos, end - pos)) + "?=";
+    pos = end;
+  }
+  return out;
+}
+
+std::string QuoteName(std::string_view name) {
+  std::string out = "\"";
+  for (const char c : name) {
+    if (c == '\\' || c == '"') {
+      out += '\\';
+    }
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string FormatAddress(const TEmailAddress& address) {
+  if (address.Raw) {
+    return address.Address;
+  }
+  if (address.Name.empty()) {
+    return address.Address;
+  }
+  const std::string name =
+      IsPrintableAscii(address.Name) ? QuoteName(address.Name) : EncodeRun(address.Name);
+  return name + " <" + address.Address + ">";
+}
+
+std::string FormatAddresses(const TEmailAddressList& list) {
+  std::string out;
+  for (const auto& item : list.Items) {
+    if (item.Address.empty() && item.Name.empty()) {
+      continue;
+    }
+    if (!out.empty()) {
+      out += ", ";
+    }
+    out += FormatAddress(item);
+  }
+  return out;
+}
+
+// Body lines: elements holding line breaks become several lines.
+std::vector<std::string> SplitBodyLines(const std::vector<std::string>& body) {
+  std::vector<std::string> lines;
+  for (const auto& element : body) {
+    std::size_t start = 0;
+    for (;;) {
+      const auto lf = element.find('\n', start);
+      std::string line = element.substr(start, lf == std::string::npos ? lf : lf - start);
+      if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+      }
+      lines.push_back(std::move(line));
+      if (lf == std::string::npos) {
+        break;
+      }
+      start = lf + 1;
+    }
+  }
+  return lines;
+}
+
+// Quoted-printable lines (RFC 2045) for one text line.
+void AppendQuotedPrintable(std::string_view line, std::vector<std::string>& out) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string current;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const auto c = static_cast<unsigned char>(line[i]);
+    const bool last = i + 1 == line.size();
+    std::string piece;
+    if ((c >= 33 && c <= 126 && c != '=') || ((c == ' ' || c == '\t') && !last)) {
+      piece = static_cast<char>(c);
+    } else {
+      piece = {'=', kHex[c >> 4], kHex[c & 15]};
+    }
+    if (current.size() + piece.size() > 75) {
+      out.push_back(current + "=");
+      current.clear();
+    }
+    current += piece;
+  }
+  out.push_back(current);
+}
+
+}  // namespace
+
+std::string EncodeHeaderText(std::string_view text) {
+  // Words are split at blanks; neighbouring non-ASCII words form one run so
+  // that the blanks between them survive decoding.
+  std::vector<std::string_view> words;
+  std::size_t pos = 0;
+  while (pos <= text.size()) {
+    const auto blank = text.find(' ', pos);
+    const auto end = blank == std::string_view::npos ? text.size() : blank;
+    words.push_back(text.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  std::string out;
+  for (std::size_t i = 0; i < words.size();) {
+    if (i > 0) {
+      out += ' ';
+    }
+    if (IsPrintableAscii(words[i])) {
+      out += words[i];
+      ++i;
+      continue;
+    }
+    std::size_t j = i + 1;
+    while (j < words.size() && !IsPrintableAscii(words[j])) {
+      ++j;
+    }
+    const auto begin = words[i].data() - text.data();
+    const auto end = words[j - 1].data() + words[j - 1].size() - text.data();
+    out += EncodeRun(
+        text.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin)));
+    i = j;
+  }
+  return out;
+}
+
+std::string FormatMailDate(std::time_t when) {
+  std::tm local{};
+  localtime_r(&when, &local);
+  const long offset = local.tm_gmtoff / 60;
+  const long absOffset = offset < 0 ? -offset : offset;
+  char text[64];
+  std::snprintf(text, sizeof text, "%s, %d %s %d %02d:%02d:%02d %c%02ld%02ld",
+                kDayNames[local.tm_wday], local.tm_mday, kMonthNames[local.tm_mon],
+                local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec,
+                offset < 0 ? '-' : '+', absOffset / 60, absOffset % 60);
+  return text;
+}
+
+TSmtpClient::TSmtpClient() {
+  Port = 25;
+  // The send blocks the window thread: a silent server must not hang it.
+  ReadTimeout = 60000;
+}
+
+void TSmtpClient::Connect(int timeout) {
+  TLineClient::Connect(timeout);
+  try {
+    ReadReply();
+    CheckReply({220});
+    schemes_.clear();
+    eightBitMime_ = false;
+    authenticated_ = false;
+    std::string name = HeloName;
+    if (name.empty()) {
+      char host[256] = {};
+      name = gethostname(host, sizeof host - 1) == 0 && host[0] != '\0' ? host : "localhost";
+    }
+    bool greeted = false;
+    if (UseEhlo || AuthenticationType == atLogin) {
+      if (SendCommand("EHLO " + name) == 250) {
+        greeted = true;
+        for (const auto& line : LastReply.Text) {
+          const std::string head = UpperCase(std::string_view(line).substr(0, 5));
+          if (head == "AUTH " || head == "AUTH=") {
+            std::string rest = line.substr(4);
+            std::replace(rest.begin(), rest.end(), '=', ' ');
+            std::size_t pos = 0;
+            while (pos < rest.size()) {
+              const auto blank = rest.find(' ', pos);
+              const auto end = blank == std::string::npos ? rest.size() : blank;
+              const std::string word =
+                  UpperCase(Trim(std::string_view(rest).substr(pos, end - pos)));
+              if (!word.empty() &&
+                  std::find(schemes_.begin(), schemes_.end(), word) == schemes_.end()) {
+                schemes_.push_back(word);
+              }
+              pos = end + 1;
+            }
+          } else if (SameText(Trim(line), "8BITMIME")) {
+            eightBitMime_ = true;
+          }
+        }
+      }
+    }
+    if (!greeted) {
+      SendCommand("HELO " + name, {250});
+    }
+  } catch (...) {
+    Disconnect();
+    throw;
+  }
+}
+
+void TSmtpClient::Disconnect() {
+  if (SocketOpen()) {
+    try {
+      WriteLine("QUIT");
+    } catch (const EPelorixError&) {
+      // The peer may be gone already; closing is all that is left to do.
+    }
+  }
+  TLineClient::Disconnect();
+  authenticated_ = false;
+}
+
+void TSmtpClient::Login() {
+  SendCommand("AUTH LOGIN", {334});
+  SendCommand(Base64(Username), {334});
+  SendCommand(Base64(Password), {235});
+  authenticated_ = true;
+}
+
+std::string TSmtpClient::DataText(const TMailMessage& msg, std::time_t now, bool& eightBit) const {
+  // The body: plain lines, or the one text part of a message without attachments.
+  std::vector<std::string> body;
+  const TTextPart* textPart = nullptr;
+  for (const auto& part : msg.MessageParts) {
+    if (const auto* text = dynamic_cast<const TTextPart*>(part.get()); text != nullptr) {
+      textPart = textPart == nullptr ? text : textPart;
+    }
+  }
+  if (!msg.Body.empty() || textPart == nullptr) {
+    body = SplitBodyLines(msg.Utf8Body());
+  } else {
+    body = SplitBodyLines(textPart->Utf8Body());
+  }
+  bool ascii = true;
+  bool longLines = false;
+  for (const auto& line : body) {
+    ascii = ascii && IsAscii(line);
+    longLines = longLines || line.size() > kMaxBodyLine;
+  }
+  std::string encoding = "7bit";
+  eightBit = false;
+  if (longLines || (!ascii && !eightBitMime_)) {
+    encoding = "quoted-printable";
+    std::vector<std::string> encoded;
+    for (const auto& line : body) {
+      AppendQuotedPrintable(line, encoded);
+    }
+    body = std::move(encoded);
+  } else if (!ascii) {
+    encoding = "8bit";
+    eightBit = true;
+  }
+
+  THeaderList headers = msg.Headers;
+  std::string type = Trim(msg.ContentType.substr(0, msg.ContentType.find(';')));
+  if (type.empty() || UpperCase(type).rfind("MULTIPART/", 0) == 0) {
+    type = "text/plain";
+  }
+  std::string groups;
+  for (const auto& group : msg.NewsGroups) {
+    groups += (groups.empty() ? "" : ",") + group;
+  }
+  headers.SetValue("From", FormatAddress(msg.From));
+  headers.SetValue("Subject", EncodeHeaderText(msg.Subject));
+  headers.SetValue("To", FormatAddresses(msg.Recipients));
+  headers.SetValue("Cc", FormatAddresses(msg.CCList));
+  headers.SetValue("Newsgroups", groups);
+  headers.SetValue("Content-Type", type + "; charset=\"UTF-8\"");
+  headers.SetValue("MIME-Version", "1.0");
+  headers.SetValue("Content-Transfer-Encoding", encoding);
+  headers.SetValue("Sender", msg.Sender.Address.empty() ? std::string() : msg.Sender.Text());
+  headers.SetValue("Reply-To", FormatAddresses(msg.ReplyTo));
+  headers.SetValue("Organization", EncodeHeaderText(msg.Organization));
+  headers.SetValue("Disposition-Notification-To", msg.ReceiptRecipient.Address.empty()
+                                                      ? std::string()
+                                                      : FormatAddress(msg.ReceiptRecipient));
+  headers.SetValue("References", msg.References);
+  headers.SetValue("Date", FormatMailDate(msg.Date != 0 ? msg.Date : now));
+  headers.SetValue("X-Priority", std::to_string(static_cast<int>(msg.Priority) + 1));
+  headers.SetValue("X-Library", "Pelorix " PELORIX_VERSION);
+  headers.SetValue("X-Mailer", MailAgent);
+
+  std::string data;
+  for (const auto& line : headers.Folded(78)) {
+    data += line;
+    data += "\r\n";
+  }
+  data += "\r\n";
+  for (const auto& line : body) {
+    if (!line.empty() && line.front() == '.') {
+      data += '.';
+    }
+    data += line;
+    data += "\r\n";
+  }
+  return data;
+}
+
+void TSmtpClient::Send(const TMailMessage& msg) {
+  for (const auto& part : msg.MessageParts) {
+    if (dynamic_cast<const TAttachmentPart*>(part.get()) != nullptr) {
+      throw EMailError("Attachments cannot be sent.");
+    }
+  }
+  SendCommand("RSET");
+  if (AuthenticationType == atLogin && !authenticated_ &&
+      std::find(schemes_.begin(), schemes_.end(), "LOGIN") != schemes_.end()) {
+    Login();
+  }
+  bool eightBit = false;
+  Status("Encoding text");
+  const std::string data = DataText(msg, std::time(nullptr), eightBit);
+  SendCommand("MAIL FROM:<" + msg.From.Address + ">" + (eightBit ? " BODY=8BITMIME" : ""), {250});
+  for (const auto* list : {&msg.Recipients, &msg.CCList}) {
+    for (const auto& item : list->Items) {
+      SendCommand("RCPT TO:<" + item.Address + ">", {250, 251});
+    }
+  }
+  SendCommand("DATA", {354});
+  Write(data);
+  SendCommand(".", {250});
+}
+
+}  // namespace pelorix

@@ -1,0 +1,63 @@
+#pragma once
+// SMTP client (EHLO/HELO, AUTH LOGIN, MAIL, RCPT, DATA) with which the
+// letter window sends a reply; used on the window thread, one connection
+// per send.
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "net/line_connection.h"
+
+namespace pelorix {
+
+class TMailMessage;
+
+enum TAuthenticationType { atNone, atLogin };
+
+class TSmtpClient : public TLineClient {
+ public:
+  TSmtpClient();
+
+  // atLogin needs the EHLO greeting: it is sent whenever atLogin is set.
+  TAuthenticationType AuthenticationType = atNone;
+  bool UseEhlo = true;
+  std::string HeloName;   // empty: the local host name
+  std::string MailAgent;  // "X-Mailer"; empty: no such header
+  std::string Username;
+  std::string Password;
+
+  // TCP connect, greeting (220), EHLO (or HELO after a refused EHLO).
+  void Connect(int timeout = -1) override;
+  // "QUIT" when connected (the answer is not read), then close.
+  void Disconnect() override;
+  // RSET, login when due, MAIL FROM, RCPT TO per recipient and copy, DATA,
+  // header, body, ".". Messages with attachments are refused (EMailError)
+  // before anything is sent.
+  void Send(const TMailMessage& msg);
+  // AUTH LOGIN with Username and Password.
+  void Login();
+
+  // Schemes announced in the EHLO reply, upper case, no duplicates.
+  const std::vector<std::string>& AuthSchemes() const { return schemes_; }
+  bool Authenticated() const { return authenticated_; }
+
+  // The header lines and body as they go after DATA (CR LF line ends,
+  // dot-stuffed, without the closing "."), and whether the body needs the
+  // 8BITMIME extension. `now` stands in for a message without a date.
+  std::string DataText(const TMailMessage& msg, std::time_t now, bool& eightBit) const;
+
+ private:
+  std::vector<std::string> schemes_;
+  bool eightBitMime_ = false;
+  bool authenticated_ = false;
+};
+
+// Header helpers of the SMTP client, open for tests.
+// "=?UTF-8?B?...?=" words (each at most 75 characters) for non-ASCII word
+// runs; ASCII words stay plain.
+std::string EncodeHeaderText(std::string_view text);
+// RFC 2822 date in local time: "Tue, 8 Dec 2026 17:12:49 +0800".
+std::string FormatMailDate(std::time_t when);
+
+}  // namespace pelorix

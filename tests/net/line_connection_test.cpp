@@ -1,0 +1,330 @@
+#include "net/line_connection.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "net/errors.h"
+#include "support/fake_server.h"
+#include "support/process.h"
+
+namespace pelorix {
+namespace {
+
+using namespace std::chrono_literals;
+using test::TScriptServer;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class LineConnectionTest : public ::testing::Test {
+ protected:
+  void Connect() {
+    server.Start();
+    client.Host = server.HostPort();
+    client.Connect();
+  }
+  TScriptServer server;
+  TLineClient client;
+};
+
+TEST_F(LineConnectionTest, MultiLineReplyIsOneReply) {
+  server.Script(
+      "S: 250-mail.example.com greets you\n"
+      "S: 250 AUTH LOGIN PLAIN\n"
+      "S: 220 next\n");
+  Connect();
+  client.ReadReply();
+  EXPECT_EQ(client.LastReply.NumericCode(), 250);
+  EXPECT_EQ(client.LastReply.TextCode(), "250");
+  EXPECT_THAT(client.LastReply.Text,
+              ElementsAre("mail.example.com greets you", "AUTH LOGIN PLAIN"));
+  client.ReadReply();
+  EXPECT_EQ(client.LastReply.NumericCode(), 220);
+  EXPECT_THAT(client.LastReply.Text, ElementsAre("next"));
+}
+
+TEST_F(LineConnectionTest, MultiLineReplyEndsAtShortLineAndIgnoresCase) {
+  server.SendRaw("abc-one\r\nABC two\r\nzz\r\nxyz-a\r\nxy\r\n");
+  Connect();
+  client.ReadReply();
+  EXPECT_EQ(client.LastReply.TextCode(), "abc");
+  EXPECT_EQ(client.LastReply.NumericCode(), 0);
+  EXPECT_THAT(client.LastReply.Text, ElementsAre("one", "two"));
+  client.ReadReply();
+  EXPECT_EQ(client.LastReply.TextCode(), "zz");
+  client.ReadReply();
+  EXPECT_THAT(client.LastReply.Text, ElementsAre("a", ""));
+}
+
+TEST_F(LineConnectionTest, EmptyLinesBeforeReplyAreSkippedAndLinesTrimmed) {
+  server.SendRaw("\r\n\n   \r\n  354 go ahead  \r\n");
+  Connect();
+  client.ReadReply();
+  EXPECT_EQ(client.LastReply.NumericCode(), 354);
+  EXPECT_THAT(client.LastReply.Text, ElementsAre("go ahead"));
+}
+
+TEST_F(LineConnectionTest, LfAndCrLfLinesReadTheSame) {
+  server.SendRaw("one\ntwo\r\nthree\r\r\n\n");
+  Connect();
+  EXPECT_EQ(client.ReadLine(), "one");
+  EXPECT_EQ(client.ReadLine(), "two");
+  EXPECT_EQ(client.ReadLine(), "three\r");  // only the CR right before LF goes
+  EXPECT_EQ(client.ReadLine(), "");
+}
+
+TEST_F(LineConnectionTest, LineLengthLimitCountsTheCarriageReturn) {
+  const std::string max(16384, 'a');
+  server.SendRaw(max + "\n");                        // 16384 before LF: accepted
+  server.SendRaw(std::string(16383, 'b') + "\r\n");  // 16384 with the CR: accepted
+  server.SendRaw(std::string(16384, 'c') + "\r\n");  // 16385 with the CR: too long
+  Connect();
+  EXPECT_EQ(client.ReadLine(), max);
+  EXPECT_EQ(client.ReadLine(), std::string(16383, 'b'));
+  try {
+    client.ReadLine();
+    FAIL() << "no error for an over-long line";
+  } catch (const ELineTooLong& e) {
+    EXPECT_STREQ(e.what(), "Max line length exceeded.");
+  }
+}
+
+TEST_F(LineConnectionTest, OverLongLineWithoutTerminatorRaisesBeforeItEnds) {
+  // The server sends more than the limit and then waits: the client must
+  // not wait for the rest of the line.
+  server.SendRaw(std::string(20000, 'x')).Stall(3s);
+  Connect();
+  client.MaxLineLength = 1000;
+  EXPECT_THROW(client.ReadLine(), ELineTooLong);
+}
+
+TEST_F(LineConnectionTest, SplitActionCutsLongLines) {
+  server.SendRaw("abcdefghij\r\nxy\r\n");
+  Connect();
+  client.MaxLineLength = 4;
+  client.MaxLineAction = TMaxLineAction::Split;
+  EXPECT_EQ(client.ReadLine(), "abcd");
+  EXPECT_EQ(client.ReadLine(), "efgh");
+  EXPECT_EQ(client.ReadLine(), "ij");
+  EXPECT_EQ(client.ReadLine(), "xy");
+}
+
+TEST_F(LineConnectionTest, PeerCloseKeepsEndedLinesAndDropsUnterminatedTail) {
+  server.SendRaw("first\r\nsecond\nunterminated").CloseConnection();
+  Connect();
+  EXPECT_EQ(client.ReadLine(), "first");
+  EXPECT_EQ(client.ReadLine(), "second");
+  try {
+    client.ReadLine();
+    FAIL() << "no error after the peer closed";
+  } catch (const EConnClosedGracefully& e) {
+    EXPECT_STREQ(e.what(), "Connection Closed Gracefully.");
+  }
+  EXPECT_THROW(client.ReadLine(), EConnClosedGracefully);
+}
+
+TEST_F(LineConnectionTest, ReadTimeoutRaisesAndExplicitTimeoutReturnsEmpty) {
+  server.Stall(5s);
+  Connect();
+  client.ReadTimeout = 100;
+  try {
+    client.ReadLine();
+    FAIL() << "no time-out";
+  } catch (const EReadTimeout& e) {
+    EXPECT_STREQ(e.what(), "Read Timeout");
+  }
+  EXPECT_EQ(client.ReadLine("\n", 50), "");
+}
+
+TEST_F(LineConnectionTest, OtherTerminator) {
+  server.SendRaw("a;b\r;");
+  Connect();
+  EXPECT_EQ(client.ReadLine(";"), "a");
+  EXPECT_EQ(client.ReadLine(";"), "b\r");
+}
+
+TEST_F(LineConnectionTest, WriteLineEndsWithCrLf) {
+  server.Expect("HELLO there").Expect("").Expect("last");
+  Connect();
+  client.WriteLine("HELLO there");
+  client.WriteLine("");
+  client.Write("la");
+  client.Write("st\r\n");
+  server.Wait();
+  EXPECT_THAT(server.Errors(), IsEmpty());
+}
+
+TEST_F(LineConnectionTest, SendCommandChecksAllowedCodes) {
+  server.Script(
+      "C: NOOP\n"
+      "S: 250 fine\n"
+      "C: MAIL FROM:<a@b>\n"
+      "S: 550-no such\n"
+      "S: 550 user here\n"
+      "C: ANY\n"
+      "S: 999 whatever\n");
+  Connect();
+  EXPECT_EQ(client.SendCommand("NOOP", {250}), 250);
+  try {
+    client.SendCommand("MAIL FROM:<a@b>", {250, 251});
+    FAIL() << "no reply error";
+  } catch (const EProtocolReplyError& e) {
+    EXPECT_EQ(e.ReplyCode, 550);
+    EXPECT_STREQ(e.what(), "no such\r\nuser here\r\n");
+  }
+  EXPECT_EQ(client.SendCommand("ANY"), 999);
+}
+
+TEST_F(LineConnectionTest, StatusTextsAndIsConnectedAfterPeerClose) {
+  std::vector<std::string> texts;
+  client.OnStatus = [&](TConnectionStatus, const std::string& text) { texts.push_back(text); };
+  server.SendLine("hello").CloseConnection();
+  Connect();
+  EXPECT_EQ(client.ReadLine(), "hello");
+  // The close may take a moment to arrive.
+  bool connected = true;
+  for (int i = 0; i < 100 && connected; ++i) {
+    connected = client.IsConnected();
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_FALSE(connected);
+  client.Disconnect();
+  EXPECT_THAT(texts, ElementsAre("Connecting to 127.0.0.1.", "Connected.", "Disconnected.",
+                                 "Disconnecting.", "Disconnected."));
+}
+
+TEST_F(LineConnectionTest, ResolvingStatusOnlyForNames) {
+  std::vector<std::string> texts;
+  client.OnStatus = [&](TConnectionStatus status, const std::string& text) {
+    if (status == TConnectionStatus::Resolving) {
+      texts.push_back(text);
+    }
+  };
+  server.Start();
+  client.Host = "localhost:" + std::to_string(server.Port());
+  client.Connect();
+  EXPECT_THAT(texts, ElementsAre("Resolving hostname localhost."));
+}
+
+TEST_F(LineConnectionTest, AlreadyConnectedAndReconnectAfterDisconnect) {
+  server.SendLine("one").WaitClientClose().Accept().SendLine("two");
+  Connect();
+  try {
+    client.Connect();
+    FAIL() << "second connect accepted";
+  } catch (const EAlreadyConnected& e) {
+    EXPECT_STREQ(e.what(), "Already connected.");
+  }
+  EXPECT_EQ(client.ReadLine(), "one");
+  client.Disconnect();
+  EXPECT_FALSE(client.IsConnected());
+  client.Connect();
+  EXPECT_EQ(client.ReadLine(), "two");
+  server.Wait();
+  EXPECT_EQ(server.Connections(), 2);
+}
+
+TEST(LineConnectionErrors, NotConnected) {
+  TLineConnection client;
+  try {
+    client.ReadLine();
+    FAIL() << "read without a connection";
+  } catch (const ENotConnected& e) {
+    EXPECT_STREQ(e.what(), "Not Connected");
+  }
+  EXPECT_THROW(client.WriteLine("x"), ENotConnected);
+  EXPECT_FALSE(client.IsConnected());
+}
+
+TEST(LineConnectionErrors, RefusedConnectionKeepsWindowsSocketsNumber) {
+  TLineConnection client;
+  client.Host = "127.0.0.1";
+  client.Port = test::FreeLoopbackPort();
+  try {
+    client.Connect();
+    FAIL() << "connected to a closed port";
+  } catch (const ESocketError& e) {
+    EXPECT_EQ(e.Code, 10061);
+    EXPECT_STREQ(e.what(), "Socket Error # 10061\r\nConnection refused.");
+  }
+  EXPECT_FALSE(client.IsConnected());
+}
+
+TEST(LineConnectionErrors, UnknownHostIsHostNotFound) {
+  TLineConnection client;
+  client.Host = "no-such-host.invalid";
+  client.Port = 110;
+  try {
+    client.Connect();
+    FAIL() << "resolved an invalid name";
+  } catch (const ESocketError& e) {
+    EXPECT_EQ(e.Code, 11001);
+    EXPECT_STREQ(e.what(), "Socket Error # 11001\r\nHost not found.");
+  }
+  client.Host = "127.0.0.1:notaport";
+  EXPECT_THROW(client.Connect(), ESocketError);
+}
+
+TEST(LineConnectionErrors, ResetByPeer) {
+  TScriptServer server;
+  server.Stall(100ms).ResetConnection();
+  server.Start();
+  TLineConnection client;
+  client.Host = server.HostPort();
+  client.Connect();
+  server.Wait();
+  try {
+    client.ReadLine();
+    FAIL() << "no error after a reset";
+  } catch (const ESocketError& e) {
+    EXPECT_EQ(e.Code, 10054);
+    EXPECT_STREQ(e.what(), "Socket Error # 10054\r\nConnection reset by peer.");
+  }
+}
+
+TEST(ServerReply, CodesFollowEachOther) {
+  TServerReply reply;
+  reply.SetTextCode("250");
+  EXPECT_EQ(reply.NumericCode(), 250);
+  reply.SetTextCode("+OK");
+  EXPECT_EQ(reply.NumericCode(), 0);
+  reply.SetNumericCode(354);
+  EXPECT_EQ(reply.TextCode(), "354");
+  reply.SetNumericCode(0);
+  EXPECT_EQ(reply.TextCode(), "354");
+  reply.SetTextCode("");
+  EXPECT_EQ(reply.NumericCode(), 0);
+  reply.Text = {"a", "b"};
+  EXPECT_EQ(reply.FormattedText(), "a\r\nb\r\n");
+}
+
+TEST(HostPort, Splitting) {
+  std::string host;
+  int port = 0;
+  ASSERT_TRUE(SplitHostPort("pop.example.com", 110, host, port));
+  EXPECT_EQ(host, "pop.example.com");
+  EXPECT_EQ(port, 110);
+  ASSERT_TRUE(SplitHostPort("pop.example.com:995", 110, host, port));
+  EXPECT_EQ(host, "pop.example.com");
+  EXPECT_EQ(port, 995);
+  ASSERT_TRUE(SplitHostPort("[::1]:2110", 110, host, port));
+  EXPECT_EQ(host, "::1");
+  EXPECT_EQ(port, 2110);
+  ASSERT_TRUE(SplitHostPort("[fe80::1]", 25, host, port));
+  EXPECT_EQ(host, "fe80::1");
+  EXPECT_EQ(port, 25);
+  ASSERT_TRUE(SplitHostPort("::1", 110, host, port));
+  EXPECT_EQ(host, "::1");
+  EXPECT_EQ(port, 110);
+  EXPECT_FALSE(SplitHostPort("host:0", 110, host, port));
+  EXPECT_FALSE(SplitHostPort("host:70000", 110, host, port));
+  EXPECT_FALSE(SplitHostPort("host:", 110, host, port));
+  EXPECT_FALSE(SplitHostPort("[::1", 110, host, port));
+  EXPECT_FALSE(SplitHostPort("[::1]x", 110, host, port));
+}
+
+}  // namespace
+}  // namespace pelorix
