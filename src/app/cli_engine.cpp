@@ -1,14 +1,94 @@
-// Check and deletion commands. Filled in with the check engine.
+// Check and deletion commands: the engine driven without a window.
+#include <mutex>
+#include <optional>
 #include <ostream>
 
+#include "app/args.h"
 #include "app/commands.h"
+#include "engine/check_run.h"
+#include "store/settings_store.h"
 
 namespace pelorix {
+namespace {
+
+// Prints the event log to stderr as lines arrive and answers the flood
+// alarm from --yes. Calls come from three workers; one at a time.
+class TConsoleSink : public TFrontEndSink {
+ public:
+  TConsoleSink(std::ostream& log, bool yes) : log_(log), yes_(yes) {}
+
+  void StatusRefresh(const TStatusTexts& texts) override {
+    if (texts.NewLogLine.empty())
+      return;
+    std::lock_guard lock(mutex_);
+    log_ << texts.NewLogLine << std::endl;
+  }
+  void MailRowAdded(std::size_t, const TMailRow&) override {}
+  void MailboxCountersUpdate(const TMailboxCounters&) override {}
+  bool AskYesNo(const std::string& caption, const std::string& text) override {
+    std::lock_guard lock(mutex_);
+    std::string shown = text;
+    for (char& c : shown) {
+      if (c == '\r')
+        c = '\n';
+    }
+    log_ << caption << "\n" << shown << "\n" << (yes_ ? "Yes (--yes)" : "No") << std::endl;
+    return yes_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::ostream& log_;
+  bool yes_;
+};
+
+}  // namespace
 
 int RunCheckCommand(CommandContext& ctx) {
-  ctx.err << "pelorix check: not available yet\n";
-  return 1;
+  bool content = false;
+  bool yes = false;
+  std::optional<std::string> account;
+  ArgParser(ctx.args)
+      .Switch("--content", &content)
+      .Switch("--yes", &yes)
+      .Option("--account", &account)
+      .Parse();
+
+  std::string error;
+  auto store = TSettingsStore::Open(ctx.home, &error);
+  if (!store) {
+    ctx.err << "pelorix check: " << error << "\n";
+    return 1;
+  }
+  PrepareTmpFolder(ctx.home);
+
+  TConsoleSink sink(ctx.err, yes);
+  TCheckEngine engine(ctx.home, *store, sink);
+  engine.LoadPlan();
+  const std::string selection = account ? *account : std::string(kAllMailboxes);
+  const TStartResult started =
+      content ? engine.StartContentCheck(selection) : engine.StartHeaderCheck(selection);
+  if (started == TStartResult::NoAccount) {
+    ctx.err << "你必须指定至少一个邮件帐号才能检查!\n";
+    return 1;
+  }
+  if (started == TStartResult::Busy) {
+    ctx.err << "正在检测邮件！\n";
+    return 1;
+  }
+  engine.WaitForWorkers();
+  const TCheckFinished finished = engine.CheckFinished();
+  if (finished.Brief) {
+    for (const auto& line : *finished.Brief)
+      ctx.out << line << "\n";
+  }
+  if (!engine.State().Plan().CheckSummary) {
+    ctx.err << "pelorix check: messages were only counted; to judge and list them switch on "
+               "CheckSummary: pelorix set MailCheck CheckSummary on\n";
+  }
+  return 0;
 }
+
 int RunDeleteCommand(CommandContext& ctx) {
   ctx.err << "pelorix delete: not available yet\n";
   return 1;

@@ -1,0 +1,156 @@
+#include "engine/check_run.h"
+
+#include <ctime>
+#include <system_error>
+
+#include "engine/message_file.h"
+#include "engine/record_files.h"
+#include "store/accounts.h"
+#include "store/filter_lists.h"
+#include "store/settings_store.h"
+
+namespace pelorix {
+
+namespace fs = std::filesystem;
+
+void PrepareTmpFolder(const fs::path& home) {
+  const fs::path tmp = TmpFolder(home);
+  std::error_code ec;
+  if (fs::is_directory(tmp, ec)) {
+    for (const auto& entry : fs::directory_iterator(tmp, ec)) {
+      std::error_code e2;
+      const auto st = entry.symlink_status(e2);
+      if (fs::is_regular_file(st) || fs::is_symlink(st))
+        fs::remove(entry.path(), e2);
+    }
+  } else {
+    fs::create_directories(tmp, ec);
+  }
+  fs::create_directory(DeletedFolder(home), ec);
+}
+
+std::vector<std::string> BuildBriefReport(const fs::path& home, const std::string& timeText) {
+  std::vector<std::string> lines = {"邮件检测报告", "检测时间: " + timeText};
+  for (int slot = 1; slot <= 3; ++slot)
+    ReadAnsiLines(MessageFilePath(home, slot), lines);
+  lines.push_back(std::string(50, '='));
+  lines.push_back("tolvane reported");
+  return lines;
+}
+
+TAccountQueue BuildCheckQueue(TSettingsStore& store, std::string_view selection) {
+  TAccountQueue queue;
+  for (const TAccount& a : LoadAccounts(store)) {
+    if (selection == kAllMailboxes || selection == AccountKey(a)) {
+      queue.push_back(AccountQueueEntry(a));
+    }
+  }
+  return queue;
+}
+
+TCheckEngine::TCheckEngine(fs::path home, TSettingsStore& store, TFrontEndSink& sink)
+    : state_(std::move(home)), store_(store), sink_(sink) {}
+
+TCheckEngine::~TCheckEngine() {
+  Stop();
+  WaitForWorkers();
+}
+
+void TCheckEngine::LoadPlan() {
+  TMailPlan plan = state_.Plan();
+  plan.Load(store_);
+  state_.SetPlan(plan);
+}
+
+TStartResult TCheckEngine::StartHeaderCheck(std::string_view selection) {
+  TSettingsKey root;
+  if (OpenSettingsKey(store_, "", true, root))
+    WriteFlagValue(root, "chkContent", true);
+  return StartCheck(selection, false);
+}
+
+TStartResult TCheckEngine::StartContentCheck(std::string_view selection) {
+  TSettingsKey root;
+  if (OpenSettingsKey(store_, "", true, root))
+    WriteFlagValue(root, "chkContent", false);
+  return StartCheck(selection, true);
+}
+
+TStartResult TCheckEngine::StartCheck(std::string_view selection, bool wholeMessage) {
+  {
+    std::lock_guard lock(state_.QueueLock);
+    if (state_.Busy || state_.CheckQueue)
+      return TStartResult::Busy;
+  }
+  // Workers of an earlier run have all ended by now; release their threads.
+  WaitForWorkers();
+  workers_.clear();
+
+  state_.WholeMessage = wholeMessage ? 1 : 0;
+  state_.MailList.Clear();
+  state_.EventLog.Clear();
+  state_.Busy = true;
+
+  TAccountQueue queue = BuildCheckQueue(store_, selection.empty() ? kAllMailboxes : selection);
+  state_.AccountCount = static_cast<int>(queue.size());
+  if (queue.empty()) {
+    state_.QueueDrained = true;
+    state_.RunningWorkers = 0;
+    state_.Busy = false;
+    return TStartResult::NoAccount;
+  }
+  {
+    std::lock_guard lock(state_.QueueLock);
+    state_.CheckQueue = std::move(queue);
+  }
+  state_.NewMailCount = 0;
+  state_.MailboxSizeKb = 0;
+  state_.QueueDrained = false;
+  state_.RunningWorkers = 3;
+
+  WriteListFiles(state_.Home(), store_);
+
+  workers_.push_back(std::make_unique<TCheckmail1>(state_, sink_));
+  workers_.push_back(std::make_unique<TCheckmail2>(state_, sink_));
+  workers_.push_back(std::make_unique<TCheckmail3>(state_, sink_));
+  for (auto& w : workers_)
+    w->Start();
+  return TStartResult::Started;
+}
+
+void TCheckEngine::Stop() {
+  for (auto& w : workers_)
+    w->Terminate();
+}
+
+void TCheckEngine::WaitForWorkers() {
+  for (auto& w : workers_)
+    w->Join();
+}
+
+TCheckFinished TCheckEngine::CheckFinished() {
+  TCheckFinished result;
+  if (state_.RunningWorkers > 0 || !state_.QueueDrained)
+    return result;
+  if (!state_.Busy)
+    return result;  // the run was finished already
+  result.Acted = true;
+  WaitForWorkers();
+
+  const TMailPlan plan = state_.Plan();
+  result.NewMailCount = state_.NewMailCount;
+  if (result.NewMailCount > 0 && plan.CheckSummary) {
+    state_.SetWorkerMessage("新到邮件：" + std::to_string(result.NewMailCount));
+    result.Brief = BuildBriefReport(state_.Home(), LocalDateTimeText(std::time(nullptr)));
+  }
+  {
+    std::lock_guard lock(state_.QueueLock);
+    state_.CheckQueue.reset();
+  }
+  state_.Busy = false;
+  result.WorkerMessage = state_.WorkerMessage();
+  result.AllRecordSaved = state_.MailList.SaveRecordFile(AllRecordPath(state_.Home()));
+  return result;
+}
+
+}  // namespace pelorix

@@ -1,0 +1,87 @@
+#pragma once
+// The check run as the front ends drive it: start (refused while busy),
+// stop, and the check-finished handler with the brief report. The same code
+// serves the command line and the main window.
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/check_worker.h"
+#include "engine/run_state.h"
+
+namespace pelorix {
+
+class TSettingsStore;
+
+inline constexpr std::string_view kAllMailboxes = "所有信箱";
+
+// Start-up: delete the plain files of tmp/ (folders stay), create tmp/ when
+// missing, then tmp/deleted/.
+void PrepareTmpFolder(const std::filesystem::path& home);
+
+// The check queue for a selection: "所有信箱" or one account key.
+TAccountQueue BuildCheckQueue(TSettingsStore& store, std::string_view selection);
+
+// The brief report: heading, check time, the lines of the three message
+// files (a file that cannot be read is skipped), the closing lines.
+std::vector<std::string> BuildBriefReport(const std::filesystem::path& home,
+                                          const std::string& timeText);
+
+enum class TStartResult {
+  Started,
+  Busy,       // "正在检测邮件！" / "注意！"
+  NoAccount,  // "你必须指定至少一个邮件帐号才能检查!" / "帐号设置错误！"
+};
+
+// What the front end shows once the last worker has ended.
+struct TCheckFinished {
+  bool Acted = false;  // false: not the last worker, nothing was done
+  long long NewMailCount = 0;
+  // "新到邮件：" + count, for status panel 5, when CheckSummary is on and
+  // mail was found (the worker message otherwise).
+  std::string WorkerMessage;
+  std::optional<std::vector<std::string>> Brief;  // set when a brief was built
+  bool AllRecordSaved = false;
+};
+
+class TCheckEngine {
+ public:
+  TCheckEngine(std::filesystem::path home, TSettingsStore& store, TFrontEndSink& sink);
+  ~TCheckEngine();
+  TCheckEngine(const TCheckEngine&) = delete;
+  TCheckEngine& operator=(const TCheckEngine&) = delete;
+
+  TRunState& State() { return state_; }
+  TMailList& MailList() { return state_.MailList; }
+
+  // Loads the check settings from the store (start-up, and after the
+  // settings window closes).
+  void LoadPlan();
+
+  // "查摘要" / "查内容": writes chkContent and starts a run.
+  TStartResult StartHeaderCheck(std::string_view selection = kAllMailboxes);
+  TStartResult StartContentCheck(std::string_view selection = kAllMailboxes);
+  TStartResult StartCheck(std::string_view selection, bool wholeMessage);
+
+  // "停止": every running worker stops at its next message.
+  void Stop();
+
+  // Waits until every worker of the run has ended (command line, tests).
+  void WaitForWorkers();
+
+  // The check-finished handler: call it on the front end's thread after
+  // each WorkerEnded; it acts only for the last worker of the run.
+  TCheckFinished CheckFinished();
+
+ private:
+  TRunState state_;
+  TSettingsStore& store_;
+  TFrontEndSink& sink_;
+  std::vector<std::unique_ptr<TCheckmail>> workers_;
+};
+
+}  // namespace pelorix

@@ -1,0 +1,351 @@
+#include "engine/check_worker.h"
+
+#include "engine/mail_record.h"
+#include "engine/message_file.h"
+#include "engine/record_files.h"
+#include "engine/run_state.h"
+#include "engine/sink.h"
+#include "engine/verdict.h"
+#include "mime/mail_message.h"
+#include "net/errors.h"
+#include "net/pop3_session.h"
+#include "store/accounts.h"
+
+namespace pelorix {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Trim(std::string_view s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
+    ++b;
+  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
+    --e;
+  return std::string(s.substr(b, e - b));
+}
+
+}  // namespace
+
+TQueueEntry SplitQueueEntry(std::string_view entry) {
+  TQueueEntry e;
+  auto bar = entry.find('|');
+  if (bar == std::string_view::npos) {
+    // Without any "|" the server is empty, which ends the worker.
+    return e;
+  }
+  e.Server = Trim(entry.substr(0, bar));
+  entry.remove_prefix(bar + 1);
+  bar = entry.find('|');
+  if (bar == std::string_view::npos) {
+    e.User = Trim(entry);
+    return e;
+  }
+  e.User = Trim(entry.substr(0, bar));
+  e.Password = Trim(entry.substr(bar + 1));
+  return e;
+}
+
+fs::path MessageFilePath(const fs::path& home, int slot) {
+  return home / "tmp" / ("mailMsg" + std::to_string(slot) + ".tmp");
+}
+
+TCheckmail::TCheckmail(int slot, TRunState& state, TFrontEndSink& sink)
+    : slot_(slot), state_(state), sink_(sink) {}
+
+TCheckmail::~TCheckmail() {
+  Join();
+}
+
+void TCheckmail::Start() {
+  thread_ = std::thread([this] { Execute(); });
+}
+
+void TCheckmail::Join() {
+  if (!thread_.joinable())
+    return;
+  if (thread_.get_id() == std::this_thread::get_id()) {
+    thread_.detach();
+    return;
+  }
+  thread_.join();
+}
+
+void TCheckmail::Execute() {
+  {
+    std::lock_guard slotLock(state_.SlotLocks[static_cast<std::size_t>(slot_ - 1)]);
+    try {
+      CheckLoop(MessageFilePath(state_.Home(), slot_));
+    } catch (...) {
+      // The worker ends; the counter and the drained flag are still set.
+    }
+    state_.RunningWorkers.fetch_sub(1);
+    state_.QueueDrained = state_.QueueEmpty(state_.CheckQueue);
+  }
+  sink_.WorkerEnded();
+}
+
+namespace {
+
+// One account's check; any exception that leaves it abandons the account.
+class TAccountCheck {
+ public:
+  TAccountCheck(TRunState& state, TFrontEndSink& sink, TPop3Session& session, TMailMessage& msg,
+                TMessageFile& report, const TFilterLists& lists, bool whole,
+                const std::atomic<bool>& terminated)
+      : state_(state),
+        sink_(sink),
+        session_(session),
+        msg_(msg),
+        report_(report),
+        lists_(lists),
+        whole_(whole),
+        terminated_(terminated) {}
+
+  void Say(std::string text) {
+    lastMessage_ = text;
+    state_.SetWorkerMessage(std::move(text));
+    state_.RefreshStatus(sink_);
+  }
+
+  void Run(const TQueueEntry& e, TAccountRecordFiles& files);
+
+  int spamCount = 0;
+  int deletedCount = 0;
+
+ private:
+  void FloodAlarm(const TQueueEntry& e, long long& count, long long& kb);
+  void CheckMessage(const TQueueEntry& e, long long n, long long& number,
+                    TAccountRecordFiles& files);
+
+  TRunState& state_;
+  TFrontEndSink& sink_;
+  TPop3Session& session_;
+  TMailMessage& msg_;
+  TMessageFile& report_;
+  const TFilterLists& lists_;
+  bool whole_;
+  const std::atomic<bool>& terminated_;
+  std::string lastMessage_;
+};
+
+void TAccountCheck::Run(const TQueueEntry& e, TAccountRecordFiles& files) {
+  if (session_.IsConnected())
+    session_.Disconnect();
+  try {
+    session_.Connect();
+  } catch (const std::exception&) {
+    Say(e.User + "@" + e.Server + "访问失败！");
+  }
+  if (!session_.IsConnected())
+    return;
+
+  long long count = session_.MessageCount();
+  long long kb = count >= 1 ? session_.MailboxSize() / 1000 : 0;
+  state_.MailboxSizeKb += kb;
+  state_.NewMailCount += count;
+  Say("检测到 " + std::to_string(count) + " 封信件在" + e.Server + "[" + e.User +
+      "] 中，共占用空间" + std::to_string(kb) + "Kb");
+
+  FloodAlarm(e, count, kb);
+
+  if (count >= 1 && state_.Plan().CheckSummary) {
+    report_.Line(std::string(50, '*'));
+    report_.Line(lastMessage_);
+    long long number = 1;
+    for (long long n = 1; n <= count; ++n) {
+      msg_.Clear();
+      if (terminated_) {
+        try {
+          session_.ResetSession();
+        } catch (const std::exception&) {
+        }
+        session_.Disconnect();
+        break;
+      }
+      Say("正在检查第 " + std::to_string(n) + " 封邮件！");
+      CheckMessage(e, n, number, files);
+    }
+  }
+
+  if (session_.IsConnected())
+    session_.Disconnect();
+  const std::string key = e.User + "[" + e.Server + "]";
+  Say("邮箱 " + key + "已被检查完毕。");
+  Say(key + " 共有 " + std::to_string(count) + " 封新邮件等待您接收!");
+  {
+    std::lock_guard lock(state_.CountersLock);
+    sink_.MailboxCountersUpdate({key, static_cast<int>(count), spamCount, deletedCount});
+  }
+}
+
+void TAccountCheck::FloodAlarm(const TQueueEntry& e, long long& count, long long& kb) {
+  const TMailPlan plan = state_.Plan();
+  if (!(plan.ClearMoreRubNum > 0 && plan.ClearMoreRub && count > plan.ClearMoreRubNum))
+    return;
+  const std::string cr = "\r";
+  const std::string question = "在邮箱" + e.User + "[" + e.Server + "]" + "中，" + cr +
+                               "信件数量多达 " + std::to_string(count) + " 封" + cr +
+                               "可能你的邮箱被垃圾邮件轰炸了" + cr +
+                               "想从远程服务器中清空所有的邮件吗?" + cr +
+                               "一旦清除,则所有邮件都会被删除掉!" + cr + "真的要彻底清空信箱吗?";
+  if (!sink_.AskYesNo("Warning!", question))
+    return;
+  if (!sink_.AskYesNo("Sure?", "确实要清除所有信件吗？"))
+    return;
+  for (long long n = 1; n <= count; ++n) {
+    try {
+      session_.DeleteMessage(static_cast<int>(n));
+      Say(e.Server + "[" + e.User + "]" + "Number: " + std::to_string(n) + " deleted!");
+    } catch (const EConnectionError&) {
+      throw;
+    } catch (const std::exception&) {
+    }
+  }
+  session_.Disconnect();
+  session_.Connect();
+  // The message pass works on what is left after the clean.
+  const long long fresh = session_.MessageCount();
+  const long long freshKb = fresh >= 1 ? session_.MailboxSize() / 1000 : 0;
+  state_.NewMailCount += fresh - count;
+  state_.MailboxSizeKb += freshKb - kb;
+  count = fresh;
+  kb = freshKb;
+}
+
+void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& number,
+                                 TAccountRecordFiles& files) {
+  const TMailPlan plan = state_.Plan();
+  const int num = static_cast<int>(n);
+  long long size = -1;
+  // A message that cannot be fetched is judged on what arrived; a broken
+  // connection, though, ends the account instead of judging the rest empty.
+  try {
+    size = session_.MessageSize(num);
+    if (!whole_ || (plan.checkSkipBytes && static_cast<long long>(plan.SkipBytes) * 1000 < size)) {
+      session_.FetchHeader(num, msg_);
+    } else {
+      session_.FetchMessage(num, msg_);
+    }
+  } catch (const EConnectionError&) {
+    throw;
+  } catch (const std::exception&) {
+  }
+
+  const fs::path& home = state_.Home();
+  TJudgeInput in;
+  in.Message = &msg_;
+  in.Size = size;
+  in.User = e.User;
+  in.DateText = LocalDateTimeText(msg_.Date, true);
+  in.WholeMessage = whole_;
+  if (whole_)
+    in.BodyLines = BodyLines(msg_);
+  in.CheckNoMsg = plan.checkNoMsg;
+  in.CheckDeliver = plan.checkDeliver;
+  in.Lists = &lists_;
+  in.Home = home;
+  TVerdict v = Judge(in, report_);
+
+  bool deleted = false;
+  if (v.Spam) {
+    ++spamCount;
+    if (plan.DeleteRubbish) {
+      session_.DeleteMessage(num);
+      ++deletedCount;
+      deleted = true;
+    }
+    report_.Line(VerdictLine(v, plan.DeleteRubbish));
+  }
+
+  TMailRecord r;
+  r.VerdictMark = v.Spam ? "Yes" : "";
+  r.Sender = v.SenderText;
+  r.SenderRoute = v.SenderRoute;
+  r.Recipients = v.RecipientsText;
+  r.AccountKey = e.User + "[" + e.Server + "]";
+  r.Subject = v.SubjectText;
+  r.Number = std::to_string(number) + (deleted ? "!" : "");
+  if (!deleted)
+    ++number;
+  r.MessageKey = msg_.MessageId;
+  r.DeletionMark = deleted ? "Deleted" : "";
+  r.Size = std::to_string(size) + (deleted ? "!" : "");
+  r.Date = in.DateText;
+  r.CharSet = msg_.CharSet;
+  r.ContentType = msg_.ContentType;
+  r.Priority = PriorityDigit(msg_);
+  r.Organization = msg_.Organization;
+
+  if (deleted) {
+    files.AppendDeleted(r);
+  } else if (v.Spam) {
+    files.AppendSpam(r);
+  } else {
+    files.AppendNew(r);
+  }
+
+  const std::string key = KeyFileName(msg_.MessageId);
+  const fs::path tmp = TmpFolder(home);
+  WriteHeaderFile(HeaderFilePath(tmp, key), msg_);
+  if (whole_ && !key.empty())
+    WriteBodyFile(BodyFilePath(tmp, key), in.BodyLines);
+  if (deleted)
+    MoveMessageFilesToDeleted(home, key);
+
+  // The row shows what the record holds.
+  TMailRow row = RowFromRecord(
+      DecodeMailRecord(std::string_view(EncodeMailRecord(r).data(), kMailRecordSize)));
+  std::lock_guard lock(state_.CheckRowLock);
+  const std::size_t index = state_.MailList.Append(row);
+  sink_.MailRowAdded(index, row);
+}
+
+}  // namespace
+
+void TCheckmail::CheckLoop(const fs::path& messageFile) {
+  const bool whole = state_.WholeMessage.load() != 0;
+  const TFilterLists lists = ReadListFiles(state_.Home());
+
+  TMessageFile report;
+  if (!report.Create(messageFile))
+    return;
+
+  TPop3Session session;
+  TMailMessage message;
+
+  while (auto entry = state_.TakeEntry(state_.CheckQueue)) {
+    const TQueueEntry e = SplitQueueEntry(*entry);
+    session.Host = e.Server;
+    session.Port = 110;
+    session.Username = e.User;
+    session.Password = e.Password;
+    if (int t = state_.ReadTimeoutMs.load(); t > 0)
+      session.ReadTimeout = t;
+
+    TAccountRecordFiles files;
+    files.Open(state_.Home(), AccountFileName({e.Server, e.User, "", ""}));
+    if (e.Server.empty()) {
+      files.Close();
+      break;
+    }
+    TAccountCheck check(state_, sink_, session, message, report, lists, whole, terminated_);
+    check.Say("正在检测邮箱 " + e.Server + "[" + e.User + "]");
+    try {
+      check.Run(e, files);
+    } catch (const std::exception&) {
+      state_.SetWorkerMessage(e.User + "[" + e.Server + "]" + "检查新邮件信息失败!");
+      try {
+        if (session.IsConnected())
+          session.Disconnect();
+      } catch (const std::exception&) {
+      }
+      state_.RefreshStatus(sink_);
+    }
+    files.Close();
+  }
+  state_.RefreshStatus(sink_);
+}
+
+}  // namespace pelorix

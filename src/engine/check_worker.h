@@ -1,0 +1,68 @@
+#pragma once
+// The check worker: takes accounts from the check queue, counts and fetches
+// their messages, judges each one and leaves the results in the record
+// files, the message file of its slot, the per-message files and the mail
+// list. Three run at once, one per slot.
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+namespace pelorix {
+
+class TRunState;
+class TFrontEndSink;
+
+// An account entry split into its parts (host "|" user "|" password).
+struct TQueueEntry {
+  std::string Server, User, Password;
+};
+TQueueEntry SplitQueueEntry(std::string_view entry);
+
+class TCheckmail {
+ public:
+  TCheckmail(int slot, TRunState& state, TFrontEndSink& sink);
+  virtual ~TCheckmail();
+  TCheckmail(const TCheckmail&) = delete;
+  TCheckmail& operator=(const TCheckmail&) = delete;
+
+  int Slot() const { return slot_; }
+  // Starts the thread.
+  void Start();
+  // The worker looks at the request once per message.
+  void Terminate() { terminated_ = true; }
+  bool Terminated() const { return terminated_; }
+  // Waits for the thread (a no-op on the worker's own thread).
+  void Join();
+  bool Joinable() const { return thread_.joinable(); }
+
+  // Runs the worker body on the calling thread (tests).
+  void Execute();
+
+ private:
+  void CheckLoop(const std::filesystem::path& messageFile);
+
+  int slot_;
+  TRunState& state_;
+  TFrontEndSink& sink_;
+  std::atomic<bool> terminated_{false};
+  std::thread thread_;
+};
+
+class TCheckmail1 : public TCheckmail {
+ public:
+  TCheckmail1(TRunState& state, TFrontEndSink& sink) : TCheckmail(1, state, sink) {}
+};
+class TCheckmail2 : public TCheckmail {
+ public:
+  TCheckmail2(TRunState& state, TFrontEndSink& sink) : TCheckmail(2, state, sink) {}
+};
+class TCheckmail3 : public TCheckmail {
+ public:
+  TCheckmail3(TRunState& state, TFrontEndSink& sink) : TCheckmail(3, state, sink) {}
+};
+
+std::filesystem::path MessageFilePath(const std::filesystem::path& home, int slot);
+
+}  // namespace pelorix

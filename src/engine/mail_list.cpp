@@ -1,0 +1,148 @@
+#include "engine/mail_list.h"
+
+#include "engine/record_files.h"
+#include "text/ansi.h"
+#include "text/textutil.h"
+
+namespace pelorix {
+
+namespace {
+std::string Trim(std::string_view s) {
+  auto b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string_view::npos)
+    return {};
+  auto e = s.find_last_not_of(" \t\r\n");
+  return std::string(s.substr(b, e - b + 1));
+}
+}  // namespace
+
+std::string CharsetTypeText(std::string_view charset, std::string_view contentType) {
+  std::string text = CutToAnsiBytes(std::string(charset) + "[", 31);
+  text = CutToAnsiBytes(text + std::string(contentType), 61);
+  return CutToAnsiBytes(text + "]", 62);
+}
+
+TMailRow RowFromRecord(const TMailRecord& r) {
+  TMailRow row;
+  auto& it = row.Items;
+  it[mcDeletionMark] = r.DeletionMark;
+  it[mcVerdictMark] = r.VerdictMark;
+  it[mcPriority] = r.Priority;
+  it[mcCharsetType] = CharsetTypeText(r.CharSet, r.ContentType);
+  it[mcSize] = PadLeft(r.Size, 8);
+  it[mcSender] = r.Sender;
+  it[mcSubject] = r.Subject;
+  it[mcAccountKey] = r.AccountKey;
+  it[mcNumber] = r.Number;
+  it[mcRecipients] = r.Recipients;
+  it[mcSenderRoute] = r.SenderRoute;
+  it[mcDate] = r.Date;
+  it[mcMessageKey] = r.MessageKey;
+  it[mcOrganization] = r.Organization;
+  row.Checked = Trim(r.VerdictMark) == "Yes";
+  if (Trim(r.DeletionMark) == "Deleted")
+    row.Checked = false;
+  return row;
+}
+
+TMailRecord RecordFromRow(const TMailRow& row) {
+  const auto& it = row.Items;
+  TMailRecord r;
+  r.VerdictMark = row.Checked ? "Yes" : "";
+  r.Sender = it[mcSender];
+  r.SenderRoute = it[mcSenderRoute];
+  r.Recipients = it[mcRecipients];
+  r.AccountKey = it[mcAccountKey];
+  r.Subject = it[mcSubject];
+  r.Number = it[mcNumber];
+  r.MessageKey = it[mcMessageKey];
+  r.DeletionMark = it[mcDeletionMark];
+  r.Size = it[mcSize];
+  r.Date = it[mcDate];
+  // The shown "charset[type]" goes back into its two fields, so a saved and
+  // reloaded list shows the column unchanged.
+  const std::string& shown = it[mcCharsetType];
+  const auto open = shown.find('[');
+  if (open != std::string::npos && !shown.empty() && shown.back() == ']') {
+    r.CharSet = shown.substr(0, open);
+    r.ContentType = shown.substr(open + 1, shown.size() - open - 2);
+  } else {
+    r.ContentType = shown;
+  }
+  r.Priority = it[mcPriority];
+  r.Organization = it[mcOrganization];
+  return r;
+}
+
+std::size_t TMailList::Count() const {
+  std::lock_guard lock(mutex_);
+  return rows_.size();
+}
+
+std::size_t TMailList::Append(TMailRow row) {
+  std::lock_guard lock(mutex_);
+  rows_.push_back(std::move(row));
+  return rows_.size() - 1;
+}
+
+void TMailList::Clear() {
+  std::lock_guard lock(mutex_);
+  rows_.clear();
+}
+
+TMailRow TMailList::Row(std::size_t index) const {
+  std::lock_guard lock(mutex_);
+  return index < rows_.size() ? rows_[index] : TMailRow{};
+}
+
+std::vector<TMailRow> TMailList::Rows() const {
+  std::lock_guard lock(mutex_);
+  return rows_;
+}
+
+void TMailList::SetChecked(std::size_t index, bool checked) {
+  std::lock_guard lock(mutex_);
+  if (index < rows_.size())
+    rows_[index].Checked = checked;
+}
+
+void TMailList::SetItem(std::size_t index, std::size_t column, std::string text) {
+  std::lock_guard lock(mutex_);
+  if (index < rows_.size() && column < kMailColumns)
+    rows_[index].Items[column] = std::move(text);
+}
+
+void TMailList::WithRows(const std::function<void(std::vector<TMailRow>&)>& fn) {
+  std::lock_guard lock(mutex_);
+  fn(rows_);
+}
+
+bool TMailList::LoadRecordFile(const std::filesystem::path& path, bool clearFirst) {
+  if (path.empty())
+    return false;
+  auto records = ReadRecordFile(path);
+  if (!records)
+    return false;
+  std::lock_guard lock(mutex_);
+  if (clearFirst)
+    rows_.clear();
+  for (const auto& r : *records)
+    rows_.push_back(RowFromRecord(r));
+  return true;
+}
+
+bool TMailList::SaveRecordFile(const std::filesystem::path& path) const {
+  if (path.empty())
+    return false;
+  TRecordFileWriter w;
+  if (!w.Open(path, TRecordFileWriter::Mode::Truncate))
+    return false;
+  std::lock_guard lock(mutex_);
+  for (const auto& row : rows_) {
+    if (!w.Append(RecordFromRow(row)))
+      return false;
+  }
+  return true;
+}
+
+}  // namespace pelorix

@@ -1,0 +1,107 @@
+#include "engine/origin.h"
+
+#include <fstream>
+
+#include "engine/message_file.h"
+#include "store/ip_table.h"
+#include "text/textutil.h"
+
+namespace pelorix {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string TrimBytes(std::string_view s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
+    ++b;
+  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
+    --e;
+  return std::string(s.substr(b, e - b));
+}
+
+bool InRange(const std::string& address, const TIpRecord& r) {
+  return !(address < r.StartIp) && !(address > r.EndIp);
+}
+
+std::string Place(const TIpRecord& r) {
+  return "(" + r.Area + "@" + r.Place + ")";
+}
+
+}  // namespace
+
+std::string ChooseLookupAddress(std::string_view receivedLine) {
+  std::string all = ExtractIpAddresses(receivedLine);
+  if (all.empty())
+    return {};
+  std::vector<std::string> candidates;
+  std::size_t start = 0;
+  while (true) {
+    std::size_t bar = all.find('|', start);
+    candidates.push_back(
+        all.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+    if (bar == std::string::npos)
+      break;
+    start = bar + 1;
+  }
+  return candidates.size() == 1 ? candidates[0] : candidates[candidates.size() - 2];
+}
+
+std::string LookupLocation(std::string_view addressText, const fs::path& tableFile) {
+  std::ifstream f(tableFile, std::ios::binary);
+  if (!f)
+    return {};
+  const long count = static_cast<long>(CountIpRecords(f));
+  // An empty table names no place for any address.
+  if (count <= 0)
+    return "...";
+  const std::string address(addressText);
+  long low = 0, high = count - 1, middle = 0;
+  TIpRecord candidate;
+  while (low <= high) {
+    middle = (low + high) / 2;
+    f.clear();
+    if (!ReadIpRecordAt(f, static_cast<std::size_t>(middle), candidate))
+      return "...";
+    const std::string key = TrimBytes(candidate.StartIp);
+    if (address > key) {
+      low = middle + 1;
+    } else if (address < key) {
+      high = middle - 1;
+    } else {
+      break;
+    }
+  }
+  if (InRange(address, candidate))
+    return Place(candidate);
+  std::string result;
+  if (address < candidate.StartIp && middle > 0) {
+    TIpRecord before;
+    f.clear();
+    if (ReadIpRecordAt(f, static_cast<std::size_t>(middle - 1), before) &&
+        InRange(address, before)) {
+      result = Place(before);
+    }
+  }
+  return result + "...";
+}
+
+std::string WriteRoute(const std::vector<std::string>& receivedLines, const fs::path& home,
+                       TReportSink& report) {
+  std::string route;
+  report.Line("");
+  report.Line("该信件的发件途径如下: ");
+  int k = 0;
+  for (auto it = receivedLines.rbegin(); it != receivedLines.rend(); ++it) {
+    ++k;
+    const std::string location = LookupLocation(ChooseLookupAddress(*it), IpTableFileInForce(home));
+    report.Line("   第 " + std::to_string(k) + (k == 1 ? "个发件者：" : " 个传递者：") + *it);
+    report.Line("   真实网络地址: " + location);
+    report.Line(std::string(30, ' ') + "↓ ");
+    route += "→" + location;
+  }
+  return route;
+}
+
+}  // namespace pelorix
