@@ -240,7 +240,8 @@ bool TSettingsStore::OpenKey(std::string_view path, bool create, TSettingsKey& k
   std::string norm = NormaliseKeyPath(path);
   std::lock_guard lock(mutex_);
   bool ok = false;
-  if (create) {
+  Read([&] { ok = KeyId(norm) != 0; });
+  if (!ok && create) {
     ok = Write([&] {
       // Parents come into being with their child, as in the registry.
       std::size_t pos = 0;
@@ -255,8 +256,6 @@ bool TSettingsStore::OpenKey(std::string_view path, bool create, TSettingsKey& k
         ++pos;
       }
     });
-  } else {
-    Read([&] { ok = KeyId(norm) != 0; });
   }
   if (!ok)
     return false;

@@ -1,0 +1,95 @@
+#include "store/mail_plan.h"
+
+#include <gtest/gtest.h>
+
+#include "temp_folder.h"
+
+namespace pelorix {
+namespace {
+
+using testing::TempFolder;
+
+TEST(MailPlan, LoadingWithoutKeyGivesScheduleDefaultsAndCreatesKey) {
+  TempFolder home;
+  auto store = TSettingsStore::Open(home.path());
+  ASSERT_TRUE(store);
+  TMailPlan plan;
+  ASSERT_TRUE(plan.Load(*store));
+  EXPECT_TRUE(store->KeyExists("MailCheck"));
+  EXPECT_TRUE(plan.ClearMoreRub);
+  EXPECT_EQ(plan.ClearMoreRubNum, 10000);
+  EXPECT_EQ(plan.SkipBytes, 100);
+  EXPECT_EQ(plan.checkTime, 5);
+  EXPECT_FALSE(plan.autocheck || plan.DeleteRubbish || plan.GetMailAddress || plan.checkDeliver ||
+               plan.checkSkipBytes || plan.checkNoMsg || plan.CheckSummary);
+  EXPECT_EQ(plan.MailProg, "");
+}
+
+TEST(MailPlan, SavingWritesAllTwelveValuesInTheirForms) {
+  TempFolder home;
+  auto store = TSettingsStore::Open(home.path());
+  TMailPlan plan;
+  plan.Load(*store);
+  plan.DeleteRubbish = true;
+  plan.SkipBytes = 250;
+  plan.MailProg = "/usr/bin/邮件";
+  ASSERT_TRUE(plan.Save(*store));
+
+  TSettingsKey key;
+  ASSERT_TRUE(OpenSettingsKey(*store, "mailcheck", false, key));
+  auto values = store->EnumValues(key);
+  ASSERT_EQ(values.size(), 12u);
+  EXPECT_EQ(values[0].name, "autocheck");
+  EXPECT_EQ(values[11].name, "CheckSummary");
+  for (const auto& v : values) {
+    if (v.type == TValueType::Binary) {
+      EXPECT_EQ(v.data.size(), 4u) << v.name;
+    }
+  }
+  // The settings window's spellings reach the same values.
+  EXPECT_TRUE(ReadFlagValue(key, "deleterubbish", false));
+  EXPECT_EQ(ReadTextValue(key, "skipBytes", ""), "250");
+  EXPECT_EQ(ReadTextValue(key, "ClearMoreRubNum", ""), "10000");
+  EXPECT_EQ(ReadTextValue(key, "mailprog", ""), "/usr/bin/邮件");
+  EXPECT_FALSE(ReadFlagValue(key, "checkSummary", true));
+  EXPECT_FALSE(ReadFlagValue(key, "checkNomsg", true));
+
+  TMailPlan again;
+  ASSERT_TRUE(again.Load(*store));
+  EXPECT_TRUE(again.DeleteRubbish);
+  EXPECT_EQ(again.SkipBytes, 250);
+  EXPECT_EQ(again.MailProg, "/usr/bin/邮件");
+}
+
+TEST(MailPlan, NumberTextsThatAreNotDecimalReadAsDefault) {
+  TempFolder home;
+  auto store = TSettingsStore::Open(home.path());
+  TSettingsKey key;
+  ASSERT_TRUE(OpenSettingsKey(*store, "MailCheck", true, key));
+  WriteTextValue(key, "checkTime", "005");  // the window pads with zeros
+  WriteTextValue(key, "ClearMoreRubNum", "12x");
+  WriteTextValue(key, "SkipBytes", "");
+  TMailPlan plan;
+  ASSERT_TRUE(plan.Load(*store));
+  EXPECT_EQ(plan.checkTime, 5);
+  EXPECT_EQ(plan.ClearMoreRubNum, 10000);
+  EXPECT_EQ(plan.SkipBytes, 100);
+  WriteTextValue(key, "SkipBytes", "99999999999");
+  WriteTextValue(key, "checkTime", " -3 ");
+  plan.Load(*store);
+  EXPECT_EQ(plan.SkipBytes, 100);
+  EXPECT_EQ(plan.checkTime, -3);
+}
+
+TEST(MailPlan, SettingTableFindsNamesIgnoringCase) {
+  const TSettingDef* def = FindSettingDef("mailcheck", "CHECKNOMSG");
+  ASSERT_NE(def, nullptr);
+  EXPECT_EQ(def->name, "checkNomsg");
+  EXPECT_EQ(def->kind, TSettingKind::Flag);
+  EXPECT_EQ(FindSettingDef("Smtp", "checkNomsg"), nullptr);
+  EXPECT_EQ(FindSettingDef("smtp", "myemail")->windowDefault, "在这里填写您的Email地址");
+  EXPECT_EQ(BlanksToZeros("  5"), "005");
+}
+
+}  // namespace
+}  // namespace pelorix
