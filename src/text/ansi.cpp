@@ -14,19 +14,25 @@ constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 // iconv descriptors are costly to open; each thread keeps its own.
 class IconvCache {
  public:
-  ~IconvCache() {
-    for (auto& [key, cd] : cache_) {
-      if (cd != reinterpret_cast<iconv_t>(-1)) iconv_close(cd);
-    }
+  static constexpr std::size_t kMaxEntries = 32;
+  ~IconvCache() { Clear(); }
+  void Clear() {
+    for (auto& [key, cd] : cache_) iconv_close(cd);
+    cache_.clear();
   }
   iconv_t Get(const std::string& to, const std::string& from) {
     auto key = to + '\n' + from;
     auto it = cache_.find(key);
     if (it == cache_.end()) {
-      it = cache_.emplace(key, iconv_open(to.c_str(), from.c_str())).first;
+      // Charset names come from mail: unknown ones are not kept, and the
+      // cache stays small however many names a hostile sender makes up.
+      iconv_t cd = iconv_open(to.c_str(), from.c_str());
+      if (cd == reinterpret_cast<iconv_t>(-1)) return cd;
+      if (cache_.size() >= kMaxEntries) Clear();
+      it = cache_.emplace(key, cd).first;
     }
     iconv_t cd = it->second;
-    if (cd != reinterpret_cast<iconv_t>(-1)) iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
     return cd;
   }
 
