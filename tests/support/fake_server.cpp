@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -77,6 +78,12 @@ std::string DotStuffed(const std::vector<std::string>& lines) {
 }  // namespace
 
 // ---------------------------------------------------------------- sockets
+
+TServerSocket::TServerSocket(int fd, const std::atomic<bool>& stop) : fd_(fd), stop_(stop) {
+  // Script lines go out as they are written, not held back for an ACK.
+  const int one = 1;
+  setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+}
 
 TServerSocket::~TServerSocket() {
   Close();

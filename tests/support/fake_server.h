@@ -32,7 +32,7 @@ namespace pelorix::test {
 // One accepted connection, server side. Reads stop early when stop is set.
 class TServerSocket {
  public:
-  TServerSocket(int fd, const std::atomic<bool>& stop) : fd_(fd), stop_(stop) {}
+  TServerSocket(int fd, const std::atomic<bool>& stop);
   TServerSocket(const TServerSocket&) = delete;
   TServerSocket& operator=(const TServerSocket&) = delete;
   ~TServerSocket();
