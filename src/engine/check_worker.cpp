@@ -1,5 +1,7 @@
 #include "engine/check_worker.h"
 
+#include <chrono>
+
 #include "engine/mail_record.h"
 #include "engine/message_file.h"
 #include "engine/record_files.h"
@@ -204,7 +206,18 @@ void TAccountCheck::FloodAlarm(const TQueueEntry& e, long long& count, long long
     }
   }
   session_.Disconnect();
-  session_.Connect();
+  // QUIT is sent without waiting for its answer, so the server may still
+  // hold the mailbox for a moment; try the login again a few times.
+  for (int attempt = 1;; ++attempt) {
+    try {
+      session_.Connect();
+      break;
+    } catch (const std::exception&) {
+      if (attempt == 5)
+        throw;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100 * attempt));
+    }
+  }
   // The message pass works on what is left after the clean.
   const long long fresh = session_.MessageCount();
   const long long freshKb = fresh >= 1 ? session_.MailboxSize() / 1000 : 0;

@@ -1,0 +1,200 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "app/commands.h"
+#include "engine/mail_record.h"
+#include "engine/record_files.h"
+#include "store/accounts.h"
+#include "store/filter_lists.h"
+#include "store/ip_table.h"
+#include "store/mail_plan.h"
+#include "store/settings_store.h"
+#include "support/dovecot.h"
+
+namespace pelorix {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::Contains;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+struct TRun {
+  int status;
+  std::string out, err;
+};
+
+class CheckCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "pelorix-cli-check-XXXXXX").string();
+    home_ = mkdtemp(pattern.data());
+    store_ = TSettingsStore::Open(home_);
+    ASSERT_TRUE(store_);
+  }
+  void TearDown() override {
+    store_.reset();
+    std::error_code ec;
+    fs::remove_all(home_, ec);
+  }
+  TRun Check(std::vector<std::string> args) {
+    std::vector<std::string> argv = {"--home", home_.string(), "check"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::ostringstream out, err;
+    int status = RunCommandLine(argv, out, err);
+    return {status, out.str(), err.str()};
+  }
+  void Plan(bool checkSummary, bool deleteRubbish = false) {
+    TMailPlan plan;
+    plan.Load(*store_);
+    plan.CheckSummary = checkSummary;
+    plan.DeleteRubbish = deleteRubbish;
+    ASSERT_TRUE(plan.Save(*store_));
+  }
+  std::vector<TMailRecord> Records(const fs::path& p) {
+    auto r = ReadRecordFile(p);
+    return r ? *r : std::vector<TMailRecord>{};
+  }
+
+  fs::path home_;
+  std::unique_ptr<TSettingsStore> store_;
+};
+
+std::string Mail(const std::string& from, const std::string& to, const std::string& subject,
+                 const std::string& id, const std::string& relay = "61.135.1.2") {
+  return "Received: from mx.example.org ([" + relay + "]) by pop.example.org\n" + "From: " + from +
+         "\nTo: " + to + "\nSubject: " + subject + "\nMessage-ID: " + id +
+         "\nDate: Tue, 08 Dec 2026 10:00:00 +0000\n\nbody of " + subject + "\n";
+}
+
+TEST_F(CheckCommand, NoAccountIsExitOne) {
+  auto r = Check({});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("你必须指定至少一个邮件帐号才能检查!"));
+  EXPECT_EQ(Check({"--frob"}).status, 2);
+}
+
+TEST_F(CheckCommand, ChecksThreeDovecotAccountsEndToEnd) {
+  if (auto why = test::TDovecotServer::SkipReason(); !why.empty())
+    GTEST_SKIP() << why;
+  test::TDovecotServer dovecot;
+  dovecot.AddUser(
+      "alice", "a-pw",
+      {Mail("friend@example.org", "alice@example.org", "hi alice", "<a1@example.org>"),
+       Mail("promo@spam.example", "alice@example.org", "Big offer", "<a2@spam.example>")});
+  dovecot.AddUser("bob", "b-pw",
+                  {Mail("x@example.org", "bob@example.org", "one", "<b1@example.org>", "10.0.0.1"),
+                   Mail("y@example.org", "bob@example.org", "two", "<b2@example.org>"),
+                   Mail("z@example.org", "bob@example.org", "three", "<b3@example.org>")});
+  dovecot.AddUser("carol", "c-pw");
+  dovecot.Start();
+  const std::string host = dovecot.HostPort();
+  ASSERT_TRUE(SaveAccounts(
+      *store_,
+      {{host, "alice", "a-pw", "Alice"}, {host, "bob", "b-pw", ""}, {host, "carol", "c-pw", ""}}));
+  TFilterLists lists;
+  lists.Sender = {"spam.example"};
+  ASSERT_TRUE(SaveFilterLists(*store_, lists));
+  fs::create_directories(home_ / "modal");
+  ASSERT_TRUE(ExportIpTable(home_ / "modal" / "ip.dat",
+                            {{"061.135.000.000", "061.135.255.255", "北京", "电信"}}));
+  Plan(true);
+
+  auto r = Check({});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Event log on stderr, one line each, dated.
+  EXPECT_THAT(r.err, HasSubstr(": 正在检测邮箱 " + host + "[alice]"));
+  EXPECT_THAT(r.err, HasSubstr(": 检测到 3 封信件在" + host + "[bob] 中，共占用空间0Kb"));
+  EXPECT_THAT(r.err, HasSubstr(": 邮箱 carol[" + host + "]已被检查完毕。"));
+  EXPECT_THAT(r.err, Not(HasSubstr("CheckSummary")));
+  // The brief on stdout.
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "邮件检测报告");
+  EXPECT_THAT(r.out, HasSubstr("\n检测时间: "));
+  EXPECT_THAT(r.out, HasSubstr("主题: hi alice\n"));
+  EXPECT_THAT(r.out, HasSubstr("   真实网络地址: (北京@电信)\n"));
+  EXPECT_THAT(r.out, HasSubstr("!! 发件人地址特征串\"spam.example\"存在于黑名单中。\n"));
+  EXPECT_THAT(r.out, HasSubstr(std::string(50, '=') + "\ntolvane reported\n"));
+
+  auto all = Records(home_ / "tmp" / "all.rec");
+  ASSERT_EQ(all.size(), 5u);
+  auto alice = Records(NewRecordPath(home_, "alice2" + host));
+  auto aliceSpam = Records(SpamRecordPath(home_, "alice2" + host));
+  auto bob = Records(NewRecordPath(home_, "bob2" + host));
+  ASSERT_EQ(alice.size(), 1u);
+  ASSERT_EQ(aliceSpam.size(), 1u);
+  ASSERT_EQ(bob.size(), 3u);
+  EXPECT_TRUE(fs::exists(NewRecordPath(home_, "carol2" + host)));
+  EXPECT_EQ(fs::file_size(NewRecordPath(home_, "carol2" + host)), 0u);
+  EXPECT_EQ(aliceSpam[0].VerdictMark, "Yes");
+  EXPECT_EQ(aliceSpam[0].Subject, "Big offer");
+  EXPECT_EQ(aliceSpam[0].Number, "2");
+  EXPECT_EQ(alice[0].SenderRoute, "→(北京@电信)");
+  EXPECT_EQ(bob[0].SenderRoute, "→...");
+  EXPECT_EQ(alice[0].AccountKey, "alice[" + host + "]");
+  EXPECT_EQ(alice[0].Recipients, "→alice@example.org");
+  EXPECT_EQ(alice[0].MessageKey, "<a1@example.org>");
+  EXPECT_EQ(alice[0].Priority, "3");
+  EXPECT_NE(alice[0].Date, "");
+  EXPECT_TRUE(fs::exists(home_ / "tmp" / "_a1@example_org_.msg"));
+  EXPECT_EQ(dovecot.MessageCount("alice"), 2u);
+}
+
+TEST_F(CheckCommand, AccountContentAndDeletion) {
+  if (auto why = test::TDovecotServer::SkipReason(); !why.empty())
+    GTEST_SKIP() << why;
+  test::TDovecotServer dovecot;
+  dovecot.AddUser("alice", "a-pw",
+                  {Mail("promo@spam.example", "alice@example.org", "offer", "<s1@spam.example>"),
+                   Mail("friend@example.org", "alice@example.org", "kept", "<k1@example.org>")});
+  dovecot.AddUser("bob", "b-pw", {Mail("x@example.org", "bob@example.org", "one", "<b1@x>")});
+  dovecot.Start();
+  const std::string host = dovecot.HostPort();
+  ASSERT_TRUE(SaveAccounts(*store_, {{host, "alice", "a-pw", ""}, {host, "bob", "b-pw", ""}}));
+  TFilterLists lists;
+  lists.Sender = {"spam.example"};
+  ASSERT_TRUE(SaveFilterLists(*store_, lists));
+  Plan(true, true);
+
+  auto r = Check({"--content", "--account", "alice[" + host + "]"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("信件内文:\nbody of kept\n"));
+  EXPECT_THAT(r.out, Not(HasSubstr("主题: one")));  // bob was not selected
+  EXPECT_EQ(dovecot.MessageCount("alice"), 1u);     // the spam was deleted
+  EXPECT_EQ(dovecot.MessageCount("bob"), 1u);
+  auto del = Records(DeletedRecordPath(home_, "alice2" + host));
+  ASSERT_EQ(del.size(), 1u);
+  EXPECT_EQ(del[0].Number, "1!");
+  auto kept = Records(NewRecordPath(home_, "alice2" + host));
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(kept[0].Number, "1");
+  EXPECT_TRUE(fs::exists(home_ / "tmp" / "deleted" / "_s1@spam_example_.msg"));
+  EXPECT_TRUE(fs::exists(home_ / "tmp" / "deleted" / "_s1@spam_example_"));
+  EXPECT_EQ(std::ifstream(home_ / "tmp" / "_k1@example_org_").good(), true);
+
+  EXPECT_EQ(Check({"--account", "nobody[" + host + "]"}).status, 1);
+}
+
+TEST_F(CheckCommand, WithoutCheckSummaryOnlyCountsAndSaysHowToSwitchItOn) {
+  if (auto why = test::TDovecotServer::SkipReason(); !why.empty())
+    GTEST_SKIP() << why;
+  test::TDovecotServer dovecot;
+  dovecot.AddUser("alice", "a-pw", {Mail("f@example.org", "alice@example.org", "hi", "<1@x>")});
+  dovecot.Start();
+  ASSERT_TRUE(SaveAccounts(*store_, {{dovecot.HostPort(), "alice", "a-pw", ""}}));
+  auto r = Check({});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_THAT(r.err, HasSubstr("检测到 1 封信件在"));
+  EXPECT_THAT(r.err, HasSubstr("pelorix set MailCheck CheckSummary on"));
+  EXPECT_EQ(Records(home_ / "tmp" / "all.rec").size(), 0u);
+  EXPECT_TRUE(fs::exists(home_ / "tmp" / "all.rec"));
+}
+
+}  // namespace
+}  // namespace pelorix

@@ -1,0 +1,164 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "engine/check_run.h"
+#include "engine/record_files.h"
+#include "recording_sink.h"
+#include "store/accounts.h"
+#include "store/mail_plan.h"
+#include "store/settings_store.h"
+#include "support/fake_server.h"
+#include "test_home.h"
+
+namespace pelorix {
+namespace {
+
+using ::testing::Contains;
+using ::testing::HasSubstr;
+
+TEST(PrepareTmpFolder, RemovesFilesKeepsFoldersAndDeletedMail) {
+  test::TTempHome home;
+  test::WriteAll(home.Tmp() / "bob2h.new", "x");
+  test::WriteAll(home.Tmp() / "all.rec", "x");
+  test::WriteAll(home.Tmp() / "deleted" / "bob2h.del", "kept");
+  std::filesystem::create_directory(home.Tmp() / "other");
+  PrepareTmpFolder(home.Path());
+  EXPECT_FALSE(std::filesystem::exists(home.Tmp() / "bob2h.new"));
+  EXPECT_FALSE(std::filesystem::exists(home.Tmp() / "all.rec"));
+  EXPECT_EQ(test::ReadAll(home.Tmp() / "deleted" / "bob2h.del"), "kept");
+  EXPECT_TRUE(std::filesystem::is_directory(home.Tmp() / "other"));
+
+  std::filesystem::remove_all(home.Tmp());
+  PrepareTmpFolder(home.Path());
+  EXPECT_TRUE(std::filesystem::is_directory(home.Tmp() / "deleted"));
+}
+
+struct TRunFixture : ::testing::Test {
+  test::TTempHome home;
+  std::unique_ptr<TSettingsStore> store = TSettingsStore::Open(home.Path());
+  test::TRecordingSink sink;
+  TMailPlan plan;
+
+  TRunFixture() {
+    plan.CheckSummary = true;
+    plan.ClearMoreRub = true;
+    plan.ClearMoreRubNum = 10000;
+    plan.SkipBytes = 100;
+    plan.Save(*store);
+  }
+  void Accounts(std::vector<TAccount> accounts) { ASSERT_TRUE(SaveAccounts(*store, accounts)); }
+};
+
+TEST_F(TRunFixture, NoMatchingAccountIsRefusedAndLeavesTheEngineIdle) {
+  TCheckEngine engine(home.Path(), *store, sink);
+  engine.LoadPlan();
+  EXPECT_EQ(engine.StartHeaderCheck(), TStartResult::NoAccount);
+  EXPECT_FALSE(engine.State().Busy);
+  Accounts({{"pop.example.org", "bob", "pw", ""}});
+  EXPECT_EQ(engine.StartHeaderCheck("carol[pop.example.org]"), TStartResult::NoAccount);
+  engine.State().Busy = true;
+  EXPECT_EQ(engine.StartHeaderCheck(), TStartResult::Busy);
+}
+
+TEST_F(TRunFixture, AHostileServerCostsOnlyItsOwnAccount) {
+  using namespace std::chrono_literals;
+  auto login = [](test::TScriptServer& s) {
+    s.SendLine("+OK hello").ExpectAny().SendLine("+OK").ExpectAny().SendLine("+OK");
+    s.Expect("STAT").SendLine("+OK 1 100").Expect("LIST").SendLine("+OK").SendLine("1 100");
+    s.SendLine(".").Expect("LIST 1").SendLine("+OK 1 100").Expect("TOP 1 0");
+  };
+  test::TScriptServer stall, closing, longLine;
+  login(stall);
+  stall.Stall(3000ms);
+  login(closing);
+  closing.SendRaw("+OK\r\nSubject: half").CloseConnection();
+  login(longLine);
+  longLine.SendRaw("+OK\r\nSubject: " + std::string(1 << 20, 'a') + "\r\n.\r\n");
+  stall.Start();
+  closing.Start();
+  longLine.Start();
+  test::TPop3Mailbox good;
+  good.AddUser(
+      "bob", "pw",
+      {"From: a@example.org\nTo: bob@example.org\nSubject: fine\nMessage-ID: <ok@x>\n\nhi\n"});
+  good.Start();
+  Accounts({{stall.HostPort(), "s", "pw", ""},
+            {closing.HostPort(), "c", "pw", ""},
+            {longLine.HostPort(), "l", "pw", ""},
+            {good.HostPort(), "bob", "pw", ""}});
+
+  TCheckEngine engine(home.Path(), *store, sink);
+  engine.LoadPlan();
+  engine.State().ReadTimeoutMs = 1000;
+  ASSERT_EQ(engine.StartHeaderCheck(), TStartResult::Started);
+  EXPECT_EQ(engine.StartHeaderCheck(), TStartResult::Busy);
+  engine.WaitForWorkers();
+  TCheckFinished done = engine.CheckFinished();
+  ASSERT_TRUE(done.Acted);
+  EXPECT_FALSE(engine.State().Busy);
+
+  for (auto* s : {&stall, &closing, &longLine}) {
+    const std::string name = std::string(s == &stall ? "s" : s == &closing ? "c" : "l");
+    EXPECT_TRUE(sink.Said(name + "[" + s->HostPort() + "]检查新邮件信息失败!")) << name;
+  }
+  ASSERT_EQ(sink.Rows.size(), 1u);
+  EXPECT_EQ(sink.Rows[0].Items[mcSubject], "fine");
+  EXPECT_EQ(done.NewMailCount, 4);
+  ASSERT_TRUE(done.Brief);
+  EXPECT_THAT(*done.Brief, Contains("主题: fine"));
+  EXPECT_EQ(done.Brief->front(), "邮件检测报告");
+  EXPECT_EQ(done.Brief->back(), "tolvane reported");
+  EXPECT_EQ(done.WorkerMessage, "新到邮件：4");
+  auto all = ReadRecordFile(AllRecordPath(home.Path()));
+  ASSERT_TRUE(all);
+  ASSERT_EQ(all->size(), 1u);
+  EXPECT_EQ((*all)[0].MessageKey, "<ok@x>");
+  EXPECT_EQ(sink.Ended, 3);
+  // The handler acts once per run.
+  EXPECT_FALSE(engine.CheckFinished().Acted);
+}
+
+TEST_F(TRunFixture, ARunWithoutNewMailBuildsNoBriefButSavesTheList) {
+  test::TPop3Mailbox empty;
+  empty.AddUser("bob", "pw");
+  empty.Start();
+  Accounts({{empty.HostPort(), "bob", "pw", ""}});
+  test::WriteAll(AllRecordPath(home.Path()), std::string(3260, 'x'));
+  TCheckEngine engine(home.Path(), *store, sink);
+  engine.LoadPlan();
+  ASSERT_EQ(engine.StartContentCheck(), TStartResult::Started);
+  engine.WaitForWorkers();
+  auto done = engine.CheckFinished();
+  EXPECT_TRUE(done.Acted);
+  EXPECT_FALSE(done.Brief);
+  EXPECT_TRUE(done.AllRecordSaved);
+  EXPECT_EQ(std::filesystem::file_size(AllRecordPath(home.Path())), 0u);
+  TSettingsKey root;
+  ASSERT_TRUE(OpenSettingsKey(*store, "", false, root));
+  EXPECT_FALSE(ReadFlagValue(root, "chkContent", true));  // the content check writes 0
+}
+
+TEST_F(TRunFixture, StopEndsTheRunEarly) {
+  test::TPop3Mailbox box;
+  std::vector<std::string> mails;
+  for (int i = 0; i < 50; ++i) {
+    mails.push_back("From: a@x.org\nSubject: " + std::to_string(i) + "\n\nx\n");
+  }
+  box.AddUser("bob", "pw", mails);
+  box.Start();
+  Accounts({{box.HostPort(), "bob", "pw", ""}});
+  TCheckEngine engine(home.Path(), *store, sink);
+  engine.LoadPlan();
+  sink.OnRow = [&engine](std::size_t index) {
+    if (index == 2)
+      engine.Stop();
+  };
+  ASSERT_EQ(engine.StartHeaderCheck(), TStartResult::Started);
+  engine.WaitForWorkers();
+  EXPECT_TRUE(engine.CheckFinished().Acted);
+  EXPECT_EQ(sink.Rows.size(), 3u);
+  EXPECT_THAT(box.Commands(), Contains("RSET"));
+}
+
+}  // namespace
+}  // namespace pelorix
