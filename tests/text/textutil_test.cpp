@@ -1,6 +1,7 @@
 #include "text/textutil.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -128,7 +129,8 @@ TEST(FileVersionText, FourNumbersOfTheProgramVersion) {
 
 TEST(FolderExists, OnlyFolders) {
   namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() / "pelorix_folder_exists_test";
+  const fs::path dir =
+      fs::temp_directory_path() / ("pelorix_folder_exists_" + std::to_string(::getpid()));
   fs::remove_all(dir);
   EXPECT_FALSE(FolderExists(dir));
   fs::create_directories(dir / "sub");
