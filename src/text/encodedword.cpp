@@ -158,6 +158,8 @@ bool ReadEncodedWord(std::string_view s, std::size_t pos, EncodedWord& word) {
     return false;
   const std::string_view encoded = s.substr(textStart, j - textStart);
   const std::string_view charset = s.substr(charsetStart, i - charsetStart);
+  if (!IsKnownCharset(charset))
+    return false;
   if (encoding == 'B') {
     if (!IsWellFormedBase64(encoded))
       return false;
@@ -165,8 +167,6 @@ bool ReadEncodedWord(std::string_view s, std::size_t pos, EncodedWord& word) {
   } else if (!DecodeQ(encoded, word.bytes)) {
     return false;
   }
-  if (!IsKnownCharset(charset))
-    return false;
   word.charset = charset;
   word.end = j + 2;
   return true;
