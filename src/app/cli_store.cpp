@@ -1,20 +1,410 @@
-// Settings and storage commands. Filled in with the settings store.
+// Settings and storage commands: the same operations the settings window
+// performs, one change at a time, each saved at once.
+#include <optional>
 #include <ostream>
+#include <stdexcept>
 
+#include "app/args.h"
 #include "app/commands.h"
+#include "store/accounts.h"
+#include "store/autostart.h"
+#include "store/filter_lists.h"
+#include "store/ip_table.h"
+#include "store/mail_plan.h"
+#include "store/settings_store.h"
+#include "text/ansi.h"
+#include "text/asciiutil.h"
+#include "text/home.h"
+#include "text/textutil.h"
 
 namespace pelorix {
 namespace {
-int NotYet(CommandContext& ctx, const char* name) {
-  ctx.err << "pelorix " << name << ": not available yet\n";
-  return 1;
+
+[[noreturn]] void Fail(const std::string& message) {
+  throw std::runtime_error(message);
+}
+
+std::unique_ptr<TSettingsStore> OpenStore(const CommandContext& ctx) {
+  std::string error;
+  auto store = TSettingsStore::Open(ctx.home, &error);
+  if (!store)
+    Fail(error);
+  return store;
+}
+
+// The sub-command word and the arguments after it.
+std::string TakeSubcommand(CommandContext& ctx, std::vector<std::string>& rest) {
+  if (ctx.args.empty())
+    throw UsageError("missing sub-command");
+  rest.assign(ctx.args.begin() + 1, ctx.args.end());
+  return ctx.args[0];
+}
+
+std::string Required(const std::optional<std::string>& value, const char* option) {
+  if (!value)
+    throw UsageError(std::string("missing option ") + option);
+  return *value;
+}
+
+void PrintAccount(std::ostream& out, const TAccount& a) {
+  out << a.Server << '\t' << a.User << '\t' << a.Note << '\n';
+}
+
+int AccountAdd(CommandContext& ctx, std::vector<std::string> args) {
+  std::optional<std::string> server, user, password, note;
+  ArgParser(std::move(args))
+      .Option("--server", &server)
+      .Option("--user", &user)
+      .Option("--password", &password)
+      .Option("--note", &note)
+      .Parse();
+  TAccount account{Required(server, "--server"), Required(user, "--user"),
+                   Required(password, "--password"), note.value_or("")};
+  auto store = OpenStore(ctx);
+  auto accounts = LoadAccounts(*store);
+  std::string error;
+  if (!AddAccount(accounts, std::move(account), &error) ||
+      !SaveAccounts(*store, accounts, &error)) {
+    Fail(error);
+  }
+  return 0;
+}
+
+int AccountRemove(CommandContext& ctx, std::vector<std::string> args) {
+  std::optional<std::string> server, user;
+  ArgParser(std::move(args)).Option("--server", &server).Option("--user", &user).Parse();
+  std::string s = Required(server, "--server"), u = Required(user, "--user");
+  auto store = OpenStore(ctx);
+  auto accounts = LoadAccounts(*store);
+  if (!RemoveAccount(accounts, s, u))
+    Fail("no account " + u + "[" + s + "]");
+  std::string error;
+  if (!SaveAccounts(*store, accounts, &error))
+    Fail(error);
+  return 0;
+}
+
+int AccountImportThunderbird(CommandContext& ctx, std::vector<std::string> args) {
+  std::vector<std::string> positional;
+  ArgParser(std::move(args)).Positionals(&positional, 0, 1).Parse();
+  std::vector<std::filesystem::path> profiles;
+  if (positional.empty()) {
+    profiles = FindThunderbirdProfiles();
+    if (profiles.empty())
+      Fail("no Thunderbird profile found in ~/.thunderbird");
+  } else {
+    std::filesystem::path profile(positional[0]);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(profile / "prefs.js", ec)) {
+      Fail("no prefs.js in " + profile.string());
+    }
+    profiles.push_back(profile);
+  }
+  auto store = OpenStore(ctx);
+  auto accounts = LoadAccounts(*store);
+  for (const auto& profile : profiles) {
+    for (auto imported : ReadThunderbirdAccounts(profile)) {
+      // An account already in the list keeps the password typed for it.
+      for (const auto& a : accounts) {
+        if (ascii::Trim(a.Server) == ascii::Trim(imported.Server) &&
+            ascii::Trim(a.User) == ascii::Trim(imported.User)) {
+          imported.Password = a.Password;
+        }
+      }
+      std::string error;
+      if (!AddAccount(accounts, imported, &error, true)) {
+        ctx.err << "pelorix account: skipped " << AccountKey(imported) << ": " << error << "\n";
+        continue;
+      }
+      PrintAccount(ctx.out, imported);
+    }
+  }
+  std::string error;
+  if (!SaveAccounts(*store, accounts, &error))
+    Fail(error);
+  return 0;
+}
+
+}  // namespace
+
+int RunAccountCommand(CommandContext& ctx) {
+  std::vector<std::string> rest;
+  std::string sub = TakeSubcommand(ctx, rest);
+  if (sub == "add")
+    return AccountAdd(ctx, std::move(rest));
+  if (sub == "remove")
+    return AccountRemove(ctx, std::move(rest));
+  if (sub == "import-thunderbird")
+    return AccountImportThunderbird(ctx, std::move(rest));
+  if (sub == "list") {
+    ArgParser(std::move(rest)).Parse();
+    auto store = OpenStore(ctx);
+    for (const auto& a : LoadAccounts(*store))
+      PrintAccount(ctx.out, a);
+    return 0;
+  }
+  throw UsageError("unknown sub-command: " + sub);
+}
+
+namespace {
+
+TFilterList ListNamed(const std::string& name) {
+  auto list = FilterListByName(name);
+  if (!list)
+    Fail("unknown list " + name + " (subject, sender, length, content or recipient)");
+  return *list;
+}
+
+void CheckEntryText(const std::string& entry) {
+  if (entry.find_first_of("\r\n") != std::string::npos)
+    Fail("an entry must be one line");
+  if (!IsValidUtf8(entry))
+    Fail("an entry must be UTF-8 text");
+  if (ToAnsi(ascii::Trim(entry)).size() > kMaxTextBytes) {
+    Fail("entry longer than 255 bytes: " + std::string(ascii::Trim(entry)).substr(0, 40) + "...");
+  }
+}
+
+int FilterChange(CommandContext& ctx, std::vector<std::string> args, bool add) {
+  std::vector<std::string> positional;
+  ArgParser(std::move(args)).Positionals(&positional, 2, -1).Parse();
+  TFilterList which = ListNamed(positional[0]);
+  auto store = OpenStore(ctx);
+  TFilterLists lists = LoadFilterLists(*store);
+  auto& list = lists.Of(which);
+  for (std::size_t i = 1; i < positional.size(); ++i) {
+    const std::string& entry = positional[i];
+    CheckEntryText(entry);
+    if (!add) {
+      if (!RemoveEntry(list, entry))
+        Fail("no entry " + std::string(ascii::Trim(entry)));
+      continue;
+    }
+    if (ascii::Trim(entry).empty())
+      Fail("an entry must not be blank");
+    std::string error;
+    if (which == TFilterList::Length) {
+      if (!AddLengthRuleText(list, entry, &error))
+        Fail(error);
+    } else {
+      AddTextEntry(list, entry);
+    }
+  }
+  if (!SaveFilterLists(*store, lists))
+    Fail("cannot write the settings file");
+  return 0;
+}
+
+}  // namespace
+
+int RunFilterCommand(CommandContext& ctx) {
+  std::vector<std::string> rest;
+  std::string sub = TakeSubcommand(ctx, rest);
+  if (sub == "add")
+    return FilterChange(ctx, std::move(rest), true);
+  if (sub == "remove")
+    return FilterChange(ctx, std::move(rest), false);
+  std::vector<std::string> positional;
+  if (sub == "list") {
+    ArgParser(std::move(rest)).Positionals(&positional, 1, 1).Parse();
+    TFilterList which = ListNamed(positional[0]);
+    auto store = OpenStore(ctx);
+    for (const auto& entry : LoadFilterLists(*store).Of(which))
+      ctx.out << entry << '\n';
+    return 0;
+  }
+  if (sub == "import") {
+    ArgParser(std::move(rest)).Positionals(&positional, 1, 1).Parse();
+    auto store = OpenStore(ctx);
+    TFilterLists lists = LoadFilterLists(*store);
+    TFilterImportResult result;
+    std::string error;
+    if (!ImportFilterFile(positional[0], lists, &result, &error))
+      Fail(error);
+    if (!SaveFilterLists(*store, lists))
+      Fail("cannot write the settings file");
+    if (result.skipped > 0) {
+      ctx.err << "pelorix filter: skipped " << result.skipped
+              << " entries (length rules without ==, >= or <=, or longer than 255 bytes)\n";
+    }
+    return 0;
+  }
+  if (sub == "export") {
+    ArgParser(std::move(rest)).Positionals(&positional, 1, 1).Parse();
+    auto store = OpenStore(ctx);
+    std::string error;
+    if (!ExportFilterFile(positional[0], LoadFilterLists(*store), &error))
+      Fail(error);
+    return 0;
+  }
+  throw UsageError("unknown sub-command: " + sub);
+}
+
+namespace {
+
+const TSettingDef& SettingNamed(const std::string& key, const std::string& name) {
+  if (!ascii::EqualNoCase(key, kMailCheckKey) && !ascii::EqualNoCase(key, kSmtpKey)) {
+    Fail("unknown key " + key + " (MailCheck or Smtp)");
+  }
+  const TSettingDef* def = FindSettingDef(key, name);
+  if (!def)
+    Fail("unknown value " + name + " in " + key);
+  return *def;
+}
+
+bool ParseFlag(const std::string& value) {
+  if (ascii::EqualNoCase(value, "on"))
+    return true;
+  if (ascii::EqualNoCase(value, "off"))
+    return false;
+  Fail("a flag is on or off, not " + value);
+}
+
+}  // namespace
+
+int RunSetCommand(CommandContext& ctx) {
+  std::vector<std::string> positional;
+  ArgParser(ctx.args).Positionals(&positional, 3, 3).Parse();
+  const TSettingDef& def = SettingNamed(positional[0], positional[1]);
+  std::string value(ascii::Trim(positional[2]));
+  auto store = OpenStore(ctx);
+  TSettingsKey key;
+  if (!OpenSettingsKey(*store, def.key, true, key))
+    Fail("cannot write the settings file");
+
+  switch (def.kind) {
+    case TSettingKind::Flag: {
+      bool on = ParseFlag(value);
+      if (def.name == "autostart") {
+        // Ticking the box writes the log-on entry at once; so does this.
+        std::string error;
+        if (!(on ? WriteAutostartEntry(CurrentProgramPath(), &error)
+                 : DeleteAutostartEntry(&error))) {
+          Fail(error);
+        }
+      }
+      WriteFlagValue(key, def.name, on);
+      break;
+    }
+    case TSettingKind::Number: {
+      int n = 0;
+      if (!ParseSettingNumber(value, n) || n < 0 || n > 1) {
+        Fail("authType is 0 (no authentication) or 1 (simple login), not " + value);
+      }
+      WriteNumberValue(key, def.name, n);
+      break;
+    }
+    case TSettingKind::DigitsText: {
+      int n = 0;
+      bool digits = !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
+      if (!digits || value.size() > static_cast<std::size_t>(def.maxDigits) ||
+          (ascii::EqualNoCase(def.name, "smtpPort") &&
+           (!ParseSettingNumber(value, n) || n < 1 || n > 65535))) {
+        Fail(std::string(def.name) + " takes at most " + std::to_string(def.maxDigits) +
+             " digits, not " + value);
+      }
+      WriteTextValue(key, def.name, value);
+      break;
+    }
+    case TSettingKind::Text:
+      if (!IsValidUtf8(value))
+        Fail("the value must be UTF-8 text");
+      if (value.find_first_of("\r\n\t") != std::string::npos)
+        Fail("the value must be one line");
+      if (ToAnsi(value).size() > kMaxTextBytes)
+        Fail("the value is longer than 255 bytes");
+      WriteTextValue(key, def.name, value);
+      break;
+  }
+  TSettingsValue stored;
+  if (!store->ReadValue(key, def.name, stored))
+    Fail("cannot write the settings file");
+  return 0;
+}
+
+int RunGetCommand(CommandContext& ctx) {
+  std::vector<std::string> positional;
+  ArgParser(ctx.args).Positionals(&positional, 2, 2).Parse();
+  const TSettingDef& def = SettingNamed(positional[0], positional[1]);
+  auto store = OpenStore(ctx);
+  TSettingsKey key;
+  if (!OpenSettingsKey(*store, def.key, true, key))
+    Fail("cannot read the settings file");
+  // A missing value reads as what a check run would use.
+  std::string_view fallback = def.scheduleDefault.empty() ? def.windowDefault : def.scheduleDefault;
+  switch (def.kind) {
+    case TSettingKind::Flag:
+      ctx.out << (ReadFlagValue(key, def.name, fallback == "1") ? "on" : "off") << '\n';
+      break;
+    case TSettingKind::Number: {
+      int n = 0;
+      ParseSettingNumber(fallback, n);
+      ctx.out << ReadNumberValue(key, def.name, n) << '\n';
+      break;
+    }
+    case TSettingKind::DigitsText:
+    case TSettingKind::Text:
+      ctx.out << ReadTextValue(key, def.name, fallback) << '\n';
+      break;
+  }
+  return 0;
+}
+
+namespace {
+void PrintIpRow(std::ostream& out, const TIpRecord& r) {
+  out << r.StartIp << '\t' << r.EndIp << '\t' << r.Area << '\t' << r.Place << '\n';
+}
+
+void SaveRows(const CommandContext& ctx, const std::vector<TIpRecord>& rows) {
+  std::string error;
+  if (!EnsureFolder(ctx.home / "modal", &error) || !SaveIpTable(ctx.home, rows, &error)) {
+    Fail(error);
+  }
 }
 }  // namespace
 
-int RunAccountCommand(CommandContext& ctx) { return NotYet(ctx, "account"); }
-int RunFilterCommand(CommandContext& ctx) { return NotYet(ctx, "filter"); }
-int RunSetCommand(CommandContext& ctx) { return NotYet(ctx, "set"); }
-int RunGetCommand(CommandContext& ctx) { return NotYet(ctx, "get"); }
-int RunIpTableCommand(CommandContext& ctx) { return NotYet(ctx, "iptable"); }
+int RunIpTableCommand(CommandContext& ctx) {
+  std::vector<std::string> rest, positional;
+  std::string sub = TakeSubcommand(ctx, rest);
+  std::string error;
+  if (sub == "list") {
+    ArgParser(std::move(rest)).Parse();
+    for (const auto& r : LoadIpTable(ctx.home))
+      PrintIpRow(ctx.out, r);
+    return 0;
+  }
+  if (sub == "add") {
+    ArgParser(std::move(rest)).Positionals(&positional, 4, 4).Parse();
+    auto rows = LoadIpTable(ctx.home);
+    for (const auto& text : positional) {
+      if (!IsValidUtf8(text))
+        Fail("the texts must be UTF-8");
+    }
+    if (!AddIpRow(rows, {positional[0], positional[1], positional[2], positional[3]}, &error)) {
+      Fail(error);
+    }
+    SaveRows(ctx, rows);
+    return 0;
+  }
+  if (sub == "import") {
+    ArgParser(std::move(rest)).Positionals(&positional, 1, 1).Parse();
+    auto rows = LoadIpTable(ctx.home);
+    int added = 0, skipped = 0;
+    if (!ImportIpTable(positional[0], rows, &added, &skipped, &error))
+      Fail(error);
+    SaveRows(ctx, rows);
+    if (skipped > 0) {
+      ctx.err << "pelorix iptable: skipped " << skipped << " records with malformed addresses\n";
+    }
+    return 0;
+  }
+  if (sub == "export") {
+    ArgParser(std::move(rest)).Positionals(&positional, 1, 1).Parse();
+    if (!ExportIpTable(positional[0], LoadIpTable(ctx.home), &error))
+      Fail(error);
+    return 0;
+  }
+  throw UsageError("unknown sub-command: " + sub);
+}
 
 }  // namespace pelorix

@@ -6,20 +6,13 @@
 
 #include "store/atomic_file.h"
 #include "text/ansi.h"
+#include "text/asciiutil.h"
 
 namespace pelorix {
 namespace fs = std::filesystem;
 
-std::string_view TrimText(std::string_view text) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
-    text.remove_prefix(1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
-    text.remove_suffix(1);
-  return text;
-}
-
 std::string ScramblePassword(std::string_view bytes) {
-  std::string out(TrimText(bytes));
+  std::string out(ascii::Trim(bytes));
   for (char& c : out)
     c = static_cast<char>(~static_cast<unsigned char>(c));
   return out;
@@ -28,10 +21,10 @@ std::string ScramblePassword(std::string_view bytes) {
 namespace {
 
 TAccount Trimmed(TAccount a) {
-  a.Server = std::string(TrimText(a.Server));
-  a.User = std::string(TrimText(a.User));
-  a.Password = std::string(TrimText(a.Password));
-  a.Note = std::string(TrimText(a.Note));
+  a.Server = std::string(ascii::Trim(a.Server));
+  a.User = std::string(ascii::Trim(a.User));
+  a.Password = std::string(ascii::Trim(a.Password));
+  a.Note = std::string(ascii::Trim(a.Note));
   return a;
 }
 
@@ -77,7 +70,7 @@ std::vector<TAccount> LoadAccounts(TSettingsStore& store) {
   if (!OpenSettingsKey(store, kAccountKey, true, key))
     return accounts;
   for (const auto& v : store.EnumValues(key)) {
-    std::string_view data = TrimText(v.data);
+    std::string_view data = ascii::Trim(v.data);
     TAccount a;
     std::size_t open = data.find('[');
     std::size_t close = data.find(']');
@@ -87,8 +80,8 @@ std::vector<TAccount> LoadAccounts(TSettingsStore& store) {
       a.Password = FromAnsi(ScramblePassword(data.substr(open + 1, close - open - 1)));
     }
     if (close != std::string_view::npos)
-      a.Note = FromAnsi(TrimText(data.substr(close + 1)));
-    std::string_view name = TrimText(v.name);
+      a.Note = FromAnsi(ascii::Trim(data.substr(close + 1)));
+    std::string_view name = ascii::Trim(v.name);
     std::size_t brace = name.find('{');
     a.User = brace == std::string_view::npos ? std::string() : std::string(name.substr(0, brace));
     accounts.push_back(std::move(a));
@@ -143,7 +136,7 @@ bool AddAccount(std::vector<TAccount>& accounts, TAccount account, std::string* 
 bool RemoveAccount(std::vector<TAccount>& accounts, std::string_view server,
                    std::string_view user) {
   auto it = std::find_if(accounts.begin(), accounts.end(), [&](const TAccount& a) {
-    return TrimText(a.Server) == TrimText(server) && TrimText(a.User) == TrimText(user);
+    return ascii::Trim(a.Server) == ascii::Trim(server) && ascii::Trim(a.User) == ascii::Trim(user);
   });
   if (it == accounts.end())
     return false;
@@ -166,7 +159,7 @@ std::string AccountQueueEntry(const TAccount& a) {
 std::vector<std::string> AccountDisplayNames(const std::vector<TAccount>& accounts) {
   std::vector<std::string> names;
   for (const auto& a : accounts) {
-    std::string note(TrimText(a.Note));
+    std::string note(ascii::Trim(a.Note));
     std::string name = note.empty() ? AccountKey(a) : note;
     for (int n = 1; std::find(names.begin(), names.end(), name) != names.end(); ++n) {
       name += "[" + std::to_string(n) + "]";
@@ -221,14 +214,14 @@ bool ParsePrefLine(std::string_view line, std::string& name, std::string& value)
   std::size_t end = line.find(')', i);
   if (end == std::string_view::npos)
     return false;
-  value = std::string(TrimText(line.substr(i, end - i)));
+  value = std::string(ascii::Trim(line.substr(i, end - i)));
   return true;
 }
 }  // namespace
 
 std::vector<TAccount> ReadThunderbirdAccounts(const fs::path& profileFolder) {
   std::vector<TAccount> accounts;
-  auto text = ReadWholeFile(profileFolder / "prefs.js");
+  auto text = store::ReadWholeFile(profileFolder / "prefs.js");
   if (!text)
     return accounts;
   // mail.server.<id>.<field>, keyed by the number in "serverN".
@@ -256,12 +249,12 @@ std::vector<TAccount> ReadThunderbirdAccounts(const fs::path& profileFolder) {
     if (p["type"] != "pop3")
       continue;
     TAccount a;
-    a.Server = std::string(TrimText(p["hostname"]));
+    a.Server = std::string(ascii::Trim(p["hostname"]));
     const std::string& port = p["port"];
     if (!port.empty() && port != "110")
       a.Server += ":" + port;
-    a.User = std::string(TrimText(p["userName"]));
-    a.Note = std::string(TrimText(p["name"]));
+    a.User = std::string(ascii::Trim(p["userName"]));
+    a.Note = std::string(ascii::Trim(p["name"]));
     accounts.push_back(std::move(a));
   }
   return accounts;

@@ -21,9 +21,6 @@ struct TAccount {
   std::string Note;
 };
 
-// Blanks and control characters off both ends.
-std::string_view TrimText(std::string_view text);
-
 // Trims, then replaces every byte by its complement; its own inverse on
 // trimmed text. Works on the on-disk (GB18030) bytes.
 std::string ScramblePassword(std::string_view bytes);

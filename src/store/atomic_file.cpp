@@ -10,7 +10,7 @@
 #include <iterator>
 #include <vector>
 
-namespace pelorix {
+namespace pelorix::store {
 namespace fs = std::filesystem;
 
 namespace {
@@ -77,4 +77,4 @@ std::optional<std::string> ReadWholeFile(const fs::path& path) {
   return data;
 }
 
-}  // namespace pelorix
+}  // namespace pelorix::store

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace pelorix {
+namespace pelorix::store {
 
 // Replaces `path` with `bytes`. An existing file keeps its permission bits;
 // a new one gets `newMode`. Returns false with a message on failure, in
@@ -18,4 +18,4 @@ bool WriteFileAtomic(const std::filesystem::path& path, std::string_view bytes,
 // The whole file, or nothing when it cannot be read.
 std::optional<std::string> ReadWholeFile(const std::filesystem::path& path);
 
-}  // namespace pelorix
+}  // namespace pelorix::store

@@ -59,7 +59,7 @@ bool WriteAutostartEntry(const fs::path& program, std::string* error) {
       ExecArgument(fs::absolute(program, ec).string()) +
       " -auto\n"
       "X-GNOME-Autostart-enabled=true\n";
-  return WriteFileAtomic(entry, text, error);
+  return store::WriteFileAtomic(entry, text, error);
 }
 
 bool DeleteAutostartEntry(std::string* error) {

@@ -5,7 +5,9 @@
 #include "store/accounts.h"
 #include "store/atomic_file.h"
 #include "text/ansi.h"
+#include "text/asciiutil.h"
 #include "text/home.h"
+#include "text/textutil.h"
 
 namespace pelorix {
 namespace fs = std::filesystem;
@@ -36,7 +38,7 @@ bool AllDigits(std::string_view s) {
 std::vector<std::string> ReadKeyEntries(TSettingsStore& store, const TSettingsKey& key) {
   std::vector<std::string> entries;
   for (auto& name : store.EnumValueNames(key))
-    entries.emplace_back(TrimText(name));
+    entries.emplace_back(ascii::Trim(name));
   return entries;
 }
 }  // namespace
@@ -55,7 +57,7 @@ const TFilterListInfo& FilterListInfoOf(TFilterList list) {
 
 std::optional<TFilterList> FilterListByName(std::string_view cliName) {
   for (const auto& info : kInfos) {
-    if (EqualNoCase(info.cliName, cliName))
+    if (ascii::EqualNoCase(info.cliName, cliName))
       return info.list;
   }
   return std::nullopt;
@@ -118,7 +120,7 @@ bool WriteListFiles(const fs::path& home, TSettingsStore& store) {
     for (const auto& entry : lists.Of(info.list))
       bytes += ToAnsi(entry) + "\r\n";
     auto existing = FindFileNoCase(tmp, std::string(info.fileName));
-    ok = WriteFileAtomic(existing ? *existing : tmp / info.fileName, bytes) && ok;
+    ok = store::WriteFileAtomic(existing ? *existing : tmp / info.fileName, bytes) && ok;
   }
   return ok;
 }
@@ -145,7 +147,7 @@ TFilterLists ReadListFiles(const fs::path& home) {
     auto file = FindFileNoCase(home / "tmp", std::string(info.fileName));
     if (!file)
       continue;
-    auto bytes = ReadWholeFile(*file);
+    auto bytes = store::ReadWholeFile(*file);
     if (!bytes)
       continue;
     for (auto& line : SplitListLines(*bytes))
@@ -155,11 +157,11 @@ TFilterLists ReadListFiles(const fs::path& home) {
 }
 
 bool AddTextEntry(std::vector<std::string>& list, std::string_view entry) {
-  std::string_view e = TrimText(entry);
+  std::string_view e = ascii::Trim(entry);
   if (e.empty())
     return false;
   for (const auto& existing : list) {
-    if (EqualNoCase(TrimText(existing), e))
+    if (ascii::EqualNoCase(ascii::Trim(existing), e))
       return false;
   }
   list.emplace_back(e);
@@ -167,15 +169,15 @@ bool AddTextEntry(std::vector<std::string>& list, std::string_view entry) {
 }
 
 bool RemoveEntry(std::vector<std::string>& list, std::string_view entry) {
-  std::string_view e = TrimText(entry);
+  std::string_view e = ascii::Trim(entry);
   auto before = list.size();
-  std::erase_if(list, [&](const std::string& s) { return EqualNoCase(TrimText(s), e); });
+  std::erase_if(list, [&](const std::string& s) { return ascii::EqualNoCase(ascii::Trim(s), e); });
   return list.size() != before;
 }
 
 bool AddLengthRule(std::vector<std::string>& rules, int operatorIndex, std::string_view number,
                    std::string* error) {
-  std::string_view n = TrimText(number);
+  std::string_view n = ascii::Trim(number);
   if (n.empty())
     return false;
   if (operatorIndex < 0 || operatorIndex > 2) {
@@ -190,7 +192,7 @@ bool AddLengthRule(std::vector<std::string>& rules, int operatorIndex, std::stri
   }
   std::string rule =
       std::string(kLengthOperators[static_cast<std::size_t>(operatorIndex)]) + std::string(n);
-  std::erase_if(rules, [&](const std::string& r) { return EqualNoCase(r, rule); });
+  std::erase_if(rules, [&](const std::string& r) { return ascii::EqualNoCase(r, rule); });
   rules.push_back(std::move(rule));
   return true;
 }
@@ -216,14 +218,14 @@ TLengthRuleParts TakeOutLengthRule(std::vector<std::string>& rules, std::size_t 
 }
 
 bool AddLengthRuleText(std::vector<std::string>& rules, std::string_view rule, std::string* error) {
-  std::string_view r = TrimText(rule);
+  std::string_view r = ascii::Trim(rule);
   TLengthRuleParts parts = SplitLengthRule(r);
   if (parts.operatorIndex < 0) {
     if (error)
       *error = "a length rule needs one of ==, >= or <=";
     return false;
   }
-  if (!AllDigits(TrimText(parts.number))) {
+  if (!AllDigits(ascii::Trim(parts.number))) {
     if (error)
       *error = "a length rule is ==, >= or <= followed by digits: " + std::string(r);
     return false;
@@ -252,10 +254,10 @@ constexpr TRubSection kImportSections[] = {
 // "[name]" alone on its line. A key line always holds "=", so an entry that
 // starts with "[" is never taken for a section.
 bool SectionHeader(std::string_view line, std::string_view& name) {
-  std::string_view t = TrimText(line);
+  std::string_view t = ascii::Trim(line);
   if (t.size() < 2 || t.front() != '[' || t.back() != ']')
     return false;
-  name = TrimText(t.substr(1, t.size() - 2));
+  name = ascii::Trim(t.substr(1, t.size() - 2));
   return true;
 }
 
@@ -263,11 +265,11 @@ bool SectionHeader(std::string_view line, std::string_view& name) {
 // length rules hold "=" themselves.
 std::string_view LineKey(std::string_view line) {
   std::size_t eq = line.rfind('=');
-  return TrimText(eq == std::string_view::npos ? line : line.substr(0, eq));
+  return ascii::Trim(eq == std::string_view::npos ? line : line.substr(0, eq));
 }
 
 bool CommentLine(std::string_view line) {
-  std::string_view t = TrimText(line);
+  std::string_view t = ascii::Trim(line);
   return t.empty() ||
          ((t.front() == ';' || t.front() == '#') && t.find('=') == std::string_view::npos);
 }
@@ -286,7 +288,7 @@ std::vector<std::string> ReadFilterSection(std::string_view text, std::string_vi
     if (SectionHeader(line, name)) {
       if (inside)
         break;  // the first section of that name is the one read
-      inside = !seen && EqualNoCase(name, section);
+      inside = !seen && ascii::EqualNoCase(name, section);
       seen = seen || inside;
       continue;
     }
@@ -301,7 +303,7 @@ bool ExportFilterFile(const fs::path& requested, const TFilterLists& lists, std:
   if (!file.has_extension())
     file += ".rub";
   std::vector<std::string> lines;
-  if (auto bytes = ReadWholeFile(file))
+  if (auto bytes = store::ReadWholeFile(file))
     lines = SplitListLines(FileText(*bytes));
 
   for (const auto& section : kExportSections) {
@@ -309,7 +311,7 @@ bool ExportFilterFile(const fs::path& requested, const TFilterLists& lists, std:
     std::size_t header = lines.size();
     for (std::size_t i = 0; i < lines.size(); ++i) {
       std::string_view name;
-      if (SectionHeader(lines[i], name) && EqualNoCase(name, section.name)) {
+      if (SectionHeader(lines[i], name) && ascii::EqualNoCase(name, section.name)) {
         header = i;
         break;
       }
@@ -317,7 +319,7 @@ bool ExportFilterFile(const fs::path& requested, const TFilterLists& lists, std:
     if (header == lines.size())
       lines.push_back("[" + std::string(section.name) + "]");
     for (const auto& rawEntry : lists.Of(section.list)) {
-      std::string entry(TrimText(StorableEntry(rawEntry)));
+      std::string entry(ascii::Trim(StorableEntry(rawEntry)));
       if (entry.empty())
         continue;
       std::size_t end = header + 1;
@@ -333,7 +335,7 @@ bool ExportFilterFile(const fs::path& requested, const TFilterLists& lists, std:
         if (CommentLine(lines[i]))
           continue;
         lastUsed = i;
-        if (EqualNoCase(LineKey(lines[i]), entry)) {
+        if (ascii::EqualNoCase(LineKey(lines[i]), entry)) {
           lines[i] = entry + "=";
           rewritten = true;
           break;
@@ -347,12 +349,12 @@ bool ExportFilterFile(const fs::path& requested, const TFilterLists& lists, std:
   std::string out;
   for (const auto& line : lines)
     out += ToAnsi(line) + "\r\n";
-  return WriteFileAtomic(file, out, error);
+  return store::WriteFileAtomic(file, out, error);
 }
 
 bool ImportFilterFile(const fs::path& file, TFilterLists& lists, TFilterImportResult* result,
                       std::string* error) {
-  auto bytes = ReadWholeFile(file);
+  auto bytes = store::ReadWholeFile(file);
   if (!bytes) {
     if (error)
       *error = "cannot read " + file.string();

@@ -7,7 +7,9 @@
 #include "store/atomic_file.h"
 #include "store/mail_plan.h"
 #include "text/ansi.h"
+#include "text/asciiutil.h"
 #include "text/home.h"
+#include "text/textutil.h"
 
 namespace pelorix {
 namespace fs = std::filesystem;
@@ -32,8 +34,8 @@ void EncodeField(std::string& record, TField f, std::string_view utf8) {
 }
 
 TIpRecord ShownRow(const TIpRecord& r) {
-  return {BlanksToZeros(r.StartIp), BlanksToZeros(r.EndIp), std::string(TrimText(r.Area)),
-          std::string(TrimText(r.Place))};
+  return {BlanksToZeros(r.StartIp), BlanksToZeros(r.EndIp), std::string(ascii::Trim(r.Area)),
+          std::string(ascii::Trim(r.Place))};
 }
 }  // namespace
 
@@ -85,7 +87,7 @@ TIpRecord DecodeIpRecord(std::string_view bytes) {
 
 std::string EncodeIpRecord(const TIpRecord& r, bool trim) {
   std::string record(kIpRecordSize, '\0');
-  auto text = [trim](const std::string& s) { return trim ? TrimText(s) : std::string_view(s); };
+  auto text = [trim](const std::string& s) { return trim ? ascii::Trim(s) : std::string_view(s); };
   EncodeField(record, kFields[0], text(r.StartIp));
   EncodeField(record, kFields[1], text(r.EndIp));
   EncodeField(record, kFields[2], text(r.Area));
@@ -94,7 +96,7 @@ std::string EncodeIpRecord(const TIpRecord& r, bool trim) {
 }
 
 std::optional<std::vector<TIpRecord>> ReadIpTableFile(const fs::path& file) {
-  auto bytes = ReadWholeFile(file);
+  auto bytes = store::ReadWholeFile(file);
   if (!bytes)
     return std::nullopt;
   std::vector<TIpRecord> rows;
@@ -124,7 +126,7 @@ bool WriteTable(const fs::path& file, const std::vector<TIpRecord>& rows, bool t
   bytes.reserve(rows.size() * kIpRecordSize);
   for (const auto& r : rows)
     bytes += EncodeIpRecord(r, trim);
-  return WriteFileAtomic(file, bytes, error);
+  return store::WriteFileAtomic(file, bytes, error);
 }
 }  // namespace
 
@@ -182,13 +184,14 @@ bool AddIpRow(std::vector<TIpRecord>& rows, TIpRecord row, std::string* error) {
       *error = "the range ends before it starts";
     return false;
   }
-  rows.push_back({*start, *end, std::string(TrimText(row.Area)), std::string(TrimText(row.Place))});
+  rows.push_back(
+      {*start, *end, std::string(ascii::Trim(row.Area)), std::string(ascii::Trim(row.Place))});
   SortIpRows(rows);
   return true;
 }
 
 std::optional<std::string> NormaliseIpAddress(std::string_view typed) {
-  std::string_view t = TrimText(typed);
+  std::string_view t = ascii::Trim(typed);
   if (t.find_first_of("0123456789") == std::string_view::npos)
     return std::nullopt;
   std::string out;
@@ -197,7 +200,7 @@ std::optional<std::string> NormaliseIpAddress(std::string_view typed) {
   while (true) {
     std::size_t dot = t.find('.', start);
     std::string_view part =
-        TrimText(t.substr(start, dot == std::string_view::npos ? dot : dot - start));
+        ascii::Trim(t.substr(start, dot == std::string_view::npos ? dot : dot - start));
     // An octet right-aligned in the template has its blanks in front; a blank
     // inside stands for a zero, as the template's blanks always did.
     std::string digits = part.empty() ? std::string("0") : BlanksToZeros(part);

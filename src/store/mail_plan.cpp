@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "text/asciiutil.h"
+
 namespace pelorix {
 
 namespace {
@@ -29,8 +31,9 @@ constexpr TSettingDef kDefs[] = {
 
 int TextNumber(const TSettingsKey& key, std::string_view name, int defaultValue) {
   int value = 0;
-  return ParseDecimal(ReadTextValue(key, name, std::to_string(defaultValue)), value) ? value
-                                                                                     : defaultValue;
+  return ParseSettingNumber(ReadTextValue(key, name, std::to_string(defaultValue)), value)
+             ? value
+             : defaultValue;
 }
 }  // namespace
 
@@ -40,13 +43,13 @@ std::span<const TSettingDef> SettingDefinitions() {
 
 const TSettingDef* FindSettingDef(std::string_view key, std::string_view name) {
   for (const auto& d : kDefs) {
-    if (EqualNoCase(d.key, key) && EqualNoCase(d.name, name))
+    if (ascii::EqualNoCase(d.key, key) && ascii::EqualNoCase(d.name, name))
       return &d;
   }
   return nullptr;
 }
 
-bool ParseDecimal(std::string_view text, int& value) {
+bool ParseSettingNumber(std::string_view text, int& value) {
   while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
     text.remove_prefix(1);
   while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
@@ -61,15 +64,6 @@ bool ParseDecimal(std::string_view text, int& value) {
     return false;
   value = v;
   return true;
-}
-
-std::string BlanksToZeros(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c == ' ')
-      c = '0';
-  }
-  return out;
 }
 
 bool TMailPlan::Load(TSettingsStore& store) {

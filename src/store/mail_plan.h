@@ -38,7 +38,7 @@ struct TMailPlan {
 };
 
 // A decimal integer (optional sign, blanks around it allowed) or nothing.
-bool ParseDecimal(std::string_view text, int& value);
+bool ParseSettingNumber(std::string_view text, int& value);
 
 enum class TSettingKind { Flag, Number, Text, DigitsText };
 
@@ -57,8 +57,5 @@ struct TSettingDef {
 std::span<const TSettingDef> SettingDefinitions();
 // Finds a definition by key and value name, ignoring ASCII case.
 const TSettingDef* FindSettingDef(std::string_view key, std::string_view name);
-
-// The text as the settings window saves a number field: blanks become "0".
-std::string BlanksToZeros(std::string_view text);
 
 }  // namespace pelorix

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "text/ansi.h"
+#include "text/asciiutil.h"
 #include "text/home.h"
 
 namespace pelorix {
@@ -30,10 +31,6 @@ CREATE TABLE IF NOT EXISTS reg_values(
 INSERT OR IGNORE INTO reg_keys(path) VALUES('');
 PRAGMA user_version = 1;
 )";
-
-char Lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 // One prepared statement, finalized on every path out.
 class Statement {
@@ -85,16 +82,6 @@ class Statement {
 
 }  // namespace
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size())
-    return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i]))
-      return false;
-  }
-  return true;
-}
-
 std::string TSettingsStore::NormaliseKeyPath(std::string_view path) {
   std::vector<std::string_view> parts;
   std::size_t start = 0;
@@ -108,8 +95,8 @@ std::string TSettingsStore::NormaliseKeyPath(std::string_view path) {
   // A path spelled from the registry root is the same key.
   static constexpr std::string_view kRootParts[] = {"Software", "Tolvane", "Pelorix"};
   std::size_t skip = 0;
-  if (parts.size() >= 3 && EqualNoCase(parts[0], kRootParts[0]) &&
-      EqualNoCase(parts[1], kRootParts[1]) && EqualNoCase(parts[2], kRootParts[2])) {
+  if (parts.size() >= 3 && ascii::EqualNoCase(parts[0], kRootParts[0]) &&
+      ascii::EqualNoCase(parts[1], kRootParts[1]) && ascii::EqualNoCase(parts[2], kRootParts[2])) {
     skip = 3;
   }
   std::string out;

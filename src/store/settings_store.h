@@ -130,6 +130,4 @@ void WriteTextValue(const TSettingsKey& key, std::string_view name, std::string_
 // Stores bytes already in the on-disk form; refuses more than 255 bytes.
 bool WriteAnsiTextValue(const TSettingsKey& key, std::string_view name, std::string_view ansi);
 
-bool EqualNoCase(std::string_view a, std::string_view b);
-
 }  // namespace pelorix

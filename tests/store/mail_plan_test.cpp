@@ -88,7 +88,6 @@ TEST(MailPlan, SettingTableFindsNamesIgnoringCase) {
   EXPECT_EQ(def->kind, TSettingKind::Flag);
   EXPECT_EQ(FindSettingDef("Smtp", "checkNomsg"), nullptr);
   EXPECT_EQ(FindSettingDef("smtp", "myemail")->windowDefault, "在这里填写您的Email地址");
-  EXPECT_EQ(BlanksToZeros("  5"), "005");
 }
 
 }  // namespace
