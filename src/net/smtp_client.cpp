@@ -191,7 +191,7 @@ std::string EncodeHeaderText(std::string_view text) {
   return out;
 }
 
-std::string FormatMailDate(std::time_t when) {
+std::string SmtpDateText(std::time_t when) {
   std::tm local{};
   localtime_r(&when, &local);
   const long offset = local.tm_gmtoff / 60;
@@ -336,7 +336,7 @@ std::string TSmtpClient::DataText(const TMailMessage& msg, std::time_t now, bool
                                                       ? std::string()
                                                       : FormatAddress(msg.ReceiptRecipient));
   headers.SetValue("References", msg.References);
-  headers.SetValue("Date", FormatMailDate(msg.Date != 0 ? msg.Date : now));
+  headers.SetValue("Date", SmtpDateText(msg.Date != 0 ? msg.Date : now));
   headers.SetValue("X-Priority", std::to_string(static_cast<int>(msg.Priority) + 1));
   headers.SetValue("X-Library", "Pelorix " PELORIX_VERSION);
   headers.SetValue("X-Mailer", MailAgent);

@@ -58,6 +58,6 @@ class TSmtpClient : public TLineClient {
 // runs; ASCII words stay plain.
 std::string EncodeHeaderText(std::string_view text);
 // RFC 2822 date in local time: "Tue, 8 Dec 2026 17:12:49 +0800".
-std::string FormatMailDate(std::time_t when);
+std::string SmtpDateText(std::time_t when);
 
 }  // namespace pelorix

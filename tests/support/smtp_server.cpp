@@ -29,7 +29,7 @@ lock = threading.Lock()
 def authenticate(server, session, envelope, mechanism, data):
     ok = (user != "" and isinstance(data, LoginPassword)
           and data.login.decode() == user and data.password.decode() == password)
-    return AuthResult(success=ok, auth_data=data if ok else None)
+    return AuthResult(success=ok, handled=False, auth_data=data if ok else None)
 
 class Handler:
     async def handle_DATA(self, server, session, envelope):
