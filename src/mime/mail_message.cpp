@@ -91,6 +91,8 @@ std::vector<std::string> TTextPart::Utf8Body() const {
 
 TMailMessage::TMailMessage() = default;
 TMailMessage::~TMailMessage() = default;
+TMailMessage::TMailMessage(TMailMessage&&) noexcept = default;
+TMailMessage& TMailMessage::operator=(TMailMessage&&) noexcept = default;
 
 void TMailMessage::ClearFields() {
   Subject.clear();

@@ -107,6 +107,9 @@ class TMailMessage {
   ~TMailMessage();
   TMailMessage(const TMailMessage&) = delete;
   TMailMessage& operator=(const TMailMessage&) = delete;
+  // A move takes the attachment files along; the target's old ones go.
+  TMailMessage(TMailMessage&&) noexcept;
+  TMailMessage& operator=(TMailMessage&&) noexcept;
 
   THeaderList Headers;  // raw header lines exactly as received (bytes)
   std::string Subject;  // UTF-8, encoded words decoded

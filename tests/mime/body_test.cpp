@@ -257,6 +257,16 @@ TEST(ReadBody, AttachmentFilesGoWithClearAndDestruction) {
     ASSERT_TRUE(std::filesystem::exists(Attachment(msg, 0)->StoredFile));
   }
   EXPECT_FALSE(std::filesystem::exists(folder));
+
+  // A moved message owns the files; the old owner's going leaves them be.
+  TMailMessage target;
+  {
+    TMailMessage source;
+    ReadMessage(source, lines);
+    target = std::move(source);
+  }
+  ASSERT_EQ(target.MessageParts.size(), 1u);
+  EXPECT_TRUE(std::filesystem::exists(Attachment(target, 0)->StoredFile));
 }
 
 TEST(ReadBody, UuencodedBlockBecomesAnAttachment) {
