@@ -107,8 +107,7 @@ class TAccountCheck {
 
   void Say(std::string text) {
     lastMessage_ = text;
-    state_.SetWorkerMessage(std::move(text));
-    state_.RefreshStatus(sink_);
+    state_.Say(sink_, std::move(text));
   }
 
   void Run(const TQueueEntry& e, TAccountRecordFiles& files);
@@ -347,14 +346,13 @@ void TCheckmail::CheckLoop(const fs::path& messageFile) {
     check.Say("正在检测邮箱 " + e.Server + "[" + e.User + "]");
     try {
       check.Run(e, files);
-    } catch (const std::exception&) {
-      state_.SetWorkerMessage(e.User + "[" + e.Server + "]" + "检查新邮件信息失败!");
+    } catch (...) {
       try {
         if (session.IsConnected())
           session.Disconnect();
-      } catch (const std::exception&) {
+      } catch (...) {
       }
-      state_.RefreshStatus(sink_);
+      check.Say(e.User + "[" + e.Server + "]" + "检查新邮件信息失败!");
     }
     files.Close();
   }

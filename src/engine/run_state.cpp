@@ -40,6 +40,16 @@ void TRunState::SetPlan(const TMailPlan& plan) {
 
 void TRunState::RefreshStatus(TFrontEndSink& sink) {
   std::lock_guard lock(statusMutex_);
+  RefreshLocked(sink);
+}
+
+void TRunState::Say(TFrontEndSink& sink, std::string message) {
+  std::lock_guard lock(statusMutex_);
+  SetWorkerMessage(std::move(message));
+  RefreshLocked(sink);
+}
+
+void TRunState::RefreshLocked(TFrontEndSink& sink) {
   TStatusTexts t;
   t.Accounts = "邮箱：" + std::to_string(AccountCount.load()) + "个";
   t.Mails = "邮件：" + std::to_string(NewMailCount.load()) + "封";

@@ -66,6 +66,9 @@ class TRunState {
   // Composes the status bar texts and the event-log line for the current
   // worker message and hands them to the sink (which blocks).
   void RefreshStatus(TFrontEndSink& sink);
+  // Sets the worker message and refreshes in one step, so that a message
+  // of one worker is never overwritten by another's before it is shown.
+  void Say(TFrontEndSink& sink, std::string message);
 
  private:
   std::filesystem::path home_;
@@ -74,6 +77,7 @@ class TRunState {
   mutable std::mutex planMutex_;
   TMailPlan plan_;
   std::mutex statusMutex_;
+  void RefreshLocked(TFrontEndSink& sink);
 };
 
 // Date and time as the program shows them ("2026-12-08 17:03:09", local

@@ -1,0 +1,96 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "engine/message_file.h"
+#include "engine/origin.h"
+#include "store/ip_table.h"
+#include "test_home.h"
+
+namespace pelorix {
+namespace {
+
+TEST(OriginCandidates, TheNextToLastAddressOfALineIsLookedUp) {
+  EXPECT_EQ(ChooseLookupAddress("from mx.example.org ([61.135.1.2])"), "061.135.001.002");
+  EXPECT_EQ(ChooseLookupAddress("from a [1.1.1.1] by b [2.2.2.2]"), "001.001.001.001");
+  EXPECT_EQ(ChooseLookupAddress("from a [1.1.1.1] via 2.2.2.2 by 3.3.3.3"), "002.002.002.002");
+  EXPECT_EQ(ChooseLookupAddress("1.2.3.4.5 and 8.12.8"), "");
+  EXPECT_EQ(ChooseLookupAddress("odd 10..1.2 token"), "010.000.001.002");
+  EXPECT_EQ(ChooseLookupAddress("by localhost with SMTP"), "");
+  // A token whose part does not fit an integer is skipped, not fatal.
+  EXPECT_EQ(ChooseLookupAddress("from [1.2.3.99999999999] by 5.6.7.8"), "005.006.007.008");
+}
+
+struct TTable {
+  test::TTempHome home;
+  std::filesystem::path file = home.Path() / "modal" / "ip.dat";
+  explicit TTable(const std::vector<TIpRecord>& rows) {
+    std::filesystem::create_directories(file.parent_path());
+    EXPECT_TRUE(ExportIpTable(file, rows));
+  }
+};
+
+const std::vector<TIpRecord> kRows = {
+    {"010.000.000.000", "010.255.255.255", "内网", "十网段"},
+    {"061.135.000.000", "061.135.255.255", "北京", "电信"},
+    {"202.096.000.000", "202.096.063.255", "上海", "联通"},
+};
+
+TEST(OriginLookup, BinarySearchWithTheRecordBeforeAsFallback) {
+  TTable t(kRows);
+  EXPECT_EQ(LookupLocation("061.135.000.000", t.file), "(北京@电信)");
+  // The search ends on the next record up; the one before holds it.
+  EXPECT_EQ(LookupLocation("061.135.001.002", t.file), "(北京@电信)...");
+  EXPECT_EQ(LookupLocation("202.096.063.255", t.file), "(上海@联通)");
+  EXPECT_EQ(LookupLocation("010.001.002.003", t.file), "(内网@十网段)");
+  EXPECT_EQ(LookupLocation("100.000.000.001", t.file), "...");
+  EXPECT_EQ(LookupLocation("001.000.000.001", t.file), "...");
+  EXPECT_EQ(LookupLocation("255.000.000.001", t.file), "...");
+  EXPECT_EQ(LookupLocation("", t.file), "...");
+
+  // The search stops on the second record; the first one holds the address.
+  TTable two({kRows[0], kRows[1]});
+  EXPECT_EQ(LookupLocation("010.005.000.000", two.file), "(内网@十网段)...");
+}
+
+TEST(OriginLookup, MissingAndEmptyTables) {
+  test::TTempHome home;
+  EXPECT_EQ(LookupLocation("061.135.001.002", home.Path() / "modal" / "ip.dat"), "");
+  TTable empty({});
+  EXPECT_EQ(LookupLocation("061.135.001.002", empty.file), "...");
+  EXPECT_EQ(LookupLocation("", empty.file), "...");
+}
+
+TEST(OriginRoute, HopsRunFromTheOriginUpWithTheUsersTableInForce) {
+  TTable t(kRows);
+  ExportIpTable(t.home.Path() / "modal" / "ipuser.DAT",
+                {{"202.096.000.000", "202.096.063.255", "用户表", "地点"}});
+  TReportLines report;
+  const std::string route = WriteRoute(
+      {" c ([202.96.1.7])", " b ([10.0.0.1])", " a ([61.135.1.2])"}, t.home.Path(), report);
+  EXPECT_EQ(route, "→...→...→(用户表@地点)");
+  const std::vector<std::string> expected = {
+      "",
+      "该信件的发件途径如下: ",
+      "   第 1个发件者： a ([61.135.1.2])",
+      "   真实网络地址: ...",
+      std::string(30, ' ') + "↓ ",
+      "   第 2 个传递者： b ([10.0.0.1])",
+      "   真实网络地址: ...",
+      std::string(30, ' ') + "↓ ",
+      "   第 3 个传递者： c ([202.96.1.7])",
+      "   真实网络地址: (用户表@地点)",
+      std::string(30, ' ') + "↓ ",
+  };
+  EXPECT_EQ(report.Lines, expected);
+}
+
+TEST(OriginRoute, NoReceivedLinesGiveAnEmptyRoute) {
+  test::TTempHome home;
+  TReportLines report;
+  EXPECT_EQ(WriteRoute({}, home.Path(), report), "");
+  EXPECT_EQ(report.Lines, (std::vector<std::string>{"", "该信件的发件途径如下: "}));
+  EXPECT_EQ(WriteRoute({"x", "y"}, home.Path(), report), "→→");  // no table file
+}
+
+}  // namespace
+}  // namespace pelorix
