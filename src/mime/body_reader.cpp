@@ -17,6 +17,13 @@ std::string Plain(std::string_view raw) {
   return RawToUtf8(TrimBlanks(raw));
 }
 
+// Images, applications and the like are files even when the message names
+// none; only text (and unlabelled) content becomes text lines.
+bool IsBinaryType(std::string_view type) {
+  return !type.empty() && !StartsWithNoCase(type, "text/") && !StartsWithNoCase(type, "message/") &&
+         !StartsWithNoCase(type, "multipart/");
+}
+
 // The attachment's name: "filename" of the disposition, else "name" of the
 // type; RFC 2231 forms converted from their charset, encoded words decoded.
 std::string AttachmentName(std::string_view contentType, std::string_view disposition) {
@@ -298,7 +305,9 @@ void TBodyReader::StartPart(std::string_view contentType, std::string_view trans
   if (charset.empty())
     charset = msg_.CharSet;
   bool attachment = EqualNoCase(HeaderMainValue(disposition), "attachment") ||
-                    FindNoCase(contentType, "NAME") != std::string_view::npos;
+                    FindNoCase(contentType, "NAME") != std::string_view::npos ||
+                    !HeaderParam(disposition, "filename").empty() ||
+                    IsBinaryType(HeaderMainValue(contentType));
   std::unique_ptr<TMessagePart> part;
   if (attachment) {
     auto a = std::make_unique<TAttachmentPart>();

@@ -210,6 +210,24 @@ TEST(ReadBody, AttachmentNamesFromDispositionTypeAndRfc2231) {
   }
 }
 
+TEST(ReadBody, UnnamedBinaryAndInlineFilesAreAttachmentsToo) {
+  TMailMessage msg;
+  ReadMessage(msg, Lines({"Content-Type: multipart/related; boundary=r"},
+                         {"--r", "Content-Type: image/png", "Content-Transfer-Encoding: base64", "",
+                          "iVBORw==", "--r", "Content-Type: text/plain",
+                          "Content-Disposition: inline; filename=notes.txt", "", "n", "--r",
+                          "Content-Type: message/rfc822", "", "Subject: inner", "--r",
+                          "Content-Disposition: inline", "", "t", "--r--"}));
+  ASSERT_EQ(msg.MessageParts.size(), 4u);
+  ASSERT_NE(Attachment(msg, 0), nullptr);
+  EXPECT_EQ(ReadFileBytes(Attachment(msg, 0)->StoredFile), "\x89PNG");
+  ASSERT_NE(Attachment(msg, 1), nullptr);
+  EXPECT_EQ(Attachment(msg, 1)->FileName, "notes.txt");
+  ASSERT_NE(TextPart(msg, 2), nullptr);
+  EXPECT_EQ(TextPart(msg, 2)->Body, std::vector<std::string>{"Subject: inner"});
+  ASSERT_NE(TextPart(msg, 3), nullptr);
+}
+
 TEST(ReadBody, HostileFileNamesStayInsideThePrivateFolder) {
   TMailMessage msg;
   ReadMessage(msg, Lines({"Content-Type: multipart/mixed; boundary=n"},
