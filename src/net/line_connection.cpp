@@ -201,6 +201,17 @@ void TLineConnection::Connect(int timeout) {
   }
 }
 
+void TLineConnection::AttachSocket(int fd) {
+  if (fd_ >= 0) {
+    throw EAlreadyConnected();
+  }
+  buffer_.clear();
+  bufferStart_ = 0;
+  closedByPeer_ = false;
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  fd_ = fd;
+}
+
 int TLineConnection::OpenSocket(int family, int type, int protocol) {
   const int fd = ::socket(family, type | SOCK_CLOEXEC | SOCK_NONBLOCK, protocol);
   if (fd < 0) {

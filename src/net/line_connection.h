@@ -70,6 +70,9 @@ class TLineConnection : public TLineSource {
   // timeout < 0: the connect blocks until the system completes or refuses it;
   // timeout > 0: raises EConnectTimeout after that many milliseconds.
   virtual void Connect(int timeout = -1);
+  // Takes over an already connected stream socket (a socket pair in fuzzers
+  // and tests); it is closed like one that Connect opened.
+  void AttachSocket(int fd);
   virtual void Disconnect();
   virtual bool IsConnected();
 

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -109,6 +110,17 @@ bool TChildProcess::Running() {
     return false;
   }
   return true;
+}
+
+int TChildProcess::Wait() {
+  if (pid_ <= 0) {
+    return -1;
+  }
+  int status = 0;
+  while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  }
+  pid_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 void TChildProcess::Stop() {

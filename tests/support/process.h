@@ -39,6 +39,8 @@ class TChildProcess {
   // Output goes to logPath (appended) when given.
   void Start(const std::vector<std::string>& argv, const std::string& logPath = {});
   bool Running();
+  // Waits for the process to end; its exit status, or -1 when it was killed.
+  int Wait();
   void Stop();
   int Pid() const { return pid_; }
 
