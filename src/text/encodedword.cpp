@@ -17,30 +17,6 @@ constexpr std::size_t kMaxCharsetLength = 64;
 // an encoded word, so that decoding the result again changes nothing.
 constexpr std::string_view kFullwidthQuestion = "\xEF\xBC\x9F";
 
-int Base64Value(char c) {
-  if (c >= 'A' && c <= 'Z')
-    return c - 'A';
-  if (c >= 'a' && c <= 'z')
-    return c - 'a' + 26;
-  if (c >= '0' && c <= '9')
-    return c - '0' + 52;
-  if (c == '+')
-    return 62;
-  if (c == '/')
-    return 63;
-  return -1;
-}
-
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  return -1;
-}
-
 // RFC 2047 token characters (printable ASCII without especials), with "."
 // and ":" allowed as some senders use them in charset names.
 bool IsCharsetChar(char ch) {
@@ -85,7 +61,7 @@ bool IsLinearWhitespace(std::string_view s) {
 // and consistent with the length (missing padding is tolerated).
 bool IsWellFormedBase64(std::string_view s) {
   std::size_t data = 0;
-  while (data < s.size() && Base64Value(s[data]) >= 0)
+  while (data < s.size() && ascii::Base64Value(s[data]) >= 0)
     ++data;
   const std::size_t pads = s.size() - data;
   for (std::size_t i = data; i < s.size(); ++i) {
@@ -109,8 +85,8 @@ bool DecodeQ(std::string_view s, std::string& out) {
     } else if (c == '=') {
       if (i + 2 >= s.size())
         return false;
-      const int hi = HexDigitValue(s[i + 1]);
-      const int lo = HexDigitValue(s[i + 2]);
+      const int hi = ascii::HexDigitValue(s[i + 1]);
+      const int lo = ascii::HexDigitValue(s[i + 2]);
       if (hi < 0 || lo < 0)
         return false;
       out.push_back(static_cast<char>(hi * 16 + lo));
@@ -216,7 +192,7 @@ std::string DecodeBase64(std::string_view text) {
     return true;
   };
   for (char c : text) {
-    int v = c == '=' ? -1 : Base64Value(c);
+    int v = c == '=' ? -1 : ascii::Base64Value(c);
     if (v < 0 && c != '=')
       continue;
     group[filled++] = v;

@@ -49,14 +49,9 @@ long long HexValue(std::string_view text) {
   text = ascii::Trim(text);
   long long value = 0;
   for (char c : text) {
-    int digit;
-    if (IsDigit(c)) {
-      digit = c - '0';
-    } else if (ascii::Upper(c) >= 'A' && ascii::Upper(c) <= 'F') {
-      digit = ascii::Upper(c) - 'A' + 10;
-    } else {
+    const int digit = ascii::HexDigitValue(c);
+    if (digit < 0)
       break;
-    }
     if (value > (LLONG_MAX - digit) / 16)
       return LLONG_MAX;
     value = value * 16 + digit;
