@@ -161,11 +161,10 @@ void TPop3Session::SkipToEnd() {
   }
 }
 
-bool TPop3Session::FetchHeader(int n, TMailMessage& msg) {
-  SendCommand("TOP " + std::to_string(n) + " 0", {kOk});
+void TPop3Session::ReadAnswer(const std::function<void(TLineSource&)>& read) {
   TAnswerSource answer(*this);
   try {
-    msg.ReadHeader(answer, ".");
+    read(answer);
   } catch (const EConnectionError&) {
     throw;
   } catch (...) {
@@ -174,6 +173,11 @@ bool TPop3Session::FetchHeader(int n, TMailMessage& msg) {
     }
     throw;
   }
+}
+
+bool TPop3Session::FetchHeader(int n, TMailMessage& msg) {
+  SendCommand("TOP " + std::to_string(n) + " 0", {kOk});
+  ReadAnswer([&](TLineSource& lines) { msg.ReadHeader(lines, "."); });
   return true;
 }
 
@@ -182,19 +186,11 @@ bool TPop3Session::FetchMessage(int n, TMailMessage& msg) {
   if (LastReply.NumericCode() != kOk) {
     return false;
   }
-  TAnswerSource answer(*this);
-  try {
-    if (msg.ReadHeader(answer, "").empty()) {
-      msg.ReadBody(answer);
+  ReadAnswer([&](TLineSource& lines) {
+    if (msg.ReadHeader(lines, "").empty()) {
+      msg.ReadBody(lines);
     }
-  } catch (const EConnectionError&) {
-    throw;
-  } catch (...) {
-    if (!answer.Ended) {
-      SkipToEnd();
-    }
-    throw;
-  }
+  });
   return true;
 }
 

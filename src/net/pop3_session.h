@@ -2,6 +2,7 @@
 // POP3 client session (USER/PASS login, STAT, LIST, TOP, RETR, DELE, RSET,
 // QUIT) used by the check and deletion workers; one session per thread.
 
+#include <functional>
 #include <string>
 
 #include "net/line_connection.h"
@@ -42,6 +43,9 @@ class TPop3Session : public TLineClient {
   // Reads the rest of a multi-line answer up to its "." line, so that a
   // failed parse does not leave the stream out of step with the commands.
   void SkipToEnd();
+  // Runs a reader over a multi-line answer; when it fails on the answer's
+  // content the rest of the answer is skipped before the error goes on.
+  void ReadAnswer(const std::function<void(TLineSource&)>& read);
 };
 
 // Lower-case hexadecimal MD5 digest (the APOP login).

@@ -374,6 +374,9 @@ void TSmtpClient::Send(const TMailMessage& msg) {
   SendCommand("MAIL FROM:<" + msg.From.Address + ">" + (eightBit ? " BODY=8BITMIME" : ""), {250});
   for (const auto* list : {&msg.Recipients, &msg.CCList}) {
     for (const auto& item : list->Items) {
+      if (item.Address.empty()) {
+        continue;  // a name without an address cannot be delivered to
+      }
       SendCommand("RCPT TO:<" + item.Address + ">", {250, 251});
     }
   }
