@@ -265,10 +265,10 @@ bool TLineConnection::IsConnected() {
     pollfd pfd{fd_, POLLIN, 0};
     if (::poll(&pfd, 1, 0) > 0) {
       // Readable: either data (kept for the next read) or the peer's close.
-      std::string chunk(static_cast<std::size_t>(std::max(RecvBufferSize, 1)), '\0');
-      const ssize_t n = ::recv(fd_, chunk.data(), chunk.size(), 0);
+      char* chunk = RecvScratch();
+      const ssize_t n = ::recv(fd_, chunk, recvScratch_.size(), 0);
       if (n > 0) {
-        buffer_.append(chunk.data(), static_cast<std::size_t>(n));
+        buffer_.append(chunk, static_cast<std::size_t>(n));
       } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
         closed = true;
         closedByPeer_ = true;
@@ -361,13 +361,18 @@ std::string TLineConnection::ReadLine(std::string_view terminator, int timeout, 
   }
 }
 
+char* TLineConnection::RecvScratch() {
+  recvScratch_.resize(static_cast<std::size_t>(std::max(RecvBufferSize, 1)));
+  return recvScratch_.data();
+}
+
 bool TLineConnection::Receive(int timeout) {
   if (fd_ < 0) {
     throw ENotConnected();
   }
   const bool explicitTimeout = timeout >= 0;
   const int wait = explicitTimeout ? timeout : (ReadTimeout > 0 ? ReadTimeout : -1);
-  std::string chunk(static_cast<std::size_t>(std::max(RecvBufferSize, 1)), '\0');
+  char* chunk = RecvScratch();
   for (;;) {
     if (!WaitFor(fd_, POLLIN, wait)) {
       if (explicitTimeout) {
@@ -375,13 +380,13 @@ bool TLineConnection::Receive(int timeout) {
       }
       throw EReadTimeout();
     }
-    const ssize_t n = ::recv(fd_, chunk.data(), chunk.size(), 0);
+    const ssize_t n = ::recv(fd_, chunk, recvScratch_.size(), 0);
     if (n > 0) {
       if (bufferStart_ > 0 && bufferStart_ == buffer_.size()) {
         buffer_.clear();
         bufferStart_ = 0;
       }
-      buffer_.append(chunk.data(), static_cast<std::size_t>(n));
+      buffer_.append(chunk, static_cast<std::size_t>(n));
       return true;
     }
     if (n == 0) {

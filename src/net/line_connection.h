@@ -100,9 +100,12 @@ class TLineConnection : public TLineSource {
   // Waits for and appends received bytes; false when an explicit timeout expired.
   bool Receive(int timeout);
   void CloseSocket();
+  // Receive space of RecvBufferSize bytes, kept between reads.
+  char* RecvScratch();
 
   int fd_ = -1;
   std::string buffer_;
+  std::vector<char> recvScratch_;
   std::size_t bufferStart_ = 0;
   bool closedByPeer_ = false;
 };
