@@ -209,7 +209,8 @@ int RunFilterCommand(CommandContext& ctx) {
     ArgParser(std::move(rest)).Positionals(&positional, 1, 1).Parse();
     TFilterList which = ListNamed(positional[0]);
     auto store = OpenStore(ctx);
-    for (const auto& entry : LoadFilterLists(*store).Of(which))
+    const TFilterLists lists = LoadFilterLists(*store);
+    for (const auto& entry : lists.Of(which))
       ctx.out << entry << '\n';
     return 0;
   }
