@@ -1,0 +1,352 @@
+#include "engine/delete_worker.h"
+
+#include "engine/check_worker.h"
+#include "engine/record_files.h"
+#include "mime/mail_message.h"
+#include "net/errors.h"
+#include "net/pop3_session.h"
+#include "store/accounts.h"
+#include "text/textutil.h"
+
+namespace pelorix {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Trim(std::string_view s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
+    ++b;
+  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
+    --e;
+  return std::string(s.substr(b, e - b));
+}
+
+// A row this session marked, with what it showed before, so that a
+// withdrawn session (stop, failure before QUIT) can give it back.
+struct TMark {
+  std::size_t Index;
+  std::string DeletionMark;
+  std::string Size;
+};
+
+class TAccountDeletion {
+ public:
+  TAccountDeletion(TRunState& state, TFrontEndSink& sink, TPop3Session& session,
+                   TMailMessage& message, const TQueueEntry& entry,
+                   const std::atomic<bool>& terminated)
+      : state_(state),
+        sink_(sink),
+        session_(session),
+        message_(message),
+        entry_(entry),
+        key_(entry.User + "[" + entry.Server + "]"),
+        terminated_(terminated) {}
+
+  void Say(std::string text) { state_.Say(sink_, std::move(text)); }
+
+  // Returns the number of messages the server was told to delete and
+  // received QUIT for; throws when the account fails.
+  int Run();
+  // Gives back the marks of a session whose deletions did not take effect.
+  void Withdraw();
+  // Closes the connection without QUIT: the server then deletes nothing.
+  void Abandon();
+
+ private:
+  void Walk(long long count);
+  bool MarkRow(long long size);
+  void WriteBack();
+
+  TRunState& state_;
+  TFrontEndSink& sink_;
+  TPop3Session& session_;
+  TMailMessage& message_;
+  const TQueueEntry& entry_;
+  const std::string key_;
+  const std::atomic<bool>& terminated_;
+  std::vector<TMark> marks_;
+  bool quitSent_ = false;
+};
+
+int TAccountDeletion::Run() {
+  if (session_.IsConnected())
+    session_.Disconnect();
+  session_.Connect();
+  if (!session_.IsConnected())
+    return 0;
+  const long long count = session_.MessageCount();
+  const long long kb = count >= 1 ? session_.MailboxSize() / 1000 : 0;
+  Say("检测到 " + std::to_string(count) + " 封信件在" + entry_.Server + "[" + entry_.User +
+      "] 中，共占用空间" + std::to_string(kb) + "K");
+  if (count >= 1 && state_.Plan().CheckSummary)
+    Walk(count);
+  if (session_.IsConnected()) {
+    session_.Disconnect();  // QUIT: the server now removes the marked messages
+    quitSent_ = true;
+  }
+  Say("邮箱" + entry_.Server + "[" + entry_.User + "] 已被检测完毕！");
+  WriteBack();
+  return static_cast<int>(marks_.size());
+}
+
+void TAccountDeletion::Walk(long long count) {
+  for (long long n = 1; n <= count; ++n) {
+    if (terminated_) {
+      // RSET withdraws every DELE of this connection; if it fails, leaving
+      // without QUIT withdraws them just as well.
+      bool reset = false;
+      try {
+        reset = session_.ResetSession();
+      } catch (const EConnectionError&) {
+      } catch (const std::exception&) {
+      }
+      if (reset)
+        session_.Disconnect();
+      else
+        Abandon();
+      Withdraw();
+      return;
+    }
+    message_.Clear();
+    Say("正在检查第 " + std::to_string(n) + " 封邮件。");
+    const int num = static_cast<int>(n);
+    long long size = -1;
+    try {
+      size = session_.MessageSize(num);
+      session_.FetchHeader(num, message_);
+    } catch (const EConnectionError&) {
+      throw;  // a broken connection fails the account; nothing of it is deleted
+    } catch (const std::exception&) {
+      continue;  // this message is left alone
+    }
+    if (MarkRow(size))
+      session_.DeleteMessage(num);
+  }
+}
+
+bool TAccountDeletion::MarkRow(long long size) {
+  const std::string id = Trim(message_.MessageId);
+  // An empty key cannot identify a message.
+  if (id.empty())
+    return false;
+  bool found = false;
+  std::lock_guard lock(state_.MailListLock);
+  state_.MailList.WithRows([&](std::vector<TMailRow>& rows) {
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      TMailRow& row = rows[i];
+      // Only rows of this account, and each row pairs with one message: a
+      // row already marked stands for a message already deleted.
+      if (Trim(row.Items[mcAccountKey]) != key_ || Trim(row.Items[mcMessageKey]) != id ||
+          Trim(row.Items[mcDeletionMark]) == "Deleted")
+        continue;
+      if (row.Checked) {
+        marks_.push_back({i, row.Items[mcDeletionMark], row.Items[mcSize]});
+        row.Items[mcDeletionMark] = "Deleted";
+        row.Items[mcSize] = PadLeft(std::to_string(size), 8) + "!";
+        found = true;
+      }
+      return;
+    }
+  });
+  return found;
+}
+
+void TAccountDeletion::Withdraw() {
+  // After QUIT the server has removed them; the marks are true.
+  if (marks_.empty() || quitSent_)
+    return;
+  std::lock_guard lock(state_.MailListLock);
+  state_.MailList.WithRows([&](std::vector<TMailRow>& rows) {
+    for (const TMark& m : marks_) {
+      if (m.Index < rows.size()) {
+        rows[m.Index].Items[mcDeletionMark] = m.DeletionMark;
+        rows[m.Index].Items[mcSize] = m.Size;
+      }
+    }
+  });
+  marks_.clear();
+}
+
+void TAccountDeletion::Abandon() {
+  session_.TLineConnection::Disconnect();
+}
+
+void TAccountDeletion::WriteBack() {
+  const fs::path& home = state_.Home();
+  const std::string fileName = AccountFileName({entry_.Server, entry_.User, "", ""});
+  // Opened only now: a failure before this point leaves them as they were.
+  TRecordFileWriter newFile, spamFile, deletedFile;
+  newFile.Open(NewRecordPath(home, fileName), TRecordFileWriter::Mode::Truncate);
+  spamFile.Open(SpamRecordPath(home, fileName), TRecordFileWriter::Mode::Truncate);
+  deletedFile.Open(DeletedRecordPath(home, fileName), TRecordFileWriter::Mode::Append);
+
+  std::vector<bool> markedNow;
+  for (const TMark& m : marks_) {
+    if (m.Index >= markedNow.size())
+      markedNow.resize(m.Index + 1, false);
+    markedNow[m.Index] = true;
+  }
+  const std::vector<TMailRow> rows = state_.MailList.Rows();
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const TMailRow& row = rows[i];
+    if (Trim(row.Items[mcAccountKey]) != key_)
+      continue;
+    const TMailRecord record = RecordFromRow(row);
+    if (record.Size.find('!') != std::string::npos) {
+      // Rows deleted earlier (by the check or a former run) are in the
+      // deleted record file already.
+      if (i < markedNow.size() && markedNow[i]) {
+        deletedFile.Append(record);
+        MoveMessageFilesToDeleted(home, KeyFileName(record.MessageKey));
+      }
+    } else if (row.Checked) {
+      spamFile.Append(record);
+    } else {
+      newFile.Append(record);
+    }
+  }
+}
+
+}  // namespace
+
+void TDeletionTally::Add(const std::string& accountKey, int deleted) {
+  std::lock_guard lock(mutex_);
+  counts_[accountKey] += deleted;
+}
+
+std::map<std::string, int> TDeletionTally::Counts() const {
+  std::lock_guard lock(mutex_);
+  return counts_;
+}
+
+void TDeletionTally::Clear() {
+  std::lock_guard lock(mutex_);
+  counts_.clear();
+}
+
+Tdeletemail::Tdeletemail(int slot, TRunState& state, TFrontEndSink& sink, TDeletionTally& tally)
+    : slot_(slot), state_(state), sink_(sink), tally_(tally) {}
+
+Tdeletemail::~Tdeletemail() {
+  Join();
+}
+
+void Tdeletemail::Start() {
+  thread_ = std::thread([this] { Execute(); });
+}
+
+void Tdeletemail::Join() {
+  if (!thread_.joinable())
+    return;
+  if (thread_.get_id() == std::this_thread::get_id()) {
+    thread_.detach();
+    return;
+  }
+  thread_.join();
+}
+
+void Tdeletemail::Execute() {
+  try {
+    TPop3Session session;
+    TMailMessage message;
+    while (auto entry = state_.TakeEntry(state_.DeleteQueue)) {
+      const TQueueEntry e = SplitQueueEntry(*entry);
+      session.Host = e.Server;
+      session.Port = 110;
+      session.Username = e.User;
+      session.Password = e.Password;
+      if (int t = state_.ReadTimeoutMs.load(); t > 0)
+        session.ReadTimeout = t;
+      if (e.Server.empty())
+        break;
+      TAccountDeletion account(state_, sink_, session, message, e, terminated_);
+      account.Say("正在检查: " + e.Server + "[" + e.User + "]");
+      try {
+        const int deleted = account.Run();
+        tally_.Add(e.User + "[" + e.Server + "]", deleted);
+      } catch (const std::exception&) {
+        // Nothing of this session is deleted: leave without QUIT and give
+        // the rows back what they showed.
+        try {
+          account.Abandon();
+        } catch (const std::exception&) {
+        }
+        account.Withdraw();
+        account.Say(e.Server + "[" + e.User + "]" + "不能删除信件!");
+      }
+    }
+    state_.RefreshStatus(sink_);
+  } catch (...) {
+    // The worker ends; the counter and the drained flag are still set.
+  }
+  state_.QueueDrained = state_.QueueEmpty(state_.DeleteQueue);
+  state_.RunningWorkers.fetch_sub(1);
+  sink_.WorkerEnded();
+}
+
+TDeleteEngine::TDeleteEngine(TRunState& state, TSettingsStore& store, TFrontEndSink& sink)
+    : state_(state), store_(store), sink_(sink) {}
+
+TDeleteEngine::~TDeleteEngine() {
+  Stop();
+  WaitForWorkers();
+}
+
+TStartResult TDeleteEngine::StartDeletion(std::string_view selection) {
+  {
+    std::lock_guard lock(state_.QueueLock);
+    if (state_.Busy || state_.DeleteQueue)
+      return TStartResult::Busy;
+  }
+  WaitForWorkers();
+  workers_.clear();
+  tally_.Clear();
+  state_.Busy = true;
+  state_.RunningWorkers = 3;
+  TAccountQueue queue = BuildCheckQueue(store_, selection.empty() ? kAllMailboxes : selection);
+  if (queue.empty()) {
+    state_.Busy = false;
+    state_.RunningWorkers = 0;
+    return TStartResult::NoAccount;
+  }
+  {
+    std::lock_guard lock(state_.QueueLock);
+    state_.DeleteQueue = std::move(queue);
+  }
+  workers_.push_back(std::make_unique<Tdeletemail1>(state_, sink_, tally_));
+  workers_.push_back(std::make_unique<Tdeletemail2>(state_, sink_, tally_));
+  workers_.push_back(std::make_unique<Tdeletemail3>(state_, sink_, tally_));
+  for (auto& w : workers_)
+    w->Start();
+  return TStartResult::Started;
+}
+
+void TDeleteEngine::Stop() {
+  for (auto& w : workers_)
+    w->Terminate();
+}
+
+void TDeleteEngine::WaitForWorkers() {
+  for (auto& w : workers_)
+    w->Join();
+}
+
+TDeletionFinished TDeleteEngine::DeletionFinished() {
+  TDeletionFinished result;
+  {
+    std::lock_guard lock(state_.QueueLock);
+    if (state_.RunningWorkers >= 1 || !state_.QueueDrained || !state_.DeleteQueue)
+      return result;
+    state_.DeleteQueue.reset();
+  }
+  result.Acted = true;
+  WaitForWorkers();
+  state_.Busy = false;
+  result.DeletedPerAccount = tally_.Counts();
+  result.AllRecordSaved = state_.MailList.SaveRecordFile(AllRecordPath(state_.Home()));
+  return result;
+}
+
+}  // namespace pelorix
