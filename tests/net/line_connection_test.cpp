@@ -3,7 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -324,6 +330,93 @@ TEST(HostPort, Splitting) {
   EXPECT_FALSE(SplitHostPort("host:", 110, host, port));
   EXPECT_FALSE(SplitHostPort("[::1", 110, host, port));
   EXPECT_FALSE(SplitHostPort("[::1]x", 110, host, port));
+}
+
+}  // namespace
+}  // namespace pelorix
+
+namespace pelorix {
+namespace {
+
+// A raw listening socket for address families and backlogs the fake
+// server does not offer.
+class TRawListener {
+ public:
+  TRawListener(int family, int backlog) {
+    fd_ = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage addr{};
+    socklen_t len = 0;
+    if (family == AF_INET6) {
+      auto* v6 = reinterpret_cast<sockaddr_in6*>(&addr);
+      v6->sin6_family = AF_INET6;
+      v6->sin6_addr = in6addr_loopback;
+      len = sizeof *v6;
+    } else {
+      auto* v4 = reinterpret_cast<sockaddr_in*>(&addr);
+      v4->sin_family = AF_INET;
+      v4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      len = sizeof *v4;
+    }
+    ok_ = fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), len) == 0 &&
+          ::listen(fd_, backlog) == 0 &&
+          ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
+    port_ = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port
+                                     : reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
+  }
+  ~TRawListener() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+    }
+  }
+  bool Ok() const { return ok_; }
+  int Port() const { return port_; }
+  int Fd() const { return fd_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+  bool ok_ = false;
+};
+
+TEST(LineConnectionAddresses, BracketedIpv6AddressWithPort) {
+  TRawListener listener(AF_INET6, 4);
+  if (!listener.Ok()) {
+    GTEST_SKIP() << "no IPv6 loopback here";
+  }
+  std::vector<std::string> texts;
+  TLineConnection client;
+  client.OnStatus = [&](TConnectionStatus, const std::string& text) { texts.push_back(text); };
+  client.Host = "[::1]:" + std::to_string(listener.Port());
+  client.Connect();
+  EXPECT_TRUE(client.IsConnected());
+  EXPECT_THAT(texts, ElementsAre("Connecting to ::1.", "Connected."));
+}
+
+TEST(LineConnectionAddresses, ConnectTimeoutWhenNobodyAnswers) {
+  // A listener that never accepts and whose queue is full drops new SYNs,
+  // so a connect neither succeeds nor fails.
+  TRawListener listener(AF_INET, 0);
+  ASSERT_TRUE(listener.Ok());
+  std::vector<std::unique_ptr<TLineConnection>> fillers;
+  for (int i = 0; i < 4; ++i) {
+    auto filler = std::make_unique<TLineConnection>();
+    filler->Host = "127.0.0.1:" + std::to_string(listener.Port());
+    try {
+      filler->Connect(200);
+    } catch (const EConnectTimeout&) {
+      // the queue is full already
+    }
+    fillers.push_back(std::move(filler));
+  }
+  TLineConnection client;
+  client.Host = "127.0.0.1:" + std::to_string(listener.Port());
+  try {
+    client.Connect(200);
+    FAIL() << "connected to a full queue";
+  } catch (const EConnectTimeout& e) {
+    EXPECT_STREQ(e.what(), "Connect timed out.");
+  }
+  EXPECT_FALSE(client.IsConnected());
 }
 
 }  // namespace
