@@ -176,21 +176,29 @@ void TLineConnection::Connect(int timeout) {
     // Try every address the name has (localhost: ::1, then 127.0.0.1);
     // the last failure is the one reported.
     for (addrinfo* ai = list.get(); ai != nullptr; ai = ai->ai_next) {
-      const int fd = OpenSocket(ai->ai_family, ai->ai_socktype, ai->ai_protocol);
+      int fd = -1;
       try {
+        fd = OpenSocket(ai->ai_family, ai->ai_socktype, ai->ai_protocol);
         DoStatus(TConnectionStatus::Connecting, "Connecting to " + AddressText(ai->ai_addr) + ".");
         ConnectAddress(fd, ai->ai_addr, ai->ai_addrlen, timeout);
         fd_ = fd;
         break;
       } catch (const ESocketError&) {
-        ::close(fd);
+        if (fd >= 0) {
+          ::close(fd);
+        }
         if (ai->ai_next == nullptr) {
           throw;
         }
       } catch (...) {
-        ::close(fd);
+        if (fd >= 0) {
+          ::close(fd);
+        }
         throw;
       }
+    }
+    if (fd_ < 0) {
+      RaiseWinsockError(11001);
     }
     const int one = 1;
     setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
