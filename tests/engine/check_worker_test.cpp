@@ -1,6 +1,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "engine/check_worker.h"
 #include "engine/message_file.h"
 #include "engine/record_files.h"
@@ -141,7 +144,11 @@ TEST_F(TWorkerFixture, DeletedSpamKeepsTheNumberingOfTheKeptMessages) {
   EXPECT_THAT(
       Report(),
       Contains("该信息已从服务器上删除！原因: 发件人地址特征串\"bad.example\"存在于黑名单中。"));
-  EXPECT_EQ(server.Messages("bob").size(), 3u);  // DELE took effect at QUIT
+  // DELE takes effect once the server has read the QUIT.
+  for (int i = 0; i < 50 && server.Messages("bob").size() != 3u; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(server.Messages("bob").size(), 3u);
   EXPECT_EQ(sink.Counters.at(0).DeletedCount, 1);
 }
 
