@@ -85,12 +85,15 @@ const std::vector<std::string>& TFilterLists::Of(TFilterList list) const {
 
 TFilterLists LoadFilterLists(TSettingsStore& store) {
   TFilterLists lists;
+  // Missing keys are created first: a write cannot start inside the read.
+  std::array<TSettingsKey, 5> keys;
+  for (std::size_t i = 0; i < kInfos.size(); ++i) {
+    OpenSettingsKey(store, kInfos[i].registryKey, true, keys[i]);
+  }
   store.Read([&] {
-    for (const auto& info : kInfos) {
-      TSettingsKey key;
-      if (OpenSettingsKey(store, info.registryKey, true, key)) {
-        lists.Of(info.list) = ReadKeyEntries(store, key);
-      }
+    for (std::size_t i = 0; i < kInfos.size(); ++i) {
+      if (keys[i].IsOpen())
+        lists.Of(kInfos[i].list) = ReadKeyEntries(store, keys[i]);
     }
   });
   return lists;

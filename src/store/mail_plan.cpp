@@ -3,6 +3,7 @@
 #include <charconv>
 
 #include "text/asciiutil.h"
+#include "text/textutil.h"
 
 namespace pelorix {
 
@@ -64,6 +65,69 @@ bool ParseSettingNumber(std::string_view text, int& value) {
     return false;
   value = v;
   return true;
+}
+
+void TPropSettings::Load(TSettingsStore& store) {
+  TSettingsKey key;
+  if (OpenSettingsKey(store, kSmtpKey, true, key)) {
+    store.Read([&] {
+      authType = ReadNumberValue(key, "authType", 0);
+      SmtpServer = ReadTextValue(key, "SmtpServer", "");
+      smtpPort = ReadTextValue(key, "smtpPort", "25");
+      account = ReadTextValue(key, "account", "");
+      password = ReadTextValue(key, "password", "");
+      MyEmail = ReadTextValue(key, "MyEmail", FindSettingDef(kSmtpKey, "MyEmail")->windowDefault);
+    });
+  }
+  if (OpenSettingsKey(store, kMailCheckKey, true, key)) {
+    store.Read([&] {
+      autostart = ReadFlagValue(key, "autostart", false);
+      autocheck = ReadFlagValue(key, "autocheck", false);
+      checkTime = BlanksToZeros(ReadTextValue(key, "checkTime", "005"));
+      checkSummary = ReadFlagValue(key, "checkSummary", true);
+      DeleteRubbish = ReadFlagValue(key, "DeleteRubbish", false);
+      checkDeliver = ReadFlagValue(key, "checkDeliver", false);
+      checkNomsg = ReadFlagValue(key, "checkNomsg", false);
+      ClearMoreRub = ReadFlagValue(key, "ClearMoreRub", true);
+      ClearMoreRubNum = ReadTextValue(key, "ClearMoreRubNum", "250");
+      checkSkipBytes = ReadFlagValue(key, "checkSkipBytes", false);
+      SkipBytes = ReadTextValue(key, "SkipBytes", "100");
+      mailprog = ReadTextValue(key, "mailprog", "");
+    });
+  }
+}
+
+bool TPropSettings::Save(TSettingsStore& store) const {
+  auto trim = [](const std::string& s) { return std::string(ascii::Trim(s)); };
+  return store.Write([&] {
+    TSettingsKey key;
+    if (OpenSettingsKey(store, kMailCheckKey, true, key)) {
+      WriteFlagValue(key, "autostart", autostart);
+      WriteFlagValue(key, "autocheck", autocheck);
+      WriteTextValue(key, "checkTime", BlanksToZeros(checkTime));
+      WriteFlagValue(key, "ClearMoreRub", ClearMoreRub);
+      WriteTextValue(key, "ClearMoreRubNum", BlanksToZeros(ClearMoreRubNum));
+      WriteFlagValue(key, "checkSkipBytes", checkSkipBytes);
+      WriteTextValue(key, "SkipBytes", BlanksToZeros(SkipBytes));
+      WriteFlagValue(key, "checkSummary", checkSummary);
+      WriteFlagValue(key, "DeleteRubbish", DeleteRubbish);
+      WriteFlagValue(key, "checkDeliver", checkDeliver);
+      WriteFlagValue(key, "checkNomsg", checkNomsg);
+      WriteTextValue(key, "mailprog", trim(mailprog));
+    }
+    if (OpenSettingsKey(store, kSmtpKey, true, key)) {
+      WriteNumberValue(key, "authType", authType);
+      WriteTextValue(key, "SmtpServer", trim(SmtpServer));
+      WriteTextValue(key, "smtpPort", trim(smtpPort));
+      WriteTextValue(key, "account", trim(account));
+      WriteTextValue(key, "password", trim(password));
+      WriteTextValue(key, "MyEmail", trim(MyEmail));
+    }
+  });
+}
+
+bool NumberFieldAccepts(char32_t typed) {
+  return typed <= 31 || (typed >= U'0' && typed <= U'9');
 }
 
 bool TMailPlan::Load(TSettingsStore& store) {

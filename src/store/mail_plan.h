@@ -37,6 +37,42 @@ struct TMailPlan {
   bool Save(TSettingsStore& store) const;
 };
 
+// The values of Smtp and MailCheck as the settings window edits them, with
+// its defaults. Member initialisers are the window's design values, kept
+// for a key group whose key cannot be opened.
+struct TPropSettings {
+  // Smtp
+  int authType = 0;  // 0 no authentication, 1 simple login, -1 none chosen
+  std::string SmtpServer;
+  std::string smtpPort = "25";
+  std::string account;
+  std::string password;
+  std::string MyEmail;
+  // MailCheck
+  bool autostart = false;
+  bool autocheck = false;
+  std::string checkTime = "5";
+  bool checkSummary = true;
+  bool DeleteRubbish = false;
+  bool checkDeliver = false;
+  bool checkNomsg = false;
+  bool ClearMoreRub = false;
+  std::string ClearMoreRubNum = "0";
+  bool checkSkipBytes = false;
+  std::string SkipBytes = "0";
+  std::string mailprog;
+
+  // Smtp first, then MailCheck; blanks in checkTime read as "0".
+  void Load(TSettingsStore& store);
+  // MailCheck first, then Smtp, in one transaction: number texts with
+  // blanks written as "0", mailprog and the Smtp texts trimmed.
+  bool Save(TSettingsStore& store) const;
+};
+
+// The number fields' key filter: control characters pass, other
+// characters only if they are the digits 0 to 9.
+bool NumberFieldAccepts(char32_t typed);
+
 // A decimal integer (optional sign, blanks around it allowed) or nothing.
 bool ParseSettingNumber(std::string_view text, int& value);
 

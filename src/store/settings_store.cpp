@@ -165,8 +165,17 @@ void TSettingsStore::MarkFailed() {
 }
 
 bool TSettingsStore::Begin(bool write) {
-  if (depth_++ > 0)
+  if (depth_ > 0) {
+    // A write nested in a read could meet a snapshot that is already stale.
+    if (write && !writing_) {
+      failed_ = true;
+      return false;
+    }
+    ++depth_;
     return true;
+  }
+  ++depth_;
+  writing_ = write;
   failed_ = false;
   if (sqlite3_exec(db_, write ? "BEGIN IMMEDIATE" : "BEGIN", nullptr, nullptr, nullptr) !=
       SQLITE_OK) {

@@ -71,7 +71,8 @@ class TSettingsStore {
   // false, having rolled back, when any write inside failed; an exception
   // from `body` rolls back and propagates.
   bool Write(const std::function<void()>& body);
-  // Runs `body` on one consistent snapshot.
+  // Runs `body` on one consistent snapshot. Nothing inside may write: a
+  // read transaction cannot safely turn into a write one.
   void Read(const std::function<void()>& body);
 
   bool OpenKey(std::string_view path, bool create, TSettingsKey& key);
@@ -102,6 +103,7 @@ class TSettingsStore {
   std::filesystem::path file_;
   std::recursive_mutex mutex_;
   int depth_ = 0;
+  bool writing_ = false;
   bool failed_ = false;
 };
 

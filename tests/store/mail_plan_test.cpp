@@ -90,5 +90,65 @@ TEST(MailPlan, SettingTableFindsNamesIgnoringCase) {
   EXPECT_EQ(FindSettingDef("smtp", "myemail")->windowDefault, "在这里填写您的Email地址");
 }
 
+TEST(PropSettings, FreshSystemGetsEveryValueAtTheWindowDefaults) {
+  TempFolder home;
+  auto store = TSettingsStore::Open(home.path());
+  TPropSettings window;
+  window.Load(*store);
+  EXPECT_EQ(window.checkTime, "005");
+  EXPECT_EQ(window.ClearMoreRubNum, "250");
+  EXPECT_TRUE(window.checkSummary);
+  EXPECT_TRUE(window.ClearMoreRub);
+  ASSERT_TRUE(window.Save(*store));
+
+  TSettingsKey key;
+  ASSERT_TRUE(OpenSettingsKey(*store, "Smtp", false, key));
+  auto smtp = store->EnumValues(key);
+  ASSERT_EQ(smtp.size(), 6u);
+  EXPECT_EQ(smtp[0].name, "authType");
+  EXPECT_EQ(smtp[0].type, TValueType::Number);
+  EXPECT_EQ(ReadNumberValue(key, "authType", 7), 0);
+  EXPECT_EQ(ReadTextValue(key, "smtpPort", ""), "25");
+  EXPECT_EQ(ReadTextValue(key, "MyEmail", ""), "在这里填写您的Email地址");
+  ASSERT_TRUE(OpenSettingsKey(*store, "MailCheck", false, key));
+  auto check = store->EnumValues(key);
+  ASSERT_EQ(check.size(), 12u);
+  for (const auto& v : check) {
+    const TSettingDef* def = FindSettingDef("MailCheck", v.name);
+    ASSERT_NE(def, nullptr) << v.name;
+    if (def->kind == TSettingKind::Flag) {
+      EXPECT_EQ(v.type, TValueType::Binary) << v.name;
+      EXPECT_EQ(ReadFlagValue(key, v.name, def->windowDefault != "1"), def->windowDefault == "1")
+          << v.name;
+    } else {
+      EXPECT_EQ(ReadTextValue(key, v.name, "?"), def->windowDefault) << v.name;
+    }
+  }
+
+  // Blanks in number fields are saved as zeros, texts trimmed.
+  window.checkTime = " 7";
+  window.mailprog = "  /usr/bin/mutt ";
+  window.SmtpServer = " smtp.example.com ";
+  ASSERT_TRUE(window.Save(*store));
+  TPropSettings again;
+  again.Load(*store);
+  EXPECT_EQ(again.checkTime, "07");
+  EXPECT_EQ(again.mailprog, "/usr/bin/mutt");
+  EXPECT_EQ(again.SmtpServer, "smtp.example.com");
+  TMailPlan plan;
+  plan.Load(*store);
+  EXPECT_EQ(plan.checkTime, 7);
+  EXPECT_EQ(plan.MailProg, "/usr/bin/mutt");
+}
+
+TEST(PropSettings, NumberFieldsTakeDigitsAndControlKeys) {
+  EXPECT_TRUE(NumberFieldAccepts(U'0'));
+  EXPECT_TRUE(NumberFieldAccepts(U'9'));
+  EXPECT_TRUE(NumberFieldAccepts(8));  // backspace
+  EXPECT_FALSE(NumberFieldAccepts(U'a'));
+  EXPECT_FALSE(NumberFieldAccepts(U' '));
+  EXPECT_FALSE(NumberFieldAccepts(U'五'));
+}
+
 }  // namespace
 }  // namespace pelorix

@@ -192,6 +192,12 @@ TEST_F(StoreTest, TransactionsLandWholeOrNotAtAll) {
   }));
   EXPECT_EQ(ReadTextValue(key, "kept", ""), "old");
 
+  // Writing inside a read is refused rather than risking a stale snapshot.
+  bool nested = true;
+  store->Read([&] { nested = store->Write([&] { WriteTextValue(key, "kept", "new"); }); });
+  EXPECT_FALSE(nested);
+  EXPECT_EQ(ReadTextValue(key, "kept", ""), "old");
+
   EXPECT_TRUE(store->Write([&] { WriteTextValue(key, "kept", "new"); }));
   EXPECT_EQ(ReadTextValue(key, "kept", ""), "new");
 }
