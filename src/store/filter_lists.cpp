@@ -116,14 +116,26 @@ bool WriteListFiles(const fs::path& home, TSettingsStore& store) {
   const fs::path tmp = home / "tmp";
   if (!EnsureFolder(tmp))
     return false;
+  std::array<TSettingsKey, 5> keys;
+  std::array<std::vector<std::string>, 5> entries;
+  for (std::size_t i = 0; i < kInfos.size(); ++i) {
+    OpenSettingsKey(store, kInfos[i].registryKey, true, keys[i]);
+  }
+  store.Read([&] {
+    for (std::size_t i = 0; i < kInfos.size(); ++i) {
+      if (keys[i].IsOpen())
+        entries[i] = ReadKeyEntries(store, keys[i]);
+    }
+  });
   bool ok = true;
-  TFilterLists lists = LoadFilterLists(store);
-  for (const auto& info : kInfos) {
+  for (std::size_t i = 0; i < kInfos.size(); ++i) {
+    if (!keys[i].IsOpen())
+      continue;  // that list's file stays as it was
     std::string bytes;
-    for (const auto& entry : lists.Of(info.list))
+    for (const auto& entry : entries[i])
       bytes += ToAnsi(entry) + "\r\n";
-    auto existing = FindFileNoCase(tmp, std::string(info.fileName));
-    ok = store::WriteFileAtomic(existing ? *existing : tmp / info.fileName, bytes) && ok;
+    auto existing = FindFileNoCase(tmp, std::string(kInfos[i].fileName));
+    ok = store::WriteFileAtomic(existing ? *existing : tmp / kInfos[i].fileName, bytes) && ok;
   }
   return ok;
 }
