@@ -356,6 +356,20 @@ void PrintIpRow(std::ostream& out, const TIpRecord& r) {
   out << r.StartIp << '\t' << r.EndIp << '\t' << r.Area << '\t' << r.Place << '\n';
 }
 
+// The table in force; a table that exists but cannot be read must not be
+// replaced by a nearly empty one.
+std::vector<TIpRecord> LoadRows(const CommandContext& ctx) {
+  const auto file = IpTableFileInForce(ctx.home);
+  std::error_code ec;
+  if (!std::filesystem::exists(file, ec))
+    return {};
+  auto rows = ReadIpTableFile(file);
+  if (!rows)
+    Fail("cannot read " + file.string());
+  SortIpRows(*rows);
+  return std::move(*rows);
+}
+
 void SaveRows(const CommandContext& ctx, const std::vector<TIpRecord>& rows) {
   std::string error;
   if (!EnsureFolder(ctx.home / "modal", &error) || !SaveIpTable(ctx.home, rows, &error)) {
@@ -370,13 +384,13 @@ int RunIpTableCommand(CommandContext& ctx) {
   std::string error;
   if (sub == "list") {
     ArgParser(std::move(rest)).Parse();
-    for (const auto& r : LoadIpTable(ctx.home))
+    for (const auto& r : LoadRows(ctx))
       PrintIpRow(ctx.out, r);
     return 0;
   }
   if (sub == "add") {
     ArgParser(std::move(rest)).Positionals(&positional, 4, 4).Parse();
-    auto rows = LoadIpTable(ctx.home);
+    auto rows = LoadRows(ctx);
     for (const auto& text : positional) {
       if (!IsValidUtf8(text))
         Fail("the texts must be UTF-8");
@@ -389,7 +403,7 @@ int RunIpTableCommand(CommandContext& ctx) {
   }
   if (sub == "import") {
     ArgParser(std::move(rest)).Positionals(&positional, 1, 1).Parse();
-    auto rows = LoadIpTable(ctx.home);
+    auto rows = LoadRows(ctx);
     int added = 0, skipped = 0;
     if (!ImportIpTable(positional[0], rows, &added, &skipped, &error))
       Fail(error);
@@ -401,7 +415,7 @@ int RunIpTableCommand(CommandContext& ctx) {
   }
   if (sub == "export") {
     ArgParser(std::move(rest)).Positionals(&positional, 1, 1).Parse();
-    if (!ExportIpTable(positional[0], LoadIpTable(ctx.home), &error))
+    if (!ExportIpTable(positional[0], LoadRows(ctx), &error))
       Fail(error);
     return 0;
   }

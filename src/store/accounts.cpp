@@ -265,16 +265,26 @@ std::vector<fs::path> FindThunderbirdProfiles() {
   const char* home = std::getenv("HOME");
   if (!home || !*home)
     return profiles;
-  std::error_code ec;
-  fs::directory_iterator it(fs::path(home) / ".thunderbird", ec);
-  if (ec)
-    return profiles;
-  for (const auto& entry : it) {
-    if (entry.is_directory(ec) && fs::exists(entry.path() / "prefs.js", ec)) {
-      profiles.push_back(entry.path());
+  // The usual place, and where the Snap and Flatpak packages keep it.
+  const fs::path roots[] = {
+      fs::path(home) / ".thunderbird",
+      fs::path(home) / "snap" / "thunderbird" / "common" / ".thunderbird",
+      fs::path(home) / ".var" / "app" / "org.mozilla.Thunderbird" / ".thunderbird",
+  };
+  for (const auto& root : roots) {
+    std::error_code ec;
+    fs::directory_iterator it(root, ec);
+    if (ec)
+      continue;
+    std::vector<fs::path> found;
+    for (const auto& entry : it) {
+      if (entry.is_directory(ec) && fs::exists(entry.path() / "prefs.js", ec)) {
+        found.push_back(entry.path());
+      }
     }
+    std::sort(found.begin(), found.end());
+    profiles.insert(profiles.end(), found.begin(), found.end());
   }
-  std::sort(profiles.begin(), profiles.end());
   return profiles;
 }
 

@@ -59,7 +59,8 @@ std::vector<std::string> AccountDisplayNames(const std::vector<TAccount>& accoun
 // The POP3 accounts of one Thunderbird profile folder (its prefs.js):
 // hostname (":port" when not 110), userName, name as note, no password.
 std::vector<TAccount> ReadThunderbirdAccounts(const std::filesystem::path& profileFolder);
-// Profile folders below ~/.thunderbird that hold a prefs.js.
+// Profile folders that hold a prefs.js, below ~/.thunderbird and the Snap
+// and Flatpak equivalents.
 std::vector<std::filesystem::path> FindThunderbirdProfiles();
 
 }  // namespace pelorix

@@ -198,6 +198,12 @@ TEST_F(CliStore, IpTableCommands) {
   ASSERT_EQ(Call({"iptable", "import", file.string()}, other.path()).status, 0);
   EXPECT_EQ(Call({"iptable", "list"}, other.path()).out, Call({"iptable", "list"}).out);
   ExpectFailure(Call({"iptable", "import", (dir.path() / "none.dat").string()}), 1);
+
+  // A table in force that cannot be read is not replaced by a new one.
+  TempFolder broken;
+  std::filesystem::create_directories(broken.path() / "modal" / "ipuser.dat");
+  ExpectFailure(Call({"iptable", "add", "1.1.1.1", "1.1.1.2", "a", "b"}, broken.path()), 1);
+  EXPECT_TRUE(std::filesystem::is_directory(broken.path() / "modal" / "ipuser.dat"));
 }
 
 }  // namespace
