@@ -92,6 +92,22 @@ TEST_F(CliStore, ThunderbirdImportReplacesAndKeepsPasswords) {
 
   TempFolder empty;
   ExpectFailure(Call({"account", "import-thunderbird", empty.path().string()}), 1);
+
+  // Without a folder, the profiles below ~/.thunderbird are read.
+  TempFolder userHome;
+  std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+  ::setenv("HOME", userHome.path().c_str(), 1);
+  ExpectFailure(Call({"account", "import-thunderbird"}), 1);
+  WriteBytes(userHome.path() / ".thunderbird" / "x1.default" / "prefs.js",
+             "user_pref(\"mail.server.server7.type\", \"pop3\");\n"
+             "user_pref(\"mail.server.server7.hostname\", \"pop.home.com\");\n"
+             "user_pref(\"mail.server.server7.userName\", \"me\");\n");
+  r = Call({"account", "import-thunderbird"});
+  ::setenv("HOME", savedHome.c_str(), 1);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "pop.home.com\tme\t\n");
+  EXPECT_EQ(Call({"account", "list"}).out,
+            "pop.example.com\tbob\tBob at work\npop.home.com\tme\t\n");
 }
 
 TEST_F(CliStore, FilterListsChangeThroughTheWindowsRules) {
