@@ -204,9 +204,15 @@ void TAccountCheck::FloodAlarm(const TQueueEntry& e, long long& count, long long
     } catch (const std::exception&) {
     }
   }
+  // Wait for the answer to QUIT: the server removes the messages only then,
+  // and the count taken after reconnecting must see the empty mailbox.
+  try {
+    session_.SendCommand("QUIT");
+  } catch (const EConnectionError&) {
+  }
   session_.Disconnect();
-  // QUIT is sent without waiting for its answer, so the server may still
-  // hold the mailbox for a moment; try the login again a few times.
+  // Some servers still hold the mailbox for a moment after the QUIT; try
+  // the login again a few times.
   for (int attempt = 1;; ++attempt) {
     try {
       session_.Connect();

@@ -191,6 +191,42 @@ TEST_F(CheckCommand, AccountContentAndDeletion) {
   EXPECT_EQ(Check({"--account", "nobody[" + host + "]"}).status, 1);
 }
 
+TEST_F(CheckCommand, YesAnswersTheFloodAlarmAndEmptiesTheMailbox) {
+  if (auto why = test::TDovecotServer::SkipReason(); !why.empty())
+    GTEST_SKIP() << why;
+  test::TDovecotServer dovecot;
+  std::vector<std::string> flood;
+  for (int i = 0; i < 5; ++i) {
+    flood.push_back(
+        Mail("f@spam.example", "alice@example.org", "flood", "<f" + std::to_string(i) + "@x>"));
+  }
+  dovecot.AddUser("alice", "a-pw", flood);
+  dovecot.Start();
+  ASSERT_TRUE(SaveAccounts(*store_, {{dovecot.HostPort(), "alice", "a-pw", ""}}));
+  TMailPlan plan;
+  plan.Load(*store_);
+  plan.CheckSummary = true;
+  plan.ClearMoreRubNum = 4;
+  ASSERT_TRUE(plan.Save(*store_));
+
+  auto no = Check({});
+  ASSERT_EQ(no.status, 0) << no.err;
+  EXPECT_THAT(no.err, HasSubstr("Warning!\n在邮箱alice[" + dovecot.HostPort() +
+                                "]中，\n信件数量多达 5 封"));
+  EXPECT_THAT(no.err, HasSubstr("\nNo\n"));
+  EXPECT_EQ(dovecot.MessageCount("alice"), 5u);
+  EXPECT_EQ(Records(home_ / "tmp" / "all.rec").size(), 5u);
+
+  auto yes = Check({"--yes"});
+  ASSERT_EQ(yes.status, 0) << yes.err;
+  EXPECT_THAT(yes.err, HasSubstr("确实要清除所有信件吗？"));
+  EXPECT_THAT(yes.err, HasSubstr("[alice]Number: 5 deleted!"));
+  EXPECT_EQ(dovecot.MessageCount("alice"), 0u);
+  // The message pass saw the emptied mailbox: nothing judged, no brief.
+  EXPECT_EQ(Records(home_ / "tmp" / "all.rec").size(), 0u);
+  EXPECT_EQ(yes.out, "");
+}
+
 TEST_F(CheckCommand, WithoutCheckSummaryOnlyCountsAndSaysHowToSwitchItOn) {
   if (auto why = test::TDovecotServer::SkipReason(); !why.empty())
     GTEST_SKIP() << why;
