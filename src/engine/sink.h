@@ -42,7 +42,8 @@ class TFrontEndSink {
   virtual bool AskYesNo(const std::string& caption, const std::string& text) = 0;
   // A worker of the current run has ended (called on the worker's thread
   // just before it returns). The front end then runs the finished handler
-  // on its own thread.
+  // on its own thread. Unlike the calls above this one must not wait for
+  // the handler: the handler joins the worker threads.
   virtual void WorkerEnded() {}
 };
 
