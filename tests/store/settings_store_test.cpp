@@ -8,6 +8,7 @@
 
 #include <thread>
 
+#include "store/filter_lists.h"
 #include "store/mail_plan.h"
 #include "temp_folder.h"
 
@@ -268,10 +269,19 @@ TEST(SettingsStoreCrash, KillDuringSaveKeepsAWholeSave) {
            a.checkSkipBytes == b.checkSkipBytes && a.checkNoMsg == b.checkNoMsg &&
            a.MailProg == b.MailProg && a.CheckSummary == b.CheckSummary;
   };
+  // Filter lists are saved by deleting and re-creating their keys.
+  auto lists = [](bool variant) {
+    TFilterLists l;
+    for (int i = 0; i < (variant ? 40 : 25); ++i) {
+      l.Subject.push_back((variant ? "first " : "second ") + std::to_string(i));
+    }
+    return l;
+  };
   {
     auto store = TSettingsStore::Open(home.path());
     ASSERT_TRUE(store);
     ASSERT_TRUE(plan(true).Save(*store));
+    ASSERT_TRUE(SaveFilterLists(*store, lists(true)));
   }
   for (int round = 0; round < 5; ++round) {
     int ready[2];
@@ -285,6 +295,7 @@ TEST(SettingsStoreCrash, KillDuringSaveKeepsAWholeSave) {
         ::_exit(1);
       for (long i = 0;; ++i) {
         plan(i % 2 == 0).Save(*store);
+        SaveFilterLists(*store, lists(i % 2 == 1));
         if (i == 3) {
           char c = 1;
           if (::write(ready[1], &c, 1) != 1)
@@ -308,6 +319,9 @@ TEST(SettingsStoreCrash, KillDuringSaveKeepsAWholeSave) {
     TMailPlan loaded;
     ASSERT_TRUE(loaded.Load(*store));
     EXPECT_TRUE(same(loaded, plan(true)) || same(loaded, plan(false))) << "round " << round;
+    auto subject = LoadFilterLists(*store).Subject;
+    EXPECT_TRUE(subject == lists(true).Subject || subject == lists(false).Subject)
+        << "round " << round;
     TSettingsKey key;
     ASSERT_TRUE(OpenSettingsKey(*store, kMailCheckKey, false, key));
     EXPECT_EQ(store->EnumValues(key).size(), 12u);
