@@ -273,52 +273,54 @@ int RunSetCommand(CommandContext& ctx) {
   if (!OpenSettingsKey(*store, def.key, true, key))
     Fail("cannot write the settings file");
 
-  switch (def.kind) {
-    case TSettingKind::Flag: {
-      bool on = ParseFlag(value);
-      if (def.name == "autostart") {
-        // Ticking the box writes the log-on entry at once; so does this.
-        std::string error;
-        if (!(on ? WriteAutostartEntry(CurrentProgramPath(), &error)
-                 : DeleteAutostartEntry(&error))) {
-          Fail(error);
+  // One transaction, so a value that cannot be written is reported.
+  bool written = store->Write([&] {
+    switch (def.kind) {
+      case TSettingKind::Flag: {
+        bool on = ParseFlag(value);
+        if (def.name == "autostart") {
+          // Ticking the box writes the log-on entry at once; so does this.
+          std::string error;
+          if (!(on ? WriteAutostartEntry(CurrentProgramPath(), &error)
+                   : DeleteAutostartEntry(&error))) {
+            Fail(error);
+          }
         }
+        WriteFlagValue(key, def.name, on);
+        break;
       }
-      WriteFlagValue(key, def.name, on);
-      break;
-    }
-    case TSettingKind::Number: {
-      int n = 0;
-      if (!ParseSettingNumber(value, n) || n < 0 || n > 1) {
-        Fail("authType is 0 (no authentication) or 1 (simple login), not " + value);
+      case TSettingKind::Number: {
+        int n = 0;
+        if (!ParseSettingNumber(value, n) || n < 0 || n > 1) {
+          Fail("authType is 0 (no authentication) or 1 (simple login), not " + value);
+        }
+        WriteNumberValue(key, def.name, n);
+        break;
       }
-      WriteNumberValue(key, def.name, n);
-      break;
-    }
-    case TSettingKind::DigitsText: {
-      int n = 0;
-      bool digits = !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
-      if (!digits || value.size() > static_cast<std::size_t>(def.maxDigits) ||
-          (ascii::EqualNoCase(def.name, "smtpPort") &&
-           (!ParseSettingNumber(value, n) || n < 1 || n > 65535))) {
-        Fail(std::string(def.name) + " takes at most " + std::to_string(def.maxDigits) +
-             " digits, not " + value);
+      case TSettingKind::DigitsText: {
+        int n = 0;
+        bool digits = !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
+        if (!digits || value.size() > static_cast<std::size_t>(def.maxDigits) ||
+            (ascii::EqualNoCase(def.name, "smtpPort") &&
+             (!ParseSettingNumber(value, n) || n < 1 || n > 65535))) {
+          Fail(std::string(def.name) + " takes at most " + std::to_string(def.maxDigits) +
+               " digits, not " + value);
+        }
+        WriteTextValue(key, def.name, value);
+        break;
       }
-      WriteTextValue(key, def.name, value);
-      break;
+      case TSettingKind::Text:
+        if (!IsValidUtf8(value))
+          Fail("the value must be UTF-8 text");
+        if (value.find_first_of("\r\n\t") != std::string::npos)
+          Fail("the value must be one line");
+        if (ToAnsi(value).size() > kMaxTextBytes)
+          Fail("the value is longer than 255 bytes");
+        WriteTextValue(key, def.name, value);
+        break;
     }
-    case TSettingKind::Text:
-      if (!IsValidUtf8(value))
-        Fail("the value must be UTF-8 text");
-      if (value.find_first_of("\r\n\t") != std::string::npos)
-        Fail("the value must be one line");
-      if (ToAnsi(value).size() > kMaxTextBytes)
-        Fail("the value is longer than 255 bytes");
-      WriteTextValue(key, def.name, value);
-      break;
-  }
-  TSettingsValue stored;
-  if (!store->ReadValue(key, def.name, stored))
+  });
+  if (!written)
     Fail("cannot write the settings file");
   return 0;
 }
