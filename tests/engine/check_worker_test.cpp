@@ -11,6 +11,7 @@
 #include "recording_sink.h"
 #include "support/fake_server.h"
 #include "test_home.h"
+#include "text/ansi.h"
 
 namespace pelorix {
 namespace {
@@ -319,6 +320,31 @@ TEST_F(TWorkerFixture, ContentCheckFetchesWholeMessagesUnlessTooLarge) {
   EXPECT_EQ(sink.Rows[0].Items[mcVerdictMark], "Yes");
   EXPECT_EQ(test::ReadAll(home.Tmp() / "_small@x_"), "virus inside\r\n");
   EXPECT_THAT(Report(), Contains("信件内文:"));
+}
+
+TEST_F(TWorkerFixture, PerMessageFilesHoldRawHeadersAndTheBodyInTheDiskEncoding) {
+  const std::string gbText = "\xD6\xD0\xCE\xC4";  // "中文" in GB2312
+  server.AddUser("bob", "pw",
+                 {"From: a@x.org\nTo: bob@example.org\nSubject: =?GB2312?B?1tDOxA==?=\n"
+                  "Message-ID: <mp@x>\nMIME-Version: 1.0\n"
+                  "Content-Type: multipart/mixed; boundary=\"b1\"\n\n"
+                  "--b1\nContent-Type: text/plain; charset=utf-8\n\nhello \xE4\xB8\xAD\n"
+                  "--b1\nContent-Type: text/plain; charset=gb2312\n\n" +
+                  gbText +
+                  "\n--b1\nContent-Type: application/zip; name=\"a.zip\"\n"
+                  "Content-Transfer-Encoding: base64\n\nUEsDBA==\n--b1--\n"});
+  server.Start();
+  state.WholeMessage = 1;
+  Run({Entry("bob")});
+  ASSERT_EQ(sink.Rows.size(), 1u);
+  EXPECT_EQ(sink.Rows[0].Items[mcSubject], "中文");
+  const std::string header = test::ReadAll(home.Tmp() / "_mp@x_.msg");
+  EXPECT_EQ(header.substr(0, 30), "From: a@x.org\r\nTo: bob@example");
+  EXPECT_NE(header.find("Subject: =?GB2312?B?1tDOxA==?=\r\n"), std::string::npos);
+  // Text parts converted to GB18030, attachments as one line each.
+  EXPECT_EQ(test::ReadAll(home.Tmp() / "_mp@x_"),
+            "hello \xD6\xD0\r\n" + gbText + "\r\n" +
+                ToAnsi("附件：a.zip[application/zip; name=\"a.zip\"]") + "\r\n");
 }
 
 TEST_F(TWorkerFixture, SplitsQueueEntries) {
