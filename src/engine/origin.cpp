@@ -1,6 +1,8 @@
 #include "engine/origin.h"
 
-#include <fstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "engine/message_file.h"
 #include "store/ip_table.h"
@@ -29,6 +31,37 @@ std::string Place(const TIpRecord& r) {
   return "(" + r.Area + "@" + r.Place + ")";
 }
 
+// The table file, opened for one lookup; records are read by number with
+// one positioned read each.
+class TTableFile {
+ public:
+  explicit TTableFile(const fs::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+  ~TTableFile() {
+    if (fd_ >= 0)
+      ::close(fd_);
+  }
+  TTableFile(const TTableFile&) = delete;
+  TTableFile& operator=(const TTableFile&) = delete;
+  bool IsOpen() const { return fd_ >= 0; }
+  long Count() const {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0)
+      return 0;
+    return static_cast<long>(st.st_size / static_cast<off_t>(kIpRecordSize));
+  }
+  bool Read(long index, TIpRecord& record) const {
+    char buf[kIpRecordSize];
+    const off_t at = static_cast<off_t>(index) * static_cast<off_t>(kIpRecordSize);
+    if (::pread(fd_, buf, sizeof buf, at) != static_cast<ssize_t>(sizeof buf))
+      return false;
+    record = DecodeIpRecord(std::string_view(buf, sizeof buf));
+    return true;
+  }
+
+ private:
+  int fd_;
+};
+
 }  // namespace
 
 std::string ChooseLookupAddress(std::string_view receivedLine) {
@@ -49,10 +82,10 @@ std::string ChooseLookupAddress(std::string_view receivedLine) {
 }
 
 std::string LookupLocation(std::string_view addressText, const fs::path& tableFile) {
-  std::ifstream f(tableFile, std::ios::binary);
-  if (!f)
+  TTableFile f(tableFile);
+  if (!f.IsOpen())
     return {};
-  const long count = static_cast<long>(CountIpRecords(f));
+  const long count = f.Count();
   // An empty table names no place for any address.
   if (count <= 0)
     return "...";
@@ -61,8 +94,7 @@ std::string LookupLocation(std::string_view addressText, const fs::path& tableFi
   TIpRecord candidate;
   while (low <= high) {
     middle = (low + high) / 2;
-    f.clear();
-    if (!ReadIpRecordAt(f, static_cast<std::size_t>(middle), candidate))
+    if (!f.Read(middle, candidate))
       return "...";
     const std::string key = TrimBytes(candidate.StartIp);
     if (address > key) {
@@ -78,9 +110,7 @@ std::string LookupLocation(std::string_view addressText, const fs::path& tableFi
   std::string result;
   if (address < candidate.StartIp && middle > 0) {
     TIpRecord before;
-    f.clear();
-    if (ReadIpRecordAt(f, static_cast<std::size_t>(middle - 1), before) &&
-        InRange(address, before)) {
+    if (f.Read(middle - 1, before) && InRange(address, before)) {
       result = Place(before);
     }
   }
