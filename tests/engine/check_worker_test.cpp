@@ -322,6 +322,30 @@ TEST_F(TWorkerFixture, ContentCheckFetchesWholeMessagesUnlessTooLarge) {
   EXPECT_THAT(Report(), Contains("信件内文:"));
 }
 
+// A message whose LIST size (lines + CR LF each) is exactly `size` bytes.
+std::string MailOfSize(const std::string& id, std::size_t size) {
+  std::string head = "From: a@x.org\nSubject: s\nMessage-ID: " + id + "\n\n";
+  std::size_t used = 0;
+  for (char c : head)
+    used += c == '\n' ? 2 : 1;
+  return head + std::string(size - used - 2, 'b') + "\n";
+}
+
+TEST_F(TWorkerFixture, SkipBytesFetchesMessagesUpToTheLimitWhole) {
+  server.AddUser("bob", "pw", {MailOfSize("<a@x>", 1000), MailOfSize("<b@x>", 1001)});
+  server.Start();
+  state.WholeMessage = 1;
+  plan.checkSkipBytes = true;
+  plan.SkipBytes = 1;
+  Run({Entry("bob")});
+  ASSERT_EQ(sink.Rows.size(), 2u);
+  EXPECT_EQ(sink.Rows[0].Items[mcSize], "    1000");
+  EXPECT_EQ(sink.Rows[1].Items[mcSize], "    1001");
+  EXPECT_THAT(server.Commands(), Contains("RETR 1"));
+  EXPECT_THAT(server.Commands(), Contains("TOP 2 0"));
+  EXPECT_THAT(server.Commands(), Not(Contains("RETR 2")));
+}
+
 TEST_F(TWorkerFixture, PerMessageFilesHoldRawHeadersAndTheBodyInTheDiskEncoding) {
   const std::string gbText = "\xD6\xD0\xCE\xC4";  // "中文" in GB2312
   server.AddUser("bob", "pw",
