@@ -1,4 +1,5 @@
 // Check and deletion commands: the engine driven without a window.
+#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <ostream>
@@ -6,6 +7,8 @@
 #include "app/args.h"
 #include "app/commands.h"
 #include "engine/check_run.h"
+#include "engine/delete_worker.h"
+#include "engine/record_files.h"
 #include "store/settings_store.h"
 
 namespace pelorix {
@@ -90,8 +93,60 @@ int RunCheckCommand(CommandContext& ctx) {
 }
 
 int RunDeleteCommand(CommandContext& ctx) {
-  ctx.err << "pelorix delete: not available yet\n";
-  return 1;
+  std::optional<std::string> account;
+  ArgParser(ctx.args).Option("--account", &account).Parse();
+
+  std::string error;
+  auto store = TSettingsStore::Open(ctx.home, &error);
+  if (!store) {
+    ctx.err << "pelorix delete: " << error << "\n";
+    return 1;
+  }
+  // No tmp cleaning here: the list and the message files of the last check
+  // are what this run works on.
+  TConsoleSink sink(ctx.err, false);
+  TCheckEngine engine(ctx.home, *store, sink);
+  engine.LoadPlan();
+  const auto allRecord = AllRecordPath(ctx.home);
+  if (!engine.MailList().LoadRecordFile(allRecord, true)) {
+    ctx.err << "pelorix delete: no mail list to work on (" << allRecord.string()
+            << " is missing); run pelorix check first\n";
+    return 1;
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(DeletedFolder(ctx.home), ec);
+
+  TDeleteEngine deleter(engine.State(), *store, sink);
+  const std::string selection = account ? *account : std::string(kAllMailboxes);
+  const TStartResult started = deleter.StartDeletion(selection);
+  if (started == TStartResult::NoAccount) {
+    ctx.err << "你必须指定至少一个邮件帐号才能检查!\n";
+    return 1;
+  }
+  if (started == TStartResult::Busy) {
+    ctx.err << "pelorix delete: a run is under way\n";
+    return 1;
+  }
+  deleter.WaitForWorkers();
+  const TDeletionFinished finished = deleter.DeletionFinished();
+  if (!finished.AllRecordSaved)
+    ctx.err << "pelorix delete: could not save " << allRecord.string() << "\n";
+
+  int total = 0;
+  std::string perAccount;
+  for (const auto& [key, count] : finished.DeletedPerAccount) {
+    total += count;
+    perAccount += (perAccount.empty() ? "" : ", ") + key + " " + std::to_string(count);
+  }
+  ctx.out << "deleted " << total << (total == 1 ? " message" : " messages");
+  if (!perAccount.empty())
+    ctx.out << ": " << perAccount;
+  ctx.out << "\n";
+  if (!engine.State().Plan().CheckSummary) {
+    ctx.err << "pelorix delete: nothing was deleted because CheckSummary is off; switch it "
+               "on with: pelorix set MailCheck CheckSummary on\n";
+  }
+  return finished.AllRecordSaved ? 0 : 1;
 }
 
 }  // namespace pelorix

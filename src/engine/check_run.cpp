@@ -134,6 +134,12 @@ TCheckFinished TCheckEngine::CheckFinished() {
     return result;
   if (!state_.Busy)
     return result;  // the run was finished already
+  {
+    // A deletion run shares the busy flag and the counters; its end is not ours.
+    std::lock_guard lock(state_.QueueLock);
+    if (!state_.CheckQueue)
+      return result;
+  }
   result.Acted = true;
   WaitForWorkers();
 

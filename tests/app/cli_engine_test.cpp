@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -241,6 +242,85 @@ TEST_F(CheckCommand, WithoutCheckSummaryOnlyCountsAndSaysHowToSwitchItOn) {
   EXPECT_THAT(r.err, HasSubstr("pelorix set MailCheck CheckSummary on"));
   EXPECT_EQ(Records(home_ / "tmp" / "all.rec").size(), 0u);
   EXPECT_TRUE(fs::exists(home_ / "tmp" / "all.rec"));
+}
+
+}  // namespace
+}  // namespace pelorix
+
+namespace pelorix {
+namespace {
+
+class DeleteCommand : public CheckCommand {
+ protected:
+  TRun Delete(std::vector<std::string> args) {
+    std::vector<std::string> argv = {"--home", home_.string(), "delete"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::ostringstream out, err;
+    int status = RunCommandLine(argv, out, err);
+    return {status, out.str(), err.str()};
+  }
+  // Ticks the rows of all.rec whose message key is listed, unticks the rest.
+  void Tick(const std::vector<std::string>& keys) {
+    auto records = Records(AllRecordPath(home_));
+    ASSERT_FALSE(records.empty());
+    for (auto& r : records) {
+      bool want = std::find(keys.begin(), keys.end(), r.MessageKey) != keys.end();
+      r.VerdictMark = want ? "Yes" : "";
+    }
+    ASSERT_TRUE(WriteRecordFile(AllRecordPath(home_), records));
+  }
+};
+
+TEST_F(DeleteCommand, WithoutAListItSaysSoAndFails) {
+  auto r = Delete({});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("all.rec"));
+  EXPECT_EQ(Delete({"extra"}).status, 2);
+}
+
+TEST_F(DeleteCommand, DeletesTheTickedMessagesOfTheLastCheck) {
+  if (auto why = test::TDovecotServer::SkipReason(); !why.empty())
+    GTEST_SKIP() << why;
+  test::TDovecotServer dovecot;
+  dovecot.AddUser("ann", "pw1",
+                  {Mail("x@example.org", "ann@example.org", "a1", "<a1@x>"),
+                   Mail("x@example.org", "ann@example.org", "a2", "<a2@x>"),
+                   Mail("x@example.org", "ann@example.org", "a3", "<a3@x>")});
+  dovecot.AddUser("ben", "pw2", {Mail("x@example.org", "ben@example.org", "b1", "<b1@x>")});
+  dovecot.Start();
+  std::vector<TAccount> accounts = {{dovecot.HostPort(), "ann", "pw1", ""},
+                                    {dovecot.HostPort(), "ben", "pw2", ""}};
+  ASSERT_TRUE(SaveAccounts(*store_, accounts));
+  Plan(true);
+  ASSERT_EQ(Check({}).status, 0);
+
+  // Only ann's account is selected: ben's ticked row stays on the server.
+  Tick({"<a1@x>", "<a3@x>", "<b1@x>"});
+  const std::string ann = "ann[" + dovecot.HostPort() + "]";
+  auto r = Delete({"--account", ann});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "deleted 2 messages: " + ann + " 2\n");
+  EXPECT_THAT(r.err, HasSubstr("已被检测完毕！"));
+  EXPECT_EQ(SettledCount(dovecot, "ann", 1), 1u);
+  EXPECT_THAT(dovecot.Messages("ann")[0], HasSubstr("<a2@x>"));
+  EXPECT_EQ(dovecot.MessageCount("ben"), 1u);
+
+  auto deleted = Records(DeletedRecordPath(home_, "ann2" + dovecot.HostPort()));
+  ASSERT_EQ(deleted.size(), 2u);
+  EXPECT_EQ(deleted[0].MessageKey, "<a1@x>");
+  EXPECT_EQ(deleted[1].MessageKey, "<a3@x>");
+  EXPECT_TRUE(fs::exists(home_ / "tmp" / "deleted" / "_a1@x_.msg"));
+  EXPECT_TRUE(fs::exists(home_ / "tmp" / "_a2@x_.msg"));
+
+  // all.rec now marks them deleted; a second run deletes nothing more.
+  int marked = 0;
+  for (const auto& rec : Records(AllRecordPath(home_)))
+    marked += rec.DeletionMark == "Deleted";
+  EXPECT_EQ(marked, 2);
+  r = Delete({"--account", ann});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "deleted 0 messages: " + ann + " 0\n");
+  EXPECT_EQ(dovecot.MessageCount("ann"), 1u);
 }
 
 }  // namespace

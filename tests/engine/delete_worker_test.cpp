@@ -1,6 +1,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "engine/check_run.h"
 #include "engine/delete_worker.h"
 #include "engine/record_files.h"
@@ -25,6 +28,15 @@ std::string Mail(const std::string& subject, const std::string& id) {
   if (!id.empty())
     header += "Message-ID: " + id + "\n";
   return header + "\nbody of " + subject + "\n";
+}
+
+// QUIT is sent without waiting for its answer: the server may still be
+// committing the deletions when the worker returns.
+template <typename Server>
+std::size_t Settled(const Server& server, const std::string& user, std::size_t expected) {
+  for (int i = 0; i < 50 && server.Messages(user).size() != expected; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  return server.Messages(user).size();
 }
 
 // Stops its worker when a given status text is shown.
@@ -109,6 +121,7 @@ TEST_F(TDeleteFixture, DeletesExactlyTheTickedMessagesAndRewritesTheRecordFiles)
   test::WriteAll(home.Tmp() / "_m2@x_", "body");
   Run({Entry()});
 
+  ASSERT_EQ(Settled(server, "bob", 2), 2u);
   EXPECT_THAT(Subjects(server.Messages("bob")), ElementsAre("one", "three"));
   TMailRow row = state.MailList.Row(1);
   EXPECT_EQ(row.Items[mcDeletionMark], "Deleted");
@@ -206,6 +219,7 @@ TEST_F(TDeleteFixture, TwoMessagesWithOneKeyPairWithOneRowEach) {
   Row("<dup@x>", true);
   Row("<dup@x>", false);  // the user kept the second one
   Run({Entry()});
+  ASSERT_EQ(Settled(server, "bob", 1), 1u);
   EXPECT_THAT(Subjects(server.Messages("bob")), ElementsAre("second"));
   EXPECT_EQ(state.MailList.Row(0).Items[mcDeletionMark], "Deleted");
   EXPECT_EQ(state.MailList.Row(1).Items[mcDeletionMark], "");
@@ -229,7 +243,7 @@ TEST_F(TDeleteFixture, AFailedAccountDeletesNothingAndLeavesItsFilesAlone) {
   EXPECT_EQ(state.MailList.Row(0).Items[mcDeletionMark], "");
   EXPECT_EQ(test::ReadAll(NewRecordPath(home.Path(), FileName())), "previous");
   // The next accounts are still served.
-  EXPECT_TRUE(server.Messages("carol").empty());
+  EXPECT_EQ(Settled(server, "carol", 0), 0u);
   EXPECT_EQ(state.MailList.Row(2).Items[mcDeletionMark], "Deleted");
 }
 
@@ -259,7 +273,7 @@ TEST_F(TDeleteFixture, EngineRefusesWhileBusyAndSavesTheListWhenDone) {
   EXPECT_FALSE(state.Busy);
   EXPECT_FALSE(engine.DeletionFinished().Acted);  // once per run
   EXPECT_THAT(Keys(AllRecordPath(home.Path())), ElementsAre("<m1@x>"));
-  EXPECT_TRUE(server.Messages("bob").empty());
+  EXPECT_EQ(Settled(server, "bob", 0), 0u);
 }
 
 TEST(DeleteAgainstDovecot, CheckTickDeleteRemovesExactlyTheTickedMessages) {
@@ -306,8 +320,8 @@ TEST(DeleteAgainstDovecot, CheckTickDeleteRemovesExactlyTheTickedMessages) {
   ASSERT_TRUE(done.Acted);
 
   // What the server really holds now.
-  EXPECT_EQ(dovecot.MessageCount("alice"), 3u);
-  EXPECT_EQ(dovecot.MessageCount("bert"), 0u);
+  EXPECT_EQ(Settled(dovecot, "alice", 3), 3u);
+  EXPECT_EQ(Settled(dovecot, "bert", 0), 0u);
   for (const auto& m : dovecot.Messages("alice")) {
     EXPECT_THAT(m, Not(HasSubstr("<d2@x>")));
     EXPECT_THAT(m, Not(HasSubstr("<d4@x>")));
@@ -326,6 +340,36 @@ TEST(DeleteAgainstDovecot, CheckTickDeleteRemovesExactlyTheTickedMessages) {
   EXPECT_EQ(fresh->size(), 3u);
   EXPECT_EQ(done.DeletedPerAccount["alice[" + dovecot.HostPort() + "]"], 2);
   EXPECT_EQ(done.DeletedPerAccount["bert[" + dovecot.HostPort() + "]"], 1);
+}
+
+}  // namespace
+}  // namespace pelorix
+
+namespace pelorix {
+namespace {
+
+TEST(RunKinds, EachFinishedHandlerActsOnlyForItsOwnRun) {
+  test::TTempHome home;
+  std::unique_ptr<TSettingsStore> store = TSettingsStore::Open(home.Path());
+  test::TRecordingSink sink;
+  TCheckEngine check(home.Path(), *store, sink);
+  TDeleteEngine deleter(check.State(), *store, sink);
+  TRunState& state = check.State();
+  // The end of a deletion run as its last worker leaves it.
+  state.Busy = true;
+  state.RunningWorkers = 0;
+  state.QueueDrained = true;
+  state.DeleteQueue = TAccountQueue{};
+  EXPECT_FALSE(check.CheckFinished().Acted);
+  EXPECT_TRUE(state.Busy);
+  EXPECT_TRUE(deleter.DeletionFinished().Acted);
+  EXPECT_FALSE(state.Busy);
+  // And the end of a check run.
+  state.Busy = true;
+  state.CheckQueue = TAccountQueue{};
+  EXPECT_FALSE(deleter.DeletionFinished().Acted);
+  EXPECT_TRUE(check.CheckFinished().Acted);
+  EXPECT_FALSE(state.Busy);
 }
 
 }  // namespace
