@@ -13,6 +13,8 @@
 #include "net/pop3_session.h"
 #include "store/accounts.h"
 
+#include "text/asciiutil.h"
+
 namespace pelorix {
 
 namespace fs = std::filesystem;
@@ -20,12 +22,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string Trim(std::string_view s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
-    ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
-    --e;
-  return std::string(s.substr(b, e - b));
+  return std::string(ascii::Trim(s));
 }
 
 }  // namespace
@@ -61,17 +58,7 @@ TCheckmail::~TCheckmail() {
 }
 
 void TCheckmail::Start() {
-  thread_ = std::thread([this] { Execute(); });
-}
-
-void TCheckmail::Join() {
-  if (!thread_.joinable())
-    return;
-  if (thread_.get_id() == std::this_thread::get_id()) {
-    thread_.detach();
-    return;
-  }
-  thread_.join();
+  thread_.Start([this] { Execute(); });
 }
 
 void TCheckmail::Execute() {
@@ -348,7 +335,8 @@ void TCheckmail::CheckLoop(const fs::path& messageFile) {
       files.Close();
       break;
     }
-    TAccountCheck check(state_, sink_, session, message, report, lists, whole, terminated_);
+    TAccountCheck check(state_, sink_, session, message, report, lists, whole,
+                        thread_.TerminateRequest());
     check.Say("正在检测邮箱 " + e.Server + "[" + e.User + "]");
     try {
       check.Run(e, files);

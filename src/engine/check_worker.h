@@ -9,6 +9,8 @@
 #include <string>
 #include <thread>
 
+#include "engine/worker_thread.h"
+
 namespace pelorix {
 
 class TRunState;
@@ -31,11 +33,11 @@ class TCheckmail {
   // Starts the thread.
   void Start();
   // The worker looks at the request once per message.
-  void Terminate() { terminated_ = true; }
-  bool Terminated() const { return terminated_; }
+  void Terminate() { thread_.Terminate(); }
+  bool Terminated() const { return thread_.Terminated(); }
   // Waits for the thread (a no-op on the worker's own thread).
-  void Join();
-  bool Joinable() const { return thread_.joinable(); }
+  void Join() { thread_.Join(); }
+  bool Joinable() const { return thread_.Joinable(); }
 
   // Runs the worker body on the calling thread (tests).
   void Execute();
@@ -46,8 +48,7 @@ class TCheckmail {
   int slot_;
   TRunState& state_;
   TFrontEndSink& sink_;
-  std::atomic<bool> terminated_{false};
-  std::thread thread_;
+  TWorkerThread thread_;
 };
 
 class TCheckmail1 : public TCheckmail {

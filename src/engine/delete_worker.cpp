@@ -8,6 +8,8 @@
 #include "store/accounts.h"
 #include "text/textutil.h"
 
+#include "text/asciiutil.h"
+
 namespace pelorix {
 
 namespace fs = std::filesystem;
@@ -15,12 +17,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string Trim(std::string_view s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
-    ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
-    --e;
-  return std::string(s.substr(b, e - b));
+  return std::string(ascii::Trim(s));
 }
 
 // A row this session marked, with what it showed before, so that a
@@ -234,17 +231,7 @@ Tdeletemail::~Tdeletemail() {
 }
 
 void Tdeletemail::Start() {
-  thread_ = std::thread([this] { Execute(); });
-}
-
-void Tdeletemail::Join() {
-  if (!thread_.joinable())
-    return;
-  if (thread_.get_id() == std::this_thread::get_id()) {
-    thread_.detach();
-    return;
-  }
-  thread_.join();
+  thread_.Start([this] { Execute(); });
 }
 
 void Tdeletemail::Execute() {
@@ -261,7 +248,7 @@ void Tdeletemail::Execute() {
         session.ReadTimeout = t;
       if (e.Server.empty())
         break;
-      TAccountDeletion account(state_, sink_, session, message, e, terminated_);
+      TAccountDeletion account(state_, sink_, session, message, e, thread_.TerminateRequest());
       account.Say("正在检查: " + e.Server + "[" + e.User + "]");
       try {
         const int deleted = account.Run();

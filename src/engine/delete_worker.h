@@ -15,6 +15,7 @@
 
 #include "engine/check_run.h"
 #include "engine/run_state.h"
+#include "engine/worker_thread.h"
 
 namespace pelorix {
 
@@ -42,8 +43,8 @@ class Tdeletemail {
   int Slot() const { return slot_; }
   void Start();
   // The worker looks at the request once per message.
-  void Terminate() { terminated_ = true; }
-  void Join();
+  void Terminate() { thread_.Terminate(); }
+  void Join() { thread_.Join(); }
   // Runs the worker body on the calling thread (tests).
   void Execute();
 
@@ -52,8 +53,7 @@ class Tdeletemail {
   TRunState& state_;
   TFrontEndSink& sink_;
   TDeletionTally& tally_;
-  std::atomic<bool> terminated_{false};
-  std::thread thread_;
+  TWorkerThread thread_;
 };
 
 class Tdeletemail1 : public Tdeletemail {

@@ -8,6 +8,8 @@
 #include "store/ip_table.h"
 #include "text/textutil.h"
 
+#include "text/asciiutil.h"
+
 namespace pelorix {
 
 namespace fs = std::filesystem;
@@ -15,12 +17,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string TrimBytes(std::string_view s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
-    ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
-    --e;
-  return std::string(s.substr(b, e - b));
+  return std::string(ascii::Trim(s));
 }
 
 bool InRange(const std::string& address, const TIpRecord& r) {

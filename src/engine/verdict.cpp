@@ -10,6 +10,8 @@
 #include "text/ansi.h"
 #include "text/textutil.h"
 
+#include "text/asciiutil.h"
+
 namespace pelorix {
 
 namespace fs = std::filesystem;
@@ -17,12 +19,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string Trim(std::string_view s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
-    ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
-    --e;
-  return std::string(s.substr(b, e - b));
+  return std::string(ascii::Trim(s));
 }
 
 bool Contains(std::string_view text, std::string_view part) {

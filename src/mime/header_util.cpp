@@ -4,33 +4,20 @@
 #include <cstdlib>
 #include <map>
 
+#include "text/asciiutil.h"
+
 namespace pelorix {
 
 namespace {
-
-char LowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-char UpperAscii(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
 
 std::string PercentDecode(std::string_view s) {
   std::string out;
   out.reserve(s.size());
   for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '%' && i + 2 < s.size() && HexDigit(s[i + 1]) >= 0 && HexDigit(s[i + 2]) >= 0) {
-      out += static_cast<char>(HexDigit(s[i + 1]) * 16 + HexDigit(s[i + 2]));
+    if (s[i] == '%' && i + 2 < s.size() && ascii::HexDigitValue(s[i + 1]) >= 0 &&
+        ascii::HexDigitValue(s[i + 2]) >= 0) {
+      out +=
+          static_cast<char>(ascii::HexDigitValue(s[i + 1]) * 16 + ascii::HexDigitValue(s[i + 2]));
       i += 2;
     } else {
       out += s[i];
@@ -70,7 +57,7 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size())
     return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i]))
+    if (ascii::Lower(a[i]) != ascii::Lower(b[i]))
       return false;
   }
   return true;
@@ -82,7 +69,7 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
 
 std::size_t FindNoCase(std::string_view hay, std::string_view needle) {
   auto it = std::search(hay.begin(), hay.end(), needle.begin(), needle.end(),
-                        [](char a, char b) { return LowerAscii(a) == LowerAscii(b); });
+                        [](char a, char b) { return ascii::Lower(a) == ascii::Lower(b); });
   return it == hay.end() && !needle.empty() ? std::string_view::npos
                                             : static_cast<std::size_t>(it - hay.begin());
 }
@@ -90,14 +77,14 @@ std::size_t FindNoCase(std::string_view hay, std::string_view needle) {
 std::string AsciiUpper(std::string_view s) {
   std::string out(s);
   for (char& c : out)
-    c = UpperAscii(c);
+    c = ascii::Upper(c);
   return out;
 }
 
 std::string AsciiLower(std::string_view s) {
   std::string out(s);
   for (char& c : out)
-    c = LowerAscii(c);
+    c = ascii::Lower(c);
   return out;
 }
 

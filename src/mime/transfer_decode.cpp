@@ -1,5 +1,7 @@
 #include "mime/transfer_decode.h"
 
+#include "text/asciiutil.h"
+
 namespace pelorix {
 
 namespace {
@@ -7,35 +9,11 @@ namespace {
 constexpr std::string_view kAlphabet =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-int Base64Value(char c) {
-  if (c >= 'A' && c <= 'Z')
-    return c - 'A';
-  if (c >= 'a' && c <= 'z')
-    return c - 'a' + 26;
-  if (c >= '0' && c <= '9')
-    return c - '0' + 52;
-  if (c == '+')
-    return 62;
-  if (c == '/')
-    return 63;
-  return -1;
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  return -1;
-}
-
 }  // namespace
 
 void TBase64Decoder::Feed(std::string_view text, std::string& out) {
   for (char c : text) {
-    int v = Base64Value(c);
+    int v = ascii::Base64Value(c);
     if (v >= 0) {
       acc_ = (acc_ << 6) | static_cast<std::uint32_t>(v);
       if (++count_ == 4) {
@@ -70,8 +48,8 @@ bool DecodeQuotedPrintableLine(std::string_view line, std::string& out) {
     line.remove_suffix(1);
   for (std::size_t i = 0; i < line.size(); ++i) {
     if (line[i] == '=' && i + 2 < line.size()) {
-      int hi = HexValue(line[i + 1]);
-      int lo = HexValue(line[i + 2]);
+      int hi = ascii::HexDigitValue(line[i + 1]);
+      int lo = ascii::HexDigitValue(line[i + 2]);
       if (hi >= 0 && lo >= 0) {
         out += static_cast<char>(hi * 16 + lo);
         i += 2;
