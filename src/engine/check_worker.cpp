@@ -46,6 +46,15 @@ TQueueEntry SplitQueueEntry(std::string_view entry) {
   return e;
 }
 
+void PrepareSession(TPop3Session& session, const TQueueEntry& entry, const TRunState& state) {
+  session.Host = entry.Server;
+  session.Port = 110;
+  session.Username = entry.User;
+  session.Password = entry.Password;
+  if (int t = state.ReadTimeoutMs.load(); t > 0)
+    session.ReadTimeout = t;
+}
+
 fs::path MessageFilePath(const fs::path& home, int slot) {
   return home / "tmp" / ("mailMsg" + std::to_string(slot) + ".tmp");
 }
@@ -322,12 +331,7 @@ void TCheckmail::CheckLoop(const fs::path& messageFile) {
 
   while (auto entry = state_.TakeEntry(state_.CheckQueue)) {
     const TQueueEntry e = SplitQueueEntry(*entry);
-    session.Host = e.Server;
-    session.Port = 110;
-    session.Username = e.User;
-    session.Password = e.Password;
-    if (int t = state_.ReadTimeoutMs.load(); t > 0)
-      session.ReadTimeout = t;
+    PrepareSession(session, e, state_);
 
     TAccountRecordFiles files;
     files.Open(state_.Home(), AccountFileName({e.Server, e.User, "", ""}));

@@ -15,12 +15,16 @@ namespace pelorix {
 
 class TRunState;
 class TFrontEndSink;
+class TPop3Session;
 
 // An account entry split into its parts (host "|" user "|" password).
 struct TQueueEntry {
   std::string Server, User, Password;
 };
 TQueueEntry SplitQueueEntry(std::string_view entry);
+// Points a worker's session at the account of an entry (port 110 unless the
+// server text names one) with the run's read time-out.
+void PrepareSession(TPop3Session& session, const TQueueEntry& entry, const TRunState& state);
 
 class TCheckmail {
  public:

@@ -240,12 +240,7 @@ void Tdeletemail::Execute() {
     TMailMessage message;
     while (auto entry = state_.TakeEntry(state_.DeleteQueue)) {
       const TQueueEntry e = SplitQueueEntry(*entry);
-      session.Host = e.Server;
-      session.Port = 110;
-      session.Username = e.User;
-      session.Password = e.Password;
-      if (int t = state_.ReadTimeoutMs.load(); t > 0)
-        session.ReadTimeout = t;
+      PrepareSession(session, e, state_);
       if (e.Server.empty())
         break;
       TAccountDeletion account(state_, sink_, session, message, e, thread_.TerminateRequest());
