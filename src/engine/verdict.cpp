@@ -36,6 +36,17 @@ std::string Quoted(std::string_view s) {
   return "\"" + std::string(s) + "\"";
 }
 
+// The report's size: at least three digits, the sign of an unknown size
+// (-1) in front of them ("-001").
+std::string SizeDigits(long long size) {
+  const unsigned long long magnitude = size < 0 ? 0ULL - static_cast<unsigned long long>(size)
+                                                : static_cast<unsigned long long>(size);
+  std::string digits = std::to_string(magnitude);
+  if (digits.size() < 3)
+    digits.insert(0, 3 - digits.size(), '0');
+  return (size < 0 ? "-" : "") + digits;
+}
+
 }  // namespace
 
 std::vector<std::string> DecodedHeaderLines(const std::vector<std::string>& rawLines) {
@@ -151,7 +162,7 @@ TVerdict Judge(const TJudgeInput& in, TReportSink& report) {
   report.Line("发信人:" + v.SenderText);
   report.Line("主题: " + v.SubjectText);
   report.Line("信息标识:" + m.MessageId);
-  report.Line("长度: " + ZeroPad(in.Size, 3) + "字节");
+  report.Line("长度: " + SizeDigits(in.Size) + "字节");
   report.Line("时间: " + in.DateText);
   report.Line("文本类型:" + m.CharSet + "[" + m.ContentType + "]");
   report.Line("此信的关注程度：" + PriorityWord(PriorityDigit(m)));

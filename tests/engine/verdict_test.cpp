@@ -233,6 +233,22 @@ TEST(Report, TheMessageBlockHasItsLinesInOrder) {
   EXPECT_EQ(v.RecipientsText, "→bob@example.org");
 }
 
+TEST(Report, TheLengthLineHasAtLeastThreeDigits) {
+  // The record keeps the plain size; the report pads its digits, also
+  // those of an unknown size.
+  const std::vector<std::pair<long long, std::string>> sizes = {{45, "长度: 045字节"},
+                                                                {0, "长度: 000字节"},
+                                                                {12345, "长度: 12345字节"},
+                                                                {-1, "长度: -001字节"}};
+  auto m = Message(kPlain);
+  for (const auto& [size, line] : sizes) {
+    TCase c;
+    c.in.Size = size;
+    c.Judge(*m);
+    EXPECT_THAT(c.report.Lines, Contains(line)) << size;
+  }
+}
+
 TEST(Priority, DigitsAndWords) {
   auto m = Message({"X-Priority: 5"});
   EXPECT_EQ(PriorityDigit(*m), "1");
