@@ -2,17 +2,16 @@
 
 #include "engine/record_files.h"
 #include "text/ansi.h"
+#include "text/asciiutil.h"
 #include "text/textutil.h"
 
 namespace pelorix {
 
 namespace {
-std::string Trim(std::string_view s) {
-  auto b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string_view::npos)
-    return {};
-  auto e = s.find_last_not_of(" \t\r\n");
-  return std::string(s.substr(b, e - b + 1));
+// Marks are compared trimmed of every control character and blank, as the
+// other readers of these fields do.
+std::string_view Trim(std::string_view s) {
+  return ascii::Trim(s);
 }
 }  // namespace
 

@@ -130,6 +130,29 @@ TEST(MailList, RecordsLoadIntoRowsWithTicksFromTheMarks) {
   EXPECT_EQ(list.Count(), 6u);
 }
 
+TEST(MailList, MarksAreTrimmedOfControlCharactersToo) {
+  // A writer may leave a terminator or other control bytes inside a short
+  // field; they are trimmed like blanks before the marks are compared.
+  TTempHome home;
+  TMailRecordBytes spam = EncodeMailRecord(Rec("1"));
+  WriteRecordField(spam, record_field::VerdictMark, std::string("\x0bYes\0", 5));
+  TMailRecordBytes gone = EncodeMailRecord(Rec("2!"));
+  WriteRecordField(gone, record_field::VerdictMark, "Yes");
+  WriteRecordField(gone, record_field::DeletionMark, std::string("Deleted\0\x01", 9));
+  TRecordFileWriter w;
+  ASSERT_TRUE(w.Open(home.Tmp() / "x.spa", TRecordFileWriter::Mode::Truncate));
+  ASSERT_TRUE(w.AppendBytes(spam));
+  ASSERT_TRUE(w.AppendBytes(gone));
+  w.Close();
+
+  TMailList list;
+  ASSERT_TRUE(list.LoadRecordFile(home.Tmp() / "x.spa", true));
+  auto rows = list.Rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_TRUE(rows[0].Checked);
+  EXPECT_FALSE(rows[1].Checked);
+}
+
 TEST(MailList, SaveWritesTicksAsVerdictAndTheShownTypeWhole) {
   TTempHome home;
   TMailList list;
