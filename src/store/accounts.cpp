@@ -73,7 +73,9 @@ std::vector<TAccount> LoadAccounts(TSettingsStore& store) {
     std::string_view data = ascii::Trim(v.data);
     TAccount a;
     std::size_t open = data.find('[');
-    std::size_t close = data.find(']');
+    // The server may hold "]" (only "[" is refused), the scrambled password
+    // never does: the password ends at the first "]" behind the "[".
+    std::size_t close = data.find(']', open == std::string_view::npos ? 0 : open);
     // Damaged data still gives a row: whatever the brackets that exist delimit.
     a.Server = FromAnsi(data.substr(0, open));
     if (open != std::string_view::npos && close != std::string_view::npos && close > open) {

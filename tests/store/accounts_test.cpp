@@ -67,6 +67,21 @@ TEST_F(AccountsTest, DamagedValuesStillGiveRows) {
   EXPECT_EQ(loaded[1].Password, "");
 }
 
+TEST_F(AccountsTest, ClosingBracketInTheServerKeepsPasswordAndNote) {
+  // Only "[" is refused in a server name; a "]" before it must not be taken
+  // for the end of the password.
+  std::vector<TAccount> accounts = {{"pop]x.com", "dan", "pw", "note"}, {"]", "eve", "", "n]o[te"}};
+  ASSERT_TRUE(SaveAccounts(*store, accounts));
+  auto loaded = LoadAccounts(*store);
+  ASSERT_EQ(loaded.size(), 2u);
+  for (std::size_t i = 0; i < accounts.size(); ++i) {
+    EXPECT_EQ(loaded[i].Server, accounts[i].Server);
+    EXPECT_EQ(loaded[i].User, accounts[i].User);
+    EXPECT_EQ(loaded[i].Password, accounts[i].Password);
+    EXPECT_EQ(loaded[i].Note, accounts[i].Note);
+  }
+}
+
 TEST(Accounts, AddingReplacesTheSameServerAndUserAndKeepsServerOrder) {
   std::vector<TAccount> list;
   ASSERT_TRUE(AddAccount(list, {"pop.z.com", "ann", "one", "z"}));
