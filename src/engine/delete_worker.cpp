@@ -175,6 +175,7 @@ void TAccountDeletion::WriteBack() {
   const std::string fileName = AccountFileName({entry_.Server, entry_.User, "", ""});
   // Opened only now: a failure before this point leaves them as they were.
   TRecordFileWriter newFile, spamFile, deletedFile;
+  EnsureDeletedFolder(home);
   newFile.Open(NewRecordPath(home, fileName), TRecordFileWriter::Mode::Truncate);
   spamFile.Open(SpamRecordPath(home, fileName), TRecordFileWriter::Mode::Truncate);
   deletedFile.Open(DeletedRecordPath(home, fileName), TRecordFileWriter::Mode::Append);

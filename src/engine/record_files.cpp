@@ -67,7 +67,15 @@ void TRecordFileWriter::Close() {
   file_.reset();
 }
 
+bool EnsureDeletedFolder(const fs::path& home) {
+  std::error_code ec;
+  fs::create_directories(DeletedFolder(home), ec);
+  return fs::is_directory(DeletedFolder(home), ec);
+}
+
 void TAccountRecordFiles::Open(const fs::path& home, std::string_view accountFileName) {
+  // Without the folder the records and files of deleted mail would be lost.
+  EnsureDeletedFolder(home);
   newFile_.Open(NewRecordPath(home, accountFileName), TRecordFileWriter::Mode::Truncate);
   spamFile_.Open(SpamRecordPath(home, accountFileName), TRecordFileWriter::Mode::Truncate);
   deletedFile_.Open(DeletedRecordPath(home, accountFileName), TRecordFileWriter::Mode::Append);

@@ -23,6 +23,8 @@ std::filesystem::path SpamRecordPath(const std::filesystem::path& home, std::str
 std::filesystem::path DeletedRecordPath(const std::filesystem::path& home,
                                         std::string_view fileName);
 std::filesystem::path AllRecordPath(const std::filesystem::path& home);
+// Creates tmp/deleted/ (and tmp/) when missing; false when it cannot be made.
+bool EnsureDeletedFolder(const std::filesystem::path& home);
 
 // An open file of mail records that is only ever appended to.
 class TRecordFileWriter {

@@ -147,6 +147,20 @@ TEST_F(TDeleteFixture, DeletesExactlyTheTickedMessagesAndRewritesTheRecordFiles)
   EXPECT_EQ(sink.Ended, 1);
 }
 
+TEST_F(TDeleteFixture, AMissingDeletedFolderIsMadeForTheRecordsAndFilesOfDeletedMail) {
+  // A deletion run loads all.rec without preparing tmp/ first.
+  std::filesystem::remove_all(home.Tmp() / "deleted");
+  server.AddUser("bob", "pw", {Mail("one", "<m1@x>")});
+  server.Start();
+  Row("<m1@x>", true);
+  test::WriteAll(home.Tmp() / "_m1@x_.msg", "header");
+  Run({Entry()});
+  ASSERT_EQ(Settled(server, "bob", 0), 0u);
+  EXPECT_THAT(Keys(DeletedRecordPath(home.Path(), FileName())), ElementsAre("<m1@x>"));
+  EXPECT_EQ(test::ReadAll(home.Tmp() / "deleted" / "_m1@x_.msg"), "header");
+  EXPECT_FALSE(std::filesystem::exists(home.Tmp() / "_m1@x_.msg"));
+}
+
 TEST_F(TDeleteFixture, EmptyMailboxStillRewritesTheFilesAndGoneTickedRowsStaySpam) {
   server.AddUser("bob", "pw");
   server.Start();

@@ -48,6 +48,18 @@ TEST(RecordFiles, AccountOpenEmptiesNewAndSpamAndAppendsToDeleted) {
   EXPECT_EQ(std::filesystem::file_size(DeletedRecordPath(home.Path(), "bob2h")), 2 * 3260u);
 }
 
+TEST(RecordFiles, AMissingDeletedFolderIsCreatedSoNoDeletedRecordIsLost) {
+  TTempHome home;
+  std::filesystem::remove_all(home.Tmp() / "deleted");
+  TAccountRecordFiles files;
+  files.Open(home.Path(), "bob2h");
+  EXPECT_TRUE(files.AppendDeleted(Rec("1!", "Yes", "Deleted")));
+  files.Close();
+  auto del = ReadRecordFile(DeletedRecordPath(home.Path(), "bob2h"));
+  ASSERT_TRUE(del);
+  EXPECT_EQ(del->size(), 1u);
+}
+
 TEST(RecordFiles, MissingFileReadsAsNothingAndPartialRecordsAreIgnored) {
   TTempHome home;
   EXPECT_FALSE(ReadRecordFile(home.Tmp() / "none.new"));
