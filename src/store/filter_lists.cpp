@@ -289,8 +289,19 @@ bool CommentLine(std::string_view line) {
          ((t.front() == ';' || t.front() == '#') && t.find('=') == std::string_view::npos);
 }
 
+// Filter files are GB18030, but a hand-edited one may be UTF-8. GB18030
+// Chinese is often valid UTF-8 too ("赚钱" is D7 AC C7 AE), so a file is
+// taken for UTF-8 only with a byte order mark or a three- or four-byte
+// sequence, which is how Chinese looks in UTF-8.
 std::string FileText(std::string_view bytes) {
-  return RawToUtf8(bytes);
+  constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+  if (bytes.starts_with(kUtf8Mark) && IsValidUtf8(bytes))
+    return std::string(bytes.substr(kUtf8Mark.size()));
+  const bool longSequence = std::any_of(
+      bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) >= 0xE0; });
+  if (longSequence && IsValidUtf8(bytes))
+    return std::string(bytes);
+  return FromAnsi(bytes);
 }
 
 }  // namespace

@@ -177,6 +177,40 @@ TEST(FilterFile, ExportOntoAnExistingFileKeepsWhatItHad) {
   EXPECT_EQ(imported.Sender, (Lines{"first@x", "second@x"}));
 }
 
+TEST(FilterFile, ChineseWhoseGb18030FormIsValidUtf8SurvivesTheRoundTrip) {
+  // "赚钱" is D7 AC C7 AE on disk: also valid UTF-8, for two other letters.
+  TempFolder dir;
+  const auto file = dir.path() / "money.rub";
+  TFilterLists lists;
+  lists.Subject = {"赚钱", "free"};
+  ASSERT_TRUE(ExportFilterFile(file, lists));
+  ASSERT_EQ(ReadBytes(file),
+            "[Title]\r\n\xD7\xAC\xC7\xAE=\r\nfree=\r\n[length]\r\n[Deliver]\r\n"
+            "[Mid]\r\n[Mail]\r\n");
+  TFilterLists imported;
+  ASSERT_TRUE(ImportFilterFile(file, imported));
+  EXPECT_EQ(imported.Subject, lists.Subject);
+}
+
+TEST(FilterFile, HandWrittenUtf8FilesAreReadAsUtf8) {
+  TempFolder dir;
+  const auto plain = dir.path() / "plain.rub";
+  WriteBytes(plain, "[Title]\n赚钱=\n发票=\n");
+  TFilterLists lists;
+  ASSERT_TRUE(ImportFilterFile(plain, lists));
+  EXPECT_EQ(lists.Subject, (Lines{"赚钱", "发票"}));
+
+  // A byte order mark in front of the first section does not hide it.
+  const auto marked = dir.path() / "marked.rub";
+  WriteBytes(marked, "\xEF\xBB\xBF[Mail]\nspam@x=\n");
+  ASSERT_TRUE(ImportFilterFile(marked, lists));
+  EXPECT_EQ(lists.Sender, Lines{"spam@x"});
+  TFilterLists more;
+  more.Sender = {"more@x"};
+  ASSERT_TRUE(ExportFilterFile(marked, more));
+  EXPECT_EQ(ReadBytes(marked).substr(0, 8), "[Mail]\r\n");
+}
+
 TEST(FilterFile, ImportTakesPresentSectionsAndSkipsBadRules) {
   TempFolder dir;
   const auto file = dir.path() / "part.rub";
