@@ -52,6 +52,15 @@ std::optional<std::string> CheckAccount(const TAccount& input, bool allowEmptyPa
   }
   if (a.User.find('{') != std::string::npos)
     return "a user name must not contain \"{\"";
+  // The user is a value name, which the settings file compares only up to a
+  // zero byte; server and user also go on the wire, where a line break would
+  // start another command.
+  auto control = [](const std::string& s) {
+    return std::any_of(s.begin(), s.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+  };
+  if (control(a.Server) || control(a.User))
+    return "server and user names must not contain control characters";
   std::string scrambled = ScramblePassword(ToAnsi(a.Password));
   if (scrambled.find_first_of("[]") != std::string::npos ||
       (!scrambled.empty() && (static_cast<unsigned char>(scrambled.front()) <= 32 ||

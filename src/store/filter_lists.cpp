@@ -22,10 +22,12 @@ constexpr std::array<TFilterListInfo, 5> kInfos = {{
 }};
 
 // One line per entry whatever the caller handed in, within the stored limit.
+// A zero byte goes too: entries are value names, which the settings file
+// compares only up to a zero byte.
 std::string StorableEntry(std::string_view entry) {
   std::string out(entry);
   for (char& c : out) {
-    if (c == '\r' || c == '\n')
+    if (c == '\r' || c == '\n' || c == '\0')
       c = ' ';
   }
   return CutToAnsiBytes(out, kMaxTextBytes);

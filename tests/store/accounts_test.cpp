@@ -107,6 +107,10 @@ TEST(Accounts, RefusesWhatTheLayoutCannotHold) {
   EXPECT_FALSE(AddAccount(list, {"", "ann", "pw", ""}));
   EXPECT_FALSE(AddAccount(list, {"pop[1].com", "ann", "pw", ""}));
   EXPECT_FALSE(AddAccount(list, {"pop.a.com", "a{b", "pw", ""}));
+  // Two users equal up to a zero byte would share one value name.
+  EXPECT_FALSE(AddAccount(list, {"pop.a.com", std::string("a\0b", 3), "pw", ""}, nullptr, true));
+  EXPECT_FALSE(AddAccount(list, {"pop.a.com", "ann\r\nDELE 1", "pw", ""}));
+  EXPECT_FALSE(AddAccount(list, {"pop.a\n.com", "ann", "pw", ""}));
   // "あ" is A4 A2 on disk, scrambled "[]"; "七" ends in DF, scrambled a blank.
   EXPECT_FALSE(AddAccount(list, {"pop.a.com", "ann", "xあy", ""}));
   EXPECT_FALSE(AddAccount(list, {"pop.a.com", "ann", "ab七", ""}));

@@ -55,11 +55,15 @@ TEST_F(FilterTest, RegistryFormIsOneEmptyTextValuePerEntry) {
 TEST_F(FilterTest, OverlongEntriesAreCutAndLineBreaksFlattened) {
   TFilterLists lists;
   lists.Content = {std::string(300, 'x'), "a\r\nb"};
+  // Entries that differ only behind a zero byte (say from a damaged filter
+  // file) stay two entries.
+  lists.Subject = {std::string("a\0x", 3), std::string("a\0y", 3)};
   ASSERT_TRUE(SaveFilterLists(*store, lists));
   TFilterLists loaded = LoadFilterLists(*store);
   ASSERT_EQ(loaded.Content.size(), 2u);
   EXPECT_EQ(loaded.Content[0], std::string(255, 'x'));
   EXPECT_EQ(loaded.Content[1], "a  b");
+  EXPECT_EQ(loaded.Subject, (Lines{"a x", "a y"}));
 }
 
 TEST_F(FilterTest, ListFilesAreTrimmedCrLfGb18030) {
