@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "../store/fuzz_folder.h"
 #include "engine/mail_list.h"
 #include "engine/mail_record.h"
-#include "fuzz_folder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > 16 * pelorix::kMailRecordSize)
