@@ -1,5 +1,6 @@
 #include "engine/check_worker.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "engine/mail_record.h"
@@ -287,7 +288,10 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
   r.DeletionMark = deleted ? "Deleted" : "";
   r.Size = std::to_string(size) + (deleted ? "!" : "");
   r.Date = in.DateText;
+  // The list shows charset "[" type "]" and splits it at the first "[" when
+  // saved; a "[" from the sender in the charset would shift the split.
   r.CharSet = msg_.CharSet;
+  std::replace(r.CharSet.begin(), r.CharSet.end(), '[', '_');
   r.ContentType = msg_.ContentType;
   r.Priority = PriorityDigit(msg_);
   r.Organization = msg_.Organization;

@@ -117,6 +117,22 @@ TEST_F(TWorkerFixture, ChecksEveryMessageIntoRowsRecordsAndTheReport) {
   EXPECT_EQ(server.Messages("bob").size(), 3u);  // nothing deleted
 }
 
+TEST_F(TWorkerFixture, ABracketInTheCharsetSurvivesSaveAndReload) {
+  server.AddUser("bob", "pw",
+                 {"From: a@example.org\nSubject: s\nMessage-ID: <b@x>\n"
+                  "Content-Type: text/plain; charset=\"a[b\"\n\nbody\n"});
+  server.Start();
+  Run({Entry("bob")});
+  ASSERT_EQ(state.MailList.Count(), 1u);
+  const TMailRow shown = state.MailList.Row(0);
+  EXPECT_EQ(shown.Items[mcCharsetType].find('['), 3u);  // "A_B[" ...
+  const auto saved = home.Path() / "list.rec";
+  ASSERT_TRUE(state.MailList.SaveRecordFile(saved));
+  TMailList reloaded;
+  ASSERT_TRUE(reloaded.LoadRecordFile(saved, true));
+  EXPECT_EQ(reloaded.Row(0).Items[mcCharsetType], shown.Items[mcCharsetType]);
+}
+
 TEST_F(TWorkerFixture, DeletedSpamKeepsTheNumberingOfTheKeptMessages) {
   server.AddUser(
       "bob", "pw",
