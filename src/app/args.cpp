@@ -42,7 +42,8 @@ void ArgParser::Parse() {
       }
       if (auto it = options_.find(name); it != options_.end()) {
         if (!hasValue) {
-          if (i + 1 >= args_.size()) throw UsageError("option " + name + " needs a value");
+          if (i + 1 >= args_.size())
+            throw UsageError("option " + name + " needs a value");
           value = args_[++i];
         }
         *it->second = value;
@@ -53,12 +54,15 @@ void ArgParser::Parse() {
     positional.push_back(a);
   }
   int count = static_cast<int>(positional.size());
-  if (!positionals_ && count > 0) throw UsageError("unexpected argument: " + positional[0]);
+  if (!positionals_ && count > 0)
+    throw UsageError("unexpected argument: " + positional[0]);
   if (positionals_) {
     if (maxPositionals_ >= 0 && count > maxPositionals_) {
-      throw UsageError("unexpected argument: " + positional[static_cast<std::size_t>(maxPositionals_)]);
+      throw UsageError("unexpected argument: " +
+                       positional[static_cast<std::size_t>(maxPositionals_)]);
     }
-    if (count < minPositionals_) throw UsageError("missing argument");
+    if (count < minPositionals_)
+      throw UsageError("missing argument");
     *positionals_ = std::move(positional);
   }
 }

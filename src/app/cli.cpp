@@ -68,7 +68,8 @@ int RunCommandLine(const std::vector<std::string>& argv, std::ostream& out, std:
       continue;
     }
     // "-auto" (start hidden in the tray) belongs to the window.
-    if (a.find("auto") != std::string::npos) break;
+    if (a.find("auto") != std::string::npos)
+      break;
     if (!a.empty() && a[0] == '-') {
       err << "pelorix: unknown option: " << a << "\n";
       return 2;
@@ -82,8 +83,8 @@ int RunCommandLine(const std::vector<std::string>& argv, std::ostream& out, std:
 
   using Handler = int (*)(CommandContext&);
   static const std::map<std::string, Handler> handlers = {
-      {"check", RunCheckCommand},   {"delete", RunDeleteCommand}, {"account", RunAccountCommand},
-      {"filter", RunFilterCommand}, {"set", RunSetCommand},       {"get", RunGetCommand},
+      {"check", RunCheckCommand},     {"delete", RunDeleteCommand}, {"account", RunAccountCommand},
+      {"filter", RunFilterCommand},   {"set", RunSetCommand},       {"get", RunGetCommand},
       {"iptable", RunIpTableCommand},
   };
   auto it = handlers.find(argv[i]);
@@ -91,8 +92,8 @@ int RunCommandLine(const std::vector<std::string>& argv, std::ostream& out, std:
     err << "pelorix: unknown command: " << argv[i] << "\n";
     return 2;
   }
-  CommandContext ctx{ResolveHomeFolder(home), {argv.begin() + static_cast<long>(i) + 1, argv.end()},
-                     out, err};
+  CommandContext ctx{
+      ResolveHomeFolder(home), {argv.begin() + static_cast<long>(i) + 1, argv.end()}, out, err};
   std::string error;
   if (!EnsureFolder(ctx.home, &error)) {
     err << "pelorix: " << error << "\n";

@@ -17,7 +17,8 @@ class IconvCache {
   static constexpr std::size_t kMaxEntries = 32;
   ~IconvCache() { Clear(); }
   void Clear() {
-    for (auto& [key, cd] : cache_) iconv_close(cd);
+    for (auto& [key, cd] : cache_)
+      iconv_close(cd);
     cache_.clear();
   }
   iconv_t Get(const std::string& to, const std::string& from) {
@@ -27,8 +28,10 @@ class IconvCache {
       // Charset names come from mail: unknown ones are not kept, and the
       // cache stays small however many names a hostile sender makes up.
       iconv_t cd = iconv_open(to.c_str(), from.c_str());
-      if (cd == reinterpret_cast<iconv_t>(-1)) return cd;
-      if (cache_.size() >= kMaxEntries) Clear();
+      if (cd == reinterpret_cast<iconv_t>(-1))
+        return cd;
+      if (cache_.size() >= kMaxEntries)
+        Clear();
       it = cache_.emplace(key, cd).first;
     }
     iconv_t cd = it->second;
@@ -48,7 +51,8 @@ iconv_t Descriptor(const std::string& to, const std::string& from) {
 std::string Upper(std::string_view s) {
   std::string r(s);
   for (auto& c : r) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    if (c >= 'a' && c <= 'z')
+      c = static_cast<char>(c - 'a' + 'A');
   }
   return r;
 }
@@ -57,26 +61,34 @@ std::string Upper(std::string_view s) {
 std::size_t Utf8SeqLength(std::string_view s, std::size_t i) {
   auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
   unsigned char c = b(i);
-  if (c < 0x80) return 1;
+  if (c < 0x80)
+    return 1;
   std::size_t n;
   unsigned char lo = 0x80, hi = 0xBF;
   if (c >= 0xC2 && c <= 0xDF) {
     n = 2;
   } else if (c >= 0xE0 && c <= 0xEF) {
     n = 3;
-    if (c == 0xE0) lo = 0xA0;
-    if (c == 0xED) hi = 0x9F;
+    if (c == 0xE0)
+      lo = 0xA0;
+    if (c == 0xED)
+      hi = 0x9F;
   } else if (c >= 0xF0 && c <= 0xF4) {
     n = 4;
-    if (c == 0xF0) lo = 0x90;
-    if (c == 0xF4) hi = 0x8F;
+    if (c == 0xF0)
+      lo = 0x90;
+    if (c == 0xF4)
+      hi = 0x8F;
   } else {
     return 0;
   }
-  if (i + n > s.size()) return 0;
-  if (b(i + 1) < lo || b(i + 1) > hi) return 0;
+  if (i + n > s.size())
+    return 0;
+  if (b(i + 1) < lo || b(i + 1) > hi)
+    return 0;
   for (std::size_t k = 2; k < n; ++k) {
-    if (b(i + k) < 0x80 || b(i + k) > 0xBF) return 0;
+    if (b(i + k) < 0x80 || b(i + k) > 0xBF)
+      return 0;
   }
   return n;
 }
@@ -96,8 +108,10 @@ void Convert(iconv_t cd, std::string_view in, std::string& out, std::string_view
     int err = errno;
     out.append(buf, static_cast<std::size_t>(dst - buf));
     pos = in.size() - srcLeft;
-    if (rc != static_cast<std::size_t>(-1)) break;
-    if (err == E2BIG) continue;
+    if (rc != static_cast<std::size_t>(-1))
+      break;
+    if (err == E2BIG)
+      continue;
     out.append(bad);
     pos += skip(pos);
     iconv(cd, nullptr, nullptr, nullptr, nullptr);
@@ -113,7 +127,8 @@ void Convert(iconv_t cd, std::string_view in, std::string& out, std::string_view
 bool IsValidUtf8(std::string_view s) {
   for (std::size_t i = 0; i < s.size();) {
     std::size_t n = Utf8SeqLength(s, i);
-    if (n == 0) return false;
+    if (n == 0)
+      return false;
     i += n;
   }
   return true;
@@ -137,7 +152,8 @@ std::string FromAnsi(std::string_view ansi) {
 
 bool CharsetToUtf8(std::string_view bytes, std::string_view charset, std::string& out) {
   std::string cs = Upper(charset);
-  if (cs.empty()) return false;
+  if (cs.empty())
+    return false;
   if (cs == "UTF-8" || cs == "UTF8") {
     // Keep valid sequences, replace the rest.
     std::string r;
@@ -160,7 +176,8 @@ bool CharsetToUtf8(std::string_view bytes, std::string_view charset, std::string
     cs = "GB18030";
   }
   iconv_t cd = Descriptor("UTF-8", cs);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  if (cd == reinterpret_cast<iconv_t>(-1))
+    return false;
   std::string r;
   r.reserve(bytes.size() * 3 / 2);
   Convert(cd, bytes, r, kReplacement, [](std::size_t) { return std::size_t{1}; });
@@ -170,13 +187,15 @@ bool CharsetToUtf8(std::string_view bytes, std::string_view charset, std::string
 
 bool Utf8ToCharset(std::string_view utf8, std::string_view charset, std::string& out) {
   std::string cs = Upper(charset);
-  if (cs.empty()) return false;
+  if (cs.empty())
+    return false;
   if (cs == "GB18030" || cs == "GB2312" || cs == "GBK" || cs == "CP936") {
     out = ToAnsi(utf8);
     return true;
   }
   iconv_t cd = Descriptor(cs + "//TRANSLIT", "UTF-8");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  if (cd == reinterpret_cast<iconv_t>(-1))
+    return false;
   std::string r;
   Convert(cd, utf8, r, "?", [&](std::size_t p) {
     std::size_t n = Utf8SeqLength(utf8, p);
@@ -187,30 +206,37 @@ bool Utf8ToCharset(std::string_view utf8, std::string_view charset, std::string&
 }
 
 std::string RawToUtf8(std::string_view bytes) {
-  if (IsValidUtf8(bytes)) return std::string(bytes);
+  if (IsValidUtf8(bytes))
+    return std::string(bytes);
   return FromAnsi(bytes);
 }
 
 std::size_t AnsiCharLength(std::string_view s, std::size_t i) {
   auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
   unsigned char c = b(i);
-  if (c < 0x81 || c == 0xFF) return 1;
-  if (i + 1 >= s.size()) return 1;
+  if (c < 0x81 || c == 0xFF)
+    return 1;
+  if (i + 1 >= s.size())
+    return 1;
   unsigned char c2 = b(i + 1);
-  if ((c2 >= 0x40 && c2 <= 0x7E) || (c2 >= 0x80 && c2 <= 0xFE)) return 2;
+  if ((c2 >= 0x40 && c2 <= 0x7E) || (c2 >= 0x80 && c2 <= 0xFE))
+    return 2;
   if (c2 >= 0x30 && c2 <= 0x39 && i + 3 < s.size()) {
     unsigned char c3 = b(i + 2), c4 = b(i + 3);
-    if (c3 >= 0x81 && c3 <= 0xFE && c4 >= 0x30 && c4 <= 0x39) return 4;
+    if (c3 >= 0x81 && c3 <= 0xFE && c4 >= 0x30 && c4 <= 0x39)
+      return 4;
   }
   return 1;
 }
 
 std::string_view CutAnsi(std::string_view ansi, std::size_t maxBytes) {
-  if (ansi.size() <= maxBytes) return ansi;
+  if (ansi.size() <= maxBytes)
+    return ansi;
   std::size_t i = 0;
   while (i < ansi.size()) {
     std::size_t n = AnsiCharLength(ansi, i);
-    if (i + n > maxBytes) break;
+    if (i + n > maxBytes)
+      break;
     i += n;
   }
   return ansi.substr(0, i);
@@ -222,14 +248,17 @@ std::string ToAnsiCut(std::string_view utf8, std::size_t maxBytes) {
 
 std::string CutToAnsiBytes(std::string_view utf8, std::size_t maxBytes) {
   std::string disk = ToAnsi(utf8);
-  if (disk.size() <= maxBytes) return std::string(utf8);
+  if (disk.size() <= maxBytes)
+    return std::string(utf8);
   return FromAnsi(CutAnsi(disk, maxBytes));
 }
 
 std::string_view CutUtf8(std::string_view utf8, std::size_t maxBytes) {
-  if (utf8.size() <= maxBytes) return utf8;
+  if (utf8.size() <= maxBytes)
+    return utf8;
   std::size_t i = maxBytes;
-  while (i > 0 && (static_cast<unsigned char>(utf8[i]) & 0xC0) == 0x80) --i;
+  while (i > 0 && (static_cast<unsigned char>(utf8[i]) & 0xC0) == 0x80)
+    --i;
   return utf8.substr(0, i);
 }
 

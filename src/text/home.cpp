@@ -10,20 +10,26 @@ namespace fs = std::filesystem;
 
 namespace {
 bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
+  if (a.size() != b.size())
+    return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
     char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
+    if (x >= 'A' && x <= 'Z')
+      x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z')
+      y = static_cast<char>(y - 'A' + 'a');
+    if (x != y)
+      return false;
   }
   return true;
 }
 }  // namespace
 
 fs::path ResolveHomeFolder(const std::optional<std::string>& commandLineHome) {
-  if (commandLineHome && !commandLineHome->empty()) return fs::path(*commandLineHome);
-  if (const char* env = std::getenv("PELORIX_HOME"); env && *env) return fs::path(env);
+  if (commandLineHome && !commandLineHome->empty())
+    return fs::path(*commandLineHome);
+  if (const char* env = std::getenv("PELORIX_HOME"); env && *env)
+    return fs::path(env);
   if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
     return fs::path(xdg) / "pelorix";
   }
@@ -33,11 +39,14 @@ fs::path ResolveHomeFolder(const std::optional<std::string>& commandLineHome) {
 
 bool EnsureFolder(const fs::path& folder, std::string* error) {
   std::error_code ec;
-  if (fs::is_directory(folder, ec)) return true;
+  if (fs::is_directory(folder, ec))
+    return true;
   // Parents may be shared folders; only the folder itself is made private.
-  if (folder.has_parent_path()) fs::create_directories(folder.parent_path(), ec);
+  if (folder.has_parent_path())
+    fs::create_directories(folder.parent_path(), ec);
   if (::mkdir(folder.c_str(), 0700) != 0 && !fs::is_directory(folder, ec)) {
-    if (error) *error = "cannot create folder " + folder.string();
+    if (error)
+      *error = "cannot create folder " + folder.string();
     return false;
   }
   return true;
@@ -45,11 +54,14 @@ bool EnsureFolder(const fs::path& folder, std::string* error) {
 
 std::optional<fs::path> FindFileNoCase(const fs::path& folder, const std::string& name) {
   std::error_code ec;
-  if (fs::exists(folder / name, ec)) return folder / name;
+  if (fs::exists(folder / name, ec))
+    return folder / name;
   fs::directory_iterator it(folder, ec);
-  if (ec) return std::nullopt;
+  if (ec)
+    return std::nullopt;
   for (const auto& entry : it) {
-    if (EqualNoCase(entry.path().filename().string(), name)) return entry.path();
+    if (EqualNoCase(entry.path().filename().string(), name))
+      return entry.path();
   }
   return std::nullopt;
 }

@@ -25,10 +25,15 @@ TEST(AnsiCodec, RoundTripsAsciiChineseAndCharactersOutsideGbk) {
 
 TEST(AnsiCodec, InvalidInputNeverThrows) {
   // Broken UTF-8 becomes "?" on the way out.
-  EXPECT_EQ(ToAnsi("a\xFF" "b"), "a?b");
+  EXPECT_EQ(ToAnsi("a\xFF"
+                   "b"),
+            "a?b");
   EXPECT_EQ(ToAnsi("x\xE4\xB8"), "x??");
   // An undecodable GB18030 byte becomes U+FFFD on the way in.
-  EXPECT_EQ(FromAnsi("a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+  EXPECT_EQ(FromAnsi("a\xFF"
+                     "b"),
+            "a\xEF\xBF\xBD"
+            "b");
   // A lead byte at the very end.
   EXPECT_EQ(FromAnsi("ab\xD6"), "ab\xEF\xBF\xBD");
   EXPECT_EQ(ToAnsi(""), "");
@@ -45,7 +50,8 @@ TEST(AnsiCodec, CutNeverSplitsACharacter) {
   // A four-byte character is kept whole or dropped whole.
   std::string four = ToAnsi("\xF0\x9F\x98\x80");
   std::string s = "ab" + four;
-  for (std::size_t n = 2; n < 6; ++n) EXPECT_EQ(CutAnsi(s, n), "ab") << n;
+  for (std::size_t n = 2; n < 6; ++n)
+    EXPECT_EQ(CutAnsi(s, n), "ab") << n;
   EXPECT_EQ(CutAnsi(s, 6), s);
 }
 
@@ -79,8 +85,8 @@ TEST(AnsiCodec, RawHeaderBytesKeepUtf8ElseReadGb18030) {
   EXPECT_EQ(RawToUtf8(kZhongWenUtf8), kZhongWenUtf8);
   EXPECT_EQ(RawToUtf8(kZhongWenGbk), kZhongWenUtf8);
   EXPECT_TRUE(IsValidUtf8("plain"));
-  EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));        // overlong
-  EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));    // surrogate
+  EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));          // overlong
+  EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));      // surrogate
   EXPECT_FALSE(IsValidUtf8("\xF4\x90\x80\x80"));  // beyond U+10FFFF
 }
 
