@@ -296,12 +296,14 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
   r.Priority = PriorityDigit(msg_);
   r.Organization = msg_.Organization;
 
+  // Encoded once: the file gets these bytes and the row shows what they hold.
+  const TMailRecordBytes bytes = EncodeMailRecord(r);
   if (deleted) {
-    files.AppendDeleted(r);
+    files.AppendDeleted(bytes);
   } else if (v.Spam) {
-    files.AppendSpam(r);
+    files.AppendSpam(bytes);
   } else {
-    files.AppendNew(r);
+    files.AppendNew(bytes);
   }
 
   const std::string key = KeyFileName(msg_.MessageId);
@@ -312,9 +314,7 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
   if (deleted)
     MoveMessageFilesToDeleted(home, key);
 
-  // The row shows what the record holds.
-  TMailRow row = RowFromRecord(
-      DecodeMailRecord(std::string_view(EncodeMailRecord(r).data(), kMailRecordSize)));
+  TMailRow row = RowFromRecord(DecodeMailRecord(std::string_view(bytes.data(), bytes.size())));
   std::lock_guard lock(state_.CheckRowLock);
   const std::size_t index = state_.MailList.Append(row);
   sink_.MailRowAdded(index, row);

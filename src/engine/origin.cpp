@@ -119,10 +119,12 @@ std::string WriteRoute(const std::vector<std::string>& receivedLines, const fs::
   std::string route;
   report.Line("");
   report.Line("该信件的发件途径如下: ");
+  // Chosen once per message (a directory scan), opened again for every hop.
+  const fs::path table = receivedLines.empty() ? fs::path() : IpTableFileInForce(home);
   int k = 0;
   for (auto it = receivedLines.rbegin(); it != receivedLines.rend(); ++it) {
     ++k;
-    const std::string location = LookupLocation(ChooseLookupAddress(*it), IpTableFileInForce(home));
+    const std::string location = LookupLocation(ChooseLookupAddress(*it), table);
     report.Line("   第 " + std::to_string(k) + (k == 1 ? "个发件者：" : " 个传递者：") + *it);
     report.Line("   真实网络地址: " + location);
     report.Line(std::string(30, ' ') + "↓ ");

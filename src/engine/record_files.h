@@ -53,9 +53,9 @@ class TAccountRecordFiles {
  public:
   // .new and .spa are emptied; .del is appended to.
   void Open(const std::filesystem::path& home, std::string_view accountFileName);
-  bool AppendNew(const TMailRecord& r) { return newFile_.Append(r); }
-  bool AppendSpam(const TMailRecord& r) { return spamFile_.Append(r); }
-  bool AppendDeleted(const TMailRecord& r) { return deletedFile_.Append(r); }
+  bool AppendNew(const TMailRecordBytes& r) { return newFile_.AppendBytes(r); }
+  bool AppendSpam(const TMailRecordBytes& r) { return spamFile_.AppendBytes(r); }
+  bool AppendDeleted(const TMailRecordBytes& r) { return deletedFile_.AppendBytes(r); }
   void Close();
 
  private:

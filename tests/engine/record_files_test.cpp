@@ -35,7 +35,7 @@ TEST(RecordFiles, AccountOpenEmptiesNewAndSpamAndAppendsToDeleted) {
 
   TAccountRecordFiles files;
   files.Open(home.Path(), "bob2h");
-  EXPECT_TRUE(files.AppendDeleted(Rec("2!", "Yes", "Deleted")));
+  EXPECT_TRUE(files.AppendDeleted(EncodeMailRecord(Rec("2!", "Yes", "Deleted"))));
   files.Close();
 
   EXPECT_EQ(std::filesystem::file_size(NewRecordPath(home.Path(), "bob2h")), 0u);
@@ -53,7 +53,7 @@ TEST(RecordFiles, AMissingDeletedFolderIsCreatedSoNoDeletedRecordIsLost) {
   std::filesystem::remove_all(home.Tmp() / "deleted");
   TAccountRecordFiles files;
   files.Open(home.Path(), "bob2h");
-  EXPECT_TRUE(files.AppendDeleted(Rec("1!", "Yes", "Deleted")));
+  EXPECT_TRUE(files.AppendDeleted(EncodeMailRecord(Rec("1!", "Yes", "Deleted"))));
   files.Close();
   auto del = ReadRecordFile(DeletedRecordPath(home.Path(), "bob2h"));
   ASSERT_TRUE(del);
