@@ -106,10 +106,8 @@ int AccountImportThunderbird(CommandContext& ctx, std::vector<std::string> args)
     for (auto imported : ReadThunderbirdAccounts(profile)) {
       // An account already in the list keeps the password typed for it.
       for (const auto& a : accounts) {
-        if (ascii::Trim(a.Server) == ascii::Trim(imported.Server) &&
-            ascii::Trim(a.User) == ascii::Trim(imported.User)) {
+        if (IsSameAccount(a, imported.Server, imported.User))
           imported.Password = a.Password;
-        }
       }
       std::string error;
       if (!AddAccount(accounts, imported, &error, true)) {

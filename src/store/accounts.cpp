@@ -34,12 +34,17 @@ std::string ValueData(const TAccount& a) {
 
 bool CaseLess(const std::string& a, const std::string& b) {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    auto lx = (x >= 'A' && x <= 'Z') ? x - 'A' + 'a' : x;
-    auto ly = (y >= 'A' && y <= 'Z') ? y - 'A' + 'a' : y;
-    return static_cast<unsigned char>(lx) < static_cast<unsigned char>(ly);
+    return static_cast<unsigned char>(ascii::Lower(x)) <
+           static_cast<unsigned char>(ascii::Lower(y));
   });
 }
 
+// Stable order by server, as the list view keeps it.
+void SortAccounts(std::vector<TAccount>& accounts) {
+  std::stable_sort(accounts.begin(), accounts.end(), [](const TAccount& a, const TAccount& b) {
+    return CaseLess(a.Server, b.Server);
+  });
+}
 }  // namespace
 
 std::optional<std::string> CheckAccount(const TAccount& input, bool allowEmptyPassword) {
@@ -124,12 +129,6 @@ bool SaveAccounts(TSettingsStore& store, const std::vector<TAccount>& accounts,
   return ok;
 }
 
-void SortAccounts(std::vector<TAccount>& accounts) {
-  std::stable_sort(accounts.begin(), accounts.end(), [](const TAccount& a, const TAccount& b) {
-    return CaseLess(a.Server, b.Server);
-  });
-}
-
 bool AddAccount(std::vector<TAccount>& accounts, TAccount account, std::string* error,
                 bool allowEmptyPassword) {
   if (auto why = CheckAccount(account, allowEmptyPassword)) {
@@ -144,11 +143,15 @@ bool AddAccount(std::vector<TAccount>& accounts, TAccount account, std::string* 
   return true;
 }
 
+bool IsSameAccount(const TAccount& account, std::string_view server, std::string_view user) {
+  return ascii::Trim(account.Server) == ascii::Trim(server) &&
+         ascii::Trim(account.User) == ascii::Trim(user);
+}
+
 bool RemoveAccount(std::vector<TAccount>& accounts, std::string_view server,
                    std::string_view user) {
-  auto it = std::find_if(accounts.begin(), accounts.end(), [&](const TAccount& a) {
-    return ascii::Trim(a.Server) == ascii::Trim(server) && ascii::Trim(a.User) == ascii::Trim(user);
-  });
+  auto it = std::find_if(accounts.begin(), accounts.end(),
+                         [&](const TAccount& a) { return IsSameAccount(a, server, user); });
   if (it == accounts.end())
     return false;
   accounts.erase(it);

@@ -41,10 +41,10 @@ std::optional<std::string> CheckAccount(const TAccount& account, bool allowEmpty
 // sorted by server. Returns false with the reason when refused.
 bool AddAccount(std::vector<TAccount>& accounts, TAccount account, std::string* error = nullptr,
                 bool allowEmptyPassword = false);
+// Whether the row has this server and user (trimmed, exact).
+bool IsSameAccount(const TAccount& account, std::string_view server, std::string_view user);
 // Removes the row with this server and user (trimmed, exact). False if none.
 bool RemoveAccount(std::vector<TAccount>& accounts, std::string_view server, std::string_view user);
-// Stable order by server, as the list view keeps it.
-void SortAccounts(std::vector<TAccount>& accounts);
 
 // user "[" server "]"
 std::string AccountKey(const TAccount& account);

@@ -38,10 +38,6 @@ int TextNumber(const TSettingsKey& key, std::string_view name, int defaultValue)
 }
 }  // namespace
 
-std::span<const TSettingDef> SettingDefinitions() {
-  return kDefs;
-}
-
 const TSettingDef* FindSettingDef(std::string_view key, std::string_view name) {
   for (const auto& d : kDefs) {
     if (ascii::EqualNoCase(d.key, key) && ascii::EqualNoCase(d.name, name))
@@ -51,10 +47,7 @@ const TSettingDef* FindSettingDef(std::string_view key, std::string_view name) {
 }
 
 bool ParseSettingNumber(std::string_view text, int& value) {
-  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ')
-    text.remove_prefix(1);
-  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
-    text.remove_suffix(1);
+  text = ascii::Trim(text);
   if (!text.empty() && text.front() == '+')
     text.remove_prefix(1);
   if (text.empty())

@@ -3,7 +3,6 @@
 // runs, and the table of every value the settings window edits.
 
 #include <cstdint>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -89,8 +88,6 @@ struct TSettingDef {
   int maxDigits;
 };
 
-// Every value of Smtp and MailCheck, in the settings window's load order.
-std::span<const TSettingDef> SettingDefinitions();
 // Finds a definition by key and value name, ignoring ASCII case.
 const TSettingDef* FindSettingDef(std::string_view key, std::string_view name);
 

@@ -421,12 +421,6 @@ bool ReadAnsi(const TSettingsKey& key, std::string_view name, std::string& out) 
 }
 }  // namespace
 
-std::string ReadAnsiTextValue(const TSettingsKey& key, std::string_view name,
-                              std::string_view defaultValue) {
-  std::string ansi;
-  return ReadAnsi(key, name, ansi) ? ansi : std::string(defaultValue);
-}
-
 std::string ReadTextValue(const TSettingsKey& key, std::string_view name,
                           std::string_view defaultValue) {
   std::string ansi;

@@ -120,9 +120,6 @@ std::int32_t ReadNumberValue(const TSettingsKey& key, std::string_view name,
 // A text value of at most 255 stored bytes, returned as UTF-8.
 std::string ReadTextValue(const TSettingsKey& key, std::string_view name,
                           std::string_view defaultValue);
-// The stored bytes of a text value, unconverted (at most 255), or the default.
-std::string ReadAnsiTextValue(const TSettingsKey& key, std::string_view name,
-                              std::string_view defaultValue);
 
 // Flags are written FF FF FF FF / 00 00 00 00.
 void WriteFlagValue(const TSettingsKey& key, std::string_view name, bool value);

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -15,7 +16,9 @@ class TempFolder {
   TempFolder() {
     std::string pattern =
         (std::filesystem::temp_directory_path() / "pelorix-store-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
+    if (::mkdtemp(pattern.data()) == nullptr)
+      throw std::runtime_error("cannot create " + pattern);
+    path_ = pattern;
   }
   ~TempFolder() {
     std::error_code ec;
