@@ -5,6 +5,7 @@
 
 #include "mime/header_util.h"
 #include "text/ansi.h"
+#include "text/asciiutil.h"
 #include "text/textutil.h"
 
 namespace pelorix {
@@ -12,10 +13,6 @@ namespace pelorix {
 namespace {
 
 constexpr std::size_t kLineCost = 32;
-
-std::string Plain(std::string_view raw) {
-  return RawToUtf8(TrimBlanks(raw));
-}
 
 // Images, applications and the like are files even when the message names
 // none; only text (and unlabelled) content becomes text lines.
@@ -43,9 +40,9 @@ std::string AttachmentName(std::string_view contentType, std::string_view dispos
 
 TPartWriter::TEncoding TPartWriter::EncodingOf(std::string_view contentTransferEncoding) {
   std::string_view cte = HeaderMainValue(contentTransferEncoding);
-  if (EqualNoCase(cte, "base64"))
+  if (ascii::EqualNoCase(cte, "base64"))
     return TEncoding::Base64;
-  if (EqualNoCase(cte, "quoted-printable"))
+  if (ascii::EqualNoCase(cte, "quoted-printable"))
     return TEncoding::QuotedPrintable;
   return TEncoding::Other;
 }
@@ -214,7 +211,7 @@ void TBodyReader::Read(TLineSource& source) {
 bool TBodyReader::TakeBoundary(std::string_view line) {
   for (std::size_t i = boundaries_.size(); i-- > 0;) {
     const std::string& b = boundaries_[i];
-    if (line.size() < 2 + b.size() || !EqualNoCase(line.substr(2, b.size()), b))
+    if (line.size() < 2 + b.size() || !ascii::EqualNoCase(line.substr(2, b.size()), b))
       continue;
     std::string_view rest = line.substr(2 + b.size());
     bool closing = rest.starts_with("--");
@@ -288,8 +285,9 @@ void TBodyReader::EndPartHeaders() {
   std::vector<std::string> extra;
   for (const auto& line : h.Lines) {
     std::string_view name = TrimBlanks(std::string_view(line).substr(0, line.find(':')));
-    if (EqualNoCase(name, "Content-Type") || EqualNoCase(name, "Content-Transfer-Encoding") ||
-        EqualNoCase(name, "Content-Disposition"))
+    if (ascii::EqualNoCase(name, "Content-Type") ||
+        ascii::EqualNoCase(name, "Content-Transfer-Encoding") ||
+        ascii::EqualNoCase(name, "Content-Disposition"))
       continue;
     extra.push_back(RawToUtf8(line));
   }
@@ -301,10 +299,10 @@ void TBodyReader::StartPart(std::string_view contentType, std::string_view trans
                             std::string_view disposition, std::vector<std::string> extra) {
   ++parts_;
   auto encoding = TPartWriter::EncodingOf(transfer);
-  std::string charset = AsciiUpper(TrimBlanks(HeaderParam(contentType, "charset")));
+  std::string charset = ascii::ToUpper(TrimBlanks(HeaderParam(contentType, "charset")));
   if (charset.empty())
     charset = msg_.CharSet;
-  bool attachment = EqualNoCase(HeaderMainValue(disposition), "attachment") ||
+  bool attachment = ascii::EqualNoCase(HeaderMainValue(disposition), "attachment") ||
                     FindNoCase(contentType, "NAME") != std::string_view::npos ||
                     !HeaderParam(disposition, "filename").empty() ||
                     IsBinaryType(HeaderMainValue(contentType));
@@ -319,9 +317,9 @@ void TBodyReader::StartPart(std::string_view contentType, std::string_view trans
     writer_.StartText(*t, encoding);
     part = std::move(t);
   }
-  part->ContentType = Plain(contentType);
-  part->ContentTransfer = Plain(transfer);
-  part->ContentDisposition = Plain(disposition);
+  part->ContentType = PlainHeaderValue(contentType);
+  part->ContentTransfer = PlainHeaderValue(transfer);
+  part->ContentDisposition = PlainHeaderValue(disposition);
   part->CharSet = std::move(charset);
   part->ExtraHeaders = std::move(extra);
   msg_.MessageParts.push_back(std::move(part));

@@ -2,6 +2,7 @@
 
 #include "mime/header_util.h"
 #include "mime/mail_message.h"
+#include "text/asciiutil.h"
 
 namespace pelorix {
 
@@ -135,7 +136,7 @@ std::string TEmailAddress::Text() const {
   if (LocalPartNeedsQuotes(local)) {
     addressPart = Quoted(local) + (at == std::string::npos ? "" : Address.substr(at));
   }
-  if (Name.empty() || EqualNoCase(Name, Address))
+  if (Name.empty() || ascii::EqualNoCase(Name, Address))
     return addressPart;
   addressPart = Address.empty() ? "<>" : "<" + addressPart + ">";
   return (NameIsPlain(Name) ? Name : Quoted(Name)) + " " + addressPart;

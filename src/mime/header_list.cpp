@@ -1,5 +1,6 @@
 #include "mime/header_util.h"
 #include "mime/mail_message.h"
+#include "text/asciiutil.h"
 
 namespace pelorix {
 
@@ -14,7 +15,7 @@ std::size_t FindHeader(const std::vector<std::string>& lines, std::string_view n
   for (std::size_t i = 0; i < lines.size(); ++i) {
     std::string_view line = lines[i];
     auto colon = line.find(':');
-    if (colon != std::string_view::npos && EqualNoCase(line.substr(0, colon), name))
+    if (colon != std::string_view::npos && ascii::EqualNoCase(line.substr(0, colon), name))
       return i;
   }
   return lines.size();

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <map>
 
+#include "text/ansi.h"
 #include "text/asciiutil.h"
 
 namespace pelorix {
@@ -53,18 +54,8 @@ std::string ReadParamValue(std::string_view v, std::size_t& i) {
 
 }  // namespace
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size())
-    return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (ascii::Lower(a[i]) != ascii::Lower(b[i]))
-      return false;
-  }
-  return true;
-}
-
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && EqualNoCase(s.substr(0, prefix.size()), prefix);
+  return ascii::MatchAtNoCase(s, 0, prefix);
 }
 
 std::size_t FindNoCase(std::string_view hay, std::string_view needle) {
@@ -72,13 +63,6 @@ std::size_t FindNoCase(std::string_view hay, std::string_view needle) {
                         [](char a, char b) { return ascii::Lower(a) == ascii::Lower(b); });
   return it == hay.end() && !needle.empty() ? std::string_view::npos
                                             : static_cast<std::size_t>(it - hay.begin());
-}
-
-std::string AsciiUpper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    c = ascii::Upper(c);
-  return out;
 }
 
 std::string AsciiLower(std::string_view s) {
@@ -94,6 +78,10 @@ std::string_view TrimBlanks(std::string_view s) {
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
     s.remove_suffix(1);
   return s;
+}
+
+std::string PlainHeaderValue(std::string_view raw) {
+  return RawToUtf8(TrimBlanks(raw));
 }
 
 std::string_view HeaderMainValue(std::string_view value) {
@@ -123,7 +111,7 @@ std::string HeaderParam(std::string_view value, std::string_view name, std::stri
     std::string_view key = TrimBlanks(value.substr(i, eq - i));
     i = eq + 1;
     std::string val = ReadParamValue(value, i);
-    if (EqualNoCase(key, name)) {
+    if (ascii::EqualNoCase(key, name)) {
       if (!havePlain)
         plain = std::move(val);
       havePlain = true;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "mime/header_util.h"
+#include "text/asciiutil.h"
 
 namespace pelorix {
 
@@ -22,7 +23,7 @@ int MonthNumber(std::string_view s) {
   if (s.size() < 3)
     return 0;
   for (std::size_t m = 0; m < kMonths.size(); ++m) {
-    if (EqualNoCase(s.substr(0, 3), kMonths[m]))
+    if (ascii::EqualNoCase(s.substr(0, 3), kMonths[m]))
       return static_cast<int>(m) + 1;
   }
   return 0;
@@ -105,7 +106,7 @@ std::time_t ParseMailDate(std::string_view text) {
     return 0;
   if (s.size() >= 3) {
     for (auto day : kDays) {
-      if (EqualNoCase(s.substr(0, 3), day)) {
+      if (ascii::EqualNoCase(s.substr(0, 3), day)) {
         auto blank = s.find_first_of(" \t");
         if (blank == std::string_view::npos)
           return 0;

@@ -8,6 +8,7 @@
 #include "mime/header_util.h"
 #include "mime/mail_date.h"
 #include "text/ansi.h"
+#include "text/asciiutil.h"
 #include "text/textutil.h"
 
 namespace pelorix {
@@ -28,13 +29,6 @@ void Derive(F&& derive) {
     throw;
   } catch (const std::exception&) {
   }
-}
-
-std::string Decoded(std::string_view raw) {
-  return DecodeEncodedWord(raw);
-}
-std::string Plain(std::string_view raw) {
-  return RawToUtf8(TrimBlanks(raw));
 }
 
 }  // namespace
@@ -163,23 +157,23 @@ void TMailMessage::ReadBody(TLineSource& source) {
 void TMailMessage::ProcessHeaders() {
   ClearFields();
   const auto& h = Headers;
-  Derive([&] { Subject = Decoded(h.Values("Subject")); });
-  Derive([&] { From = ParseAddressLenient(Decoded(h.Values("From"))); });
-  Derive([&] { Sender = ParseAddressLenient(Plain(h.Values("Sender"))); });
-  Derive([&] { Recipients.SetText(h.Values("To"), Decoded); });
-  Derive([&] { CCList.SetText(h.Values("Cc"), Decoded); });
-  Derive([&] { ReplyTo.SetText(h.Values("Reply-To"), Plain); });
+  Derive([&] { Subject = DecodeEncodedWord(h.Values("Subject")); });
+  Derive([&] { From = ParseAddressLenient(DecodeEncodedWord(h.Values("From"))); });
+  Derive([&] { Sender = ParseAddressLenient(PlainHeaderValue(h.Values("Sender"))); });
+  Derive([&] { Recipients.SetText(h.Values("To"), DecodeEncodedWord); });
+  Derive([&] { CCList.SetText(h.Values("Cc"), DecodeEncodedWord); });
+  Derive([&] { ReplyTo.SetText(h.Values("Reply-To"), PlainHeaderValue); });
   Derive([&] {
     std::string notify = h.Values("Disposition-Notification-To");
     if (notify.empty())
       notify = h.Values("Return-Receipt-To");
-    ReceiptRecipient = ParseAddressLenient(Plain(notify));
+    ReceiptRecipient = ParseAddressLenient(PlainHeaderValue(notify));
   });
-  Derive([&] { MessageId = Plain(h.Values("Message-Id")); });
-  Derive([&] { Organization = Plain(h.Values("Organization")); });
-  Derive([&] { References = Plain(h.Values("References")); });
+  Derive([&] { MessageId = PlainHeaderValue(h.Values("Message-Id")); });
+  Derive([&] { Organization = PlainHeaderValue(h.Values("Organization")); });
+  Derive([&] { References = PlainHeaderValue(h.Values("References")); });
   Derive([&] {
-    std::string groups = Plain(h.Values("Newsgroups"));
+    std::string groups = PlainHeaderValue(h.Values("Newsgroups"));
     std::string_view rest = groups;
     while (!rest.empty()) {
       auto comma = rest.find(',');
@@ -196,11 +190,12 @@ void TMailMessage::ProcessHeaders() {
   });
   Derive([&] {
     std::string raw = h.Values("Content-Type");
-    ContentType = Plain(raw);
-    CharSet = AsciiUpper(TrimBlanks(HeaderParam(raw, "charset")));
+    ContentType = PlainHeaderValue(raw);
+    CharSet = ascii::ToUpper(TrimBlanks(HeaderParam(raw, "charset")));
   });
-  Derive([&] { ContentTransferEncoding = Plain(h.Values("Content-Transfer-Encoding")); });
-  Derive([&] { ContentDisposition = Plain(h.Values("Content-Disposition")); });
+  Derive(
+      [&] { ContentTransferEncoding = PlainHeaderValue(h.Values("Content-Transfer-Encoding")); });
+  Derive([&] { ContentDisposition = PlainHeaderValue(h.Values("Content-Disposition")); });
 }
 
 std::vector<std::string> TMailMessage::Utf8Body() const {

@@ -6,6 +6,8 @@
 #include <map>
 #include <memory>
 
+#include "text/asciiutil.h"
+
 namespace pelorix {
 namespace {
 
@@ -46,15 +48,6 @@ class IconvCache {
 iconv_t Descriptor(const std::string& to, const std::string& from) {
   thread_local IconvCache cache;
   return cache.Get(to, from);
-}
-
-std::string Upper(std::string_view s) {
-  std::string r(s);
-  for (auto& c : r) {
-    if (c >= 'a' && c <= 'z')
-      c = static_cast<char>(c - 'a' + 'A');
-  }
-  return r;
 }
 
 // Length of a well-formed UTF-8 sequence at s[i], 0 if malformed.
@@ -151,7 +144,7 @@ std::string FromAnsi(std::string_view ansi) {
 }
 
 bool CharsetToUtf8(std::string_view bytes, std::string_view charset, std::string& out) {
-  std::string cs = Upper(charset);
+  std::string cs = ascii::ToUpper(charset);
   if (cs.empty())
     return false;
   if (cs == "UTF-8" || cs == "UTF8") {
@@ -186,7 +179,7 @@ bool CharsetToUtf8(std::string_view bytes, std::string_view charset, std::string
 }
 
 bool Utf8ToCharset(std::string_view utf8, std::string_view charset, std::string& out) {
-  std::string cs = Upper(charset);
+  std::string cs = ascii::ToUpper(charset);
   if (cs.empty())
     return false;
   if (cs == "GB18030" || cs == "GB2312" || cs == "GBK" || cs == "CP936") {

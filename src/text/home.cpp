@@ -5,25 +5,10 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "text/asciiutil.h"
+
 namespace pelorix {
 namespace fs = std::filesystem;
-
-namespace {
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size())
-    return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z')
-      x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z')
-      y = static_cast<char>(y - 'A' + 'a');
-    if (x != y)
-      return false;
-  }
-  return true;
-}
-}  // namespace
 
 fs::path ResolveHomeFolder(const std::optional<std::string>& commandLineHome) {
   if (commandLineHome && !commandLineHome->empty())
@@ -60,7 +45,7 @@ std::optional<fs::path> FindFileNoCase(const fs::path& folder, const std::string
   if (ec)
     return std::nullopt;
   for (const auto& entry : it) {
-    if (EqualNoCase(entry.path().filename().string(), name))
+    if (ascii::EqualNoCase(entry.path().filename().string(), name))
       return entry.path();
   }
   return std::nullopt;

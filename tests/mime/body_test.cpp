@@ -23,12 +23,10 @@ std::vector<std::string> Lines(std::initializer_list<const char*> header,
 }
 
 TTextPart* TextPart(TMailMessage& msg, std::size_t i) {
-  return i < msg.MessageParts.size() ? dynamic_cast<TTextPart*>(msg.MessageParts[i].get())
-                                     : nullptr;
+  return testing::Part<TTextPart>(msg, i);
 }
 TAttachmentPart* Attachment(TMailMessage& msg, std::size_t i) {
-  return i < msg.MessageParts.size() ? dynamic_cast<TAttachmentPart*>(msg.MessageParts[i].get())
-                                     : nullptr;
+  return testing::Part<TAttachmentPart>(msg, i);
 }
 
 TEST(TransferDecode, Base64AcrossLinesWithGarbageAndPadding) {

@@ -8,13 +8,9 @@ namespace pelorix {
 namespace {
 
 using testing::CorpusPath;
+using testing::Part;
 using testing::ReadCorpusMessage;
 using testing::ReadFileBytes;
-
-template <typename T>
-T* Part(TMailMessage& msg, std::size_t i) {
-  return i < msg.MessageParts.size() ? dynamic_cast<T*>(msg.MessageParts[i].get()) : nullptr;
-}
 
 TEST(Corpus, MultipartAlternative) {
   TMailMessage msg;

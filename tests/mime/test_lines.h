@@ -56,6 +56,12 @@ inline std::vector<std::string> WireLines(const std::string& text) {
   return lines;
 }
 
+// Part `i` of a read message when it exists and has type T, else null.
+template <typename T>
+T* Part(TMailMessage& msg, std::size_t i) {
+  return i < msg.MessageParts.size() ? dynamic_cast<T*>(msg.MessageParts[i].get()) : nullptr;
+}
+
 inline std::string CorpusPath(const std::string& name) {
   return std::string(PELORIX_TEST_DATA) + "/mail/" + name;
 }
