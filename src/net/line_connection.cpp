@@ -19,6 +19,7 @@
 #include "net/errors.h"
 #include "net/socket_error.h"
 #include "net/text_util.h"
+#include "text/asciiutil.h"
 
 namespace pelorix {
 
@@ -425,14 +426,15 @@ void TLineClient::ReadRawReply() {
   LastReply.Clear();
   std::string first;
   do {
-    first = Trim(ReadLine());
+    first = ascii::Trim(ReadLine());
   } while (first.empty());
   std::vector<std::string> lines{first};
   if (first.size() > 3 && first[3] == '-') {
     const std::string last = first.substr(0, 3) + " ";
     for (;;) {
-      std::string line = Trim(ReadLine());
-      const bool end = line.size() < 4 || SameText(std::string_view(line).substr(0, 4), last);
+      std::string line(ascii::Trim(ReadLine()));
+      const bool end =
+          line.size() < 4 || ascii::EqualNoCase(std::string_view(line).substr(0, 4), last);
       lines.push_back(std::move(line));
       if (end) {
         break;
@@ -443,10 +445,21 @@ void TLineClient::ReadRawReply() {
   if (code.size() == 4 && code[3] == '-') {
     code.resize(3);
   }
-  LastReply.SetTextCode(Trim(code));
+  LastReply.SetTextCode(std::string(ascii::Trim(code)));
   for (const auto& line : lines) {
     LastReply.Text.push_back(line.size() > 4 ? line.substr(4) : std::string());
   }
+}
+
+void TLineClient::QuitAndDisconnect() {
+  if (SocketOpen()) {
+    try {
+      WriteLine("QUIT");
+    } catch (const EPelorixError&) {
+      // The peer may be gone already; closing is all that is left to do.
+    }
+  }
+  TLineConnection::Disconnect();
 }
 
 void TLineClient::CheckReply(std::initializer_list<int> allowed) const {

@@ -125,6 +125,9 @@ class TLineClient : public TLineConnection {
  protected:
   // The generic reply reading and parsing (multi-line replies included).
   void ReadRawReply();
+  // Says QUIT while the socket is open (a peer already gone is no error),
+  // then closes the connection.
+  void QuitAndDisconnect();
 };
 
 }  // namespace pelorix

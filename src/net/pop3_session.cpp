@@ -7,6 +7,7 @@
 #include "mime/mail_message.h"
 #include "net/errors.h"
 #include "net/text_util.h"
+#include "text/asciiutil.h"
 
 namespace pelorix {
 
@@ -58,7 +59,7 @@ TPop3Session::TPop3Session() {
 
 void TPop3Session::ReadReply() {
   ReadRawReply();
-  const std::string status = UpperCase(LastReply.TextCode());
+  const std::string status = ascii::ToUpper(LastReply.TextCode());
   if (status == "+OK") {
     LastReply.SetNumericCode(kOk);
   } else if (status == "-ERR") {
@@ -98,14 +99,7 @@ void TPop3Session::Connect(int timeout) {
 }
 
 void TPop3Session::Disconnect() {
-  if (SocketOpen()) {
-    try {
-      WriteLine("QUIT");
-    } catch (const EPelorixError&) {
-      // The peer may be gone already; closing is all that is left to do.
-    }
-  }
-  TLineClient::Disconnect();
+  QuitAndDisconnect();
 }
 
 int TPop3Session::MessageCount() {

@@ -9,8 +9,8 @@
 #include "mime/mail_message.h"
 #include "mime/transfer_decode.h"
 #include "net/errors.h"
-#include "net/text_util.h"
 #include "pelorix_version.h"
+#include "text/asciiutil.h"
 
 namespace pelorix {
 
@@ -228,7 +228,7 @@ void TSmtpClient::Connect(int timeout) {
       if (SendCommand("EHLO " + name) == 250) {
         greeted = true;
         for (const auto& line : LastReply.Text) {
-          const std::string head = UpperCase(std::string_view(line).substr(0, 5));
+          const std::string head = ascii::ToUpper(std::string_view(line).substr(0, 5));
           if (head == "AUTH " || head == "AUTH=") {
             std::string rest = line.substr(4);
             std::replace(rest.begin(), rest.end(), '=', ' ');
@@ -237,14 +237,14 @@ void TSmtpClient::Connect(int timeout) {
               const auto blank = rest.find(' ', pos);
               const auto end = blank == std::string::npos ? rest.size() : blank;
               const std::string word =
-                  UpperCase(Trim(std::string_view(rest).substr(pos, end - pos)));
+                  ascii::ToUpper(ascii::Trim(std::string_view(rest).substr(pos, end - pos)));
               if (!word.empty() &&
                   std::find(schemes_.begin(), schemes_.end(), word) == schemes_.end()) {
                 schemes_.push_back(word);
               }
               pos = end + 1;
             }
-          } else if (SameText(Trim(line), "8BITMIME")) {
+          } else if (ascii::EqualNoCase(ascii::Trim(line), "8BITMIME")) {
             eightBitMime_ = true;
           }
         }
@@ -260,14 +260,7 @@ void TSmtpClient::Connect(int timeout) {
 }
 
 void TSmtpClient::Disconnect() {
-  if (SocketOpen()) {
-    try {
-      WriteLine("QUIT");
-    } catch (const EPelorixError&) {
-      // The peer may be gone already; closing is all that is left to do.
-    }
-  }
-  TLineClient::Disconnect();
+  QuitAndDisconnect();
   authenticated_ = false;
 }
 
@@ -313,8 +306,9 @@ std::string TSmtpClient::DataText(const TMailMessage& msg, std::time_t now, bool
   }
 
   THeaderList headers = msg.Headers;
-  std::string type = Trim(msg.ContentType.substr(0, msg.ContentType.find(';')));
-  if (type.empty() || UpperCase(type).rfind("MULTIPART/", 0) == 0) {
+  std::string type(
+      ascii::Trim(std::string_view(msg.ContentType).substr(0, msg.ContentType.find(';'))));
+  if (type.empty() || ascii::ToUpper(type).rfind("MULTIPART/", 0) == 0) {
     type = "text/plain";
   }
   std::string groups;

@@ -6,23 +6,7 @@
 
 namespace pelorix {
 
-std::string Trim(std::string_view text) {
-  std::size_t begin = 0;
-  std::size_t end = text.size();
-  while (begin < end && static_cast<unsigned char>(text[begin]) <= ' ') {
-    ++begin;
-  }
-  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= ' ') {
-    --end;
-  }
-  return std::string(text.substr(begin, end - begin));
-}
-
 namespace {
-
-char AsciiUpper(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
 
 bool ParseInt(std::string_view text, long long& value) {
   if (!text.empty() && text.front() == '+') {
@@ -36,26 +20,6 @@ bool ParseInt(std::string_view text, long long& value) {
 }
 
 }  // namespace
-
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) {
-      return false;
-    }
-  }
-  return true;
-}
-
-std::string UpperCase(std::string_view text) {
-  std::string result(text);
-  for (auto& c : result) {
-    c = AsciiUpper(c);
-  }
-  return result;
-}
 
 long long StrToIntDef(std::string_view text, long long def) {
   long long value = 0;

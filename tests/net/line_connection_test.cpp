@@ -16,11 +16,13 @@
 #include "net/errors.h"
 #include "support/fake_server.h"
 #include "support/process.h"
+#include "support/raised.h"
 
 namespace pelorix {
 namespace {
 
 using namespace std::chrono_literals;
+using test::Raised;
 using test::TScriptServer;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -90,12 +92,9 @@ TEST_F(LineConnectionTest, LineLengthLimitCountsTheCarriageReturn) {
   Connect();
   EXPECT_EQ(client.ReadLine(), max);
   EXPECT_EQ(client.ReadLine(), std::string(16383, 'b'));
-  try {
-    client.ReadLine();
-    FAIL() << "no error for an over-long line";
-  } catch (const ELineTooLong& e) {
-    EXPECT_STREQ(e.what(), "Max line length exceeded.");
-  }
+  const auto e = Raised<ELineTooLong>([&] { client.ReadLine(); });
+  ASSERT_TRUE(e) << "no error for an over-long line";
+  EXPECT_STREQ(e->what(), "Max line length exceeded.");
 }
 
 TEST_F(LineConnectionTest, OverLongLineWithoutTerminatorRaisesBeforeItEnds) {
@@ -123,12 +122,9 @@ TEST_F(LineConnectionTest, PeerCloseKeepsEndedLinesAndDropsUnterminatedTail) {
   Connect();
   EXPECT_EQ(client.ReadLine(), "first");
   EXPECT_EQ(client.ReadLine(), "second");
-  try {
-    client.ReadLine();
-    FAIL() << "no error after the peer closed";
-  } catch (const EConnClosedGracefully& e) {
-    EXPECT_STREQ(e.what(), "Connection Closed Gracefully.");
-  }
+  const auto e = Raised<EConnClosedGracefully>([&] { client.ReadLine(); });
+  ASSERT_TRUE(e) << "no error after the peer closed";
+  EXPECT_STREQ(e->what(), "Connection Closed Gracefully.");
   EXPECT_THROW(client.ReadLine(), EConnClosedGracefully);
 }
 
@@ -136,12 +132,9 @@ TEST_F(LineConnectionTest, ReadTimeoutRaisesAndExplicitTimeoutReturnsEmpty) {
   server.Stall(5s);
   Connect();
   client.ReadTimeout = 100;
-  try {
-    client.ReadLine();
-    FAIL() << "no time-out";
-  } catch (const EReadTimeout& e) {
-    EXPECT_STREQ(e.what(), "Read Timeout");
-  }
+  const auto e = Raised<EReadTimeout>([&] { client.ReadLine(); });
+  ASSERT_TRUE(e) << "no time-out";
+  EXPECT_STREQ(e->what(), "Read Timeout");
   EXPECT_EQ(client.ReadLine("\n", 50), "");
 }
 
@@ -174,13 +167,12 @@ TEST_F(LineConnectionTest, SendCommandChecksAllowedCodes) {
       "S: 999 whatever\n");
   Connect();
   EXPECT_EQ(client.SendCommand("NOOP", {250}), 250);
-  try {
+  const auto e = Raised<EProtocolReplyError>([&] {
     client.SendCommand("MAIL FROM:<a@b>", {250, 251});
-    FAIL() << "no reply error";
-  } catch (const EProtocolReplyError& e) {
-    EXPECT_EQ(e.ReplyCode, 550);
-    EXPECT_STREQ(e.what(), "no such\r\nuser here\r\n");
-  }
+  });
+  ASSERT_TRUE(e) << "no reply error";
+  EXPECT_EQ(e->ReplyCode, 550);
+  EXPECT_STREQ(e->what(), "no such\r\nuser here\r\n");
   EXPECT_EQ(client.SendCommand("ANY"), 999);
 }
 
@@ -218,12 +210,9 @@ TEST_F(LineConnectionTest, ResolvingStatusOnlyForNames) {
 TEST_F(LineConnectionTest, AlreadyConnectedAndReconnectAfterDisconnect) {
   server.SendLine("one").WaitClientClose().Accept().SendLine("two");
   Connect();
-  try {
-    client.Connect();
-    FAIL() << "second connect accepted";
-  } catch (const EAlreadyConnected& e) {
-    EXPECT_STREQ(e.what(), "Already connected.");
-  }
+  const auto e = Raised<EAlreadyConnected>([&] { client.Connect(); });
+  ASSERT_TRUE(e) << "second connect accepted";
+  EXPECT_STREQ(e->what(), "Already connected.");
   EXPECT_EQ(client.ReadLine(), "one");
   client.Disconnect();
   EXPECT_FALSE(client.IsConnected());
@@ -235,12 +224,9 @@ TEST_F(LineConnectionTest, AlreadyConnectedAndReconnectAfterDisconnect) {
 
 TEST(LineConnectionErrors, NotConnected) {
   TLineConnection client;
-  try {
-    client.ReadLine();
-    FAIL() << "read without a connection";
-  } catch (const ENotConnected& e) {
-    EXPECT_STREQ(e.what(), "Not Connected");
-  }
+  const auto e = Raised<ENotConnected>([&] { client.ReadLine(); });
+  ASSERT_TRUE(e) << "read without a connection";
+  EXPECT_STREQ(e->what(), "Not Connected");
   EXPECT_THROW(client.WriteLine("x"), ENotConnected);
   EXPECT_FALSE(client.IsConnected());
 }
@@ -249,13 +235,10 @@ TEST(LineConnectionErrors, RefusedConnectionKeepsWindowsSocketsNumber) {
   TLineConnection client;
   client.Host = "127.0.0.1";
   client.Port = test::FreeLoopbackPort();
-  try {
-    client.Connect();
-    FAIL() << "connected to a closed port";
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.Code, 10061);
-    EXPECT_STREQ(e.what(), "Socket Error # 10061\r\nConnection refused.");
-  }
+  const auto e = Raised<ESocketError>([&] { client.Connect(); });
+  ASSERT_TRUE(e) << "connected to a closed port";
+  EXPECT_EQ(e->Code, 10061);
+  EXPECT_STREQ(e->what(), "Socket Error # 10061\r\nConnection refused.");
   EXPECT_FALSE(client.IsConnected());
 }
 
@@ -263,13 +246,10 @@ TEST(LineConnectionErrors, UnknownHostIsHostNotFound) {
   TLineConnection client;
   client.Host = "no-such-host.invalid";
   client.Port = 110;
-  try {
-    client.Connect();
-    FAIL() << "resolved an invalid name";
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.Code, 11001);
-    EXPECT_STREQ(e.what(), "Socket Error # 11001\r\nHost not found.");
-  }
+  const auto e = Raised<ESocketError>([&] { client.Connect(); });
+  ASSERT_TRUE(e) << "resolved an invalid name";
+  EXPECT_EQ(e->Code, 11001);
+  EXPECT_STREQ(e->what(), "Socket Error # 11001\r\nHost not found.");
   client.Host = "127.0.0.1:notaport";
   EXPECT_THROW(client.Connect(), ESocketError);
 }
@@ -282,13 +262,10 @@ TEST(LineConnectionErrors, ResetByPeer) {
   client.Host = server.HostPort();
   client.Connect();
   server.Wait();
-  try {
-    client.ReadLine();
-    FAIL() << "no error after a reset";
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.Code, 10054);
-    EXPECT_STREQ(e.what(), "Socket Error # 10054\r\nConnection reset by peer.");
-  }
+  const auto e = Raised<ESocketError>([&] { client.ReadLine(); });
+  ASSERT_TRUE(e) << "no error after a reset";
+  EXPECT_EQ(e->Code, 10054);
+  EXPECT_STREQ(e->what(), "Socket Error # 10054\r\nConnection reset by peer.");
 }
 
 TEST(ServerReply, CodesFollowEachOther) {
@@ -337,6 +314,8 @@ TEST(HostPort, Splitting) {
 
 namespace pelorix {
 namespace {
+
+using test::Raised;
 
 // A raw listening socket for address families and backlogs the fake
 // server does not offer.
@@ -410,12 +389,9 @@ TEST(LineConnectionAddresses, ConnectTimeoutWhenNobodyAnswers) {
   }
   TLineConnection client;
   client.Host = "127.0.0.1:" + std::to_string(listener.Port());
-  try {
-    client.Connect(200);
-    FAIL() << "connected to a full queue";
-  } catch (const EConnectTimeout& e) {
-    EXPECT_STREQ(e.what(), "Connect timed out.");
-  }
+  const auto e = Raised<EConnectTimeout>([&] { client.Connect(200); });
+  ASSERT_TRUE(e) << "connected to a full queue";
+  EXPECT_STREQ(e->what(), "Connect timed out.");
   EXPECT_FALSE(client.IsConnected());
 }
 

@@ -10,10 +10,12 @@
 #include "net/errors.h"
 #include "net/pop3_session.h"
 #include "support/dovecot.h"
+#include "support/raised.h"
 
 namespace pelorix {
 namespace {
 
+using test::Raised;
 using test::TDovecotServer;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -123,13 +125,10 @@ TEST_F(Pop3DovecotTest, WrongPasswordThenNextAccount) {
   session.Host = dovecot.HostPort();
   session.Username = "alice";
   session.Password = "wrong";
-  try {
-    session.Connect();
-    FAIL() << "wrong password accepted";
-  } catch (const EProtocolReplyError& e) {
-    EXPECT_EQ(e.ReplyCode, 2);
-    EXPECT_THAT(e.what(), HasSubstr("Authentication failed"));
-  }
+  const auto e = Raised<EProtocolReplyError>([&] { session.Connect(); });
+  ASSERT_TRUE(e) << "wrong password accepted";
+  EXPECT_EQ(e->ReplyCode, 2);
+  EXPECT_THAT(e->what(), HasSubstr("Authentication failed"));
   EXPECT_FALSE(session.IsConnected());
   Connect("bob", "hunter2");
   EXPECT_EQ(session.MessageCount(), 1);

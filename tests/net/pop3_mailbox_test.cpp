@@ -11,10 +11,12 @@
 #include "net/errors.h"
 #include "net/pop3_session.h"
 #include "support/fake_server.h"
+#include "support/raised.h"
 
 namespace pelorix {
 namespace {
 
+using test::Raised;
 using test::TPop3Mailbox;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -86,12 +88,9 @@ TEST_F(Pop3MailboxTest, WrongPasswordAndLockedMailbox) {
   EXPECT_THROW(Connect(session, "alice", "nope"), EProtocolReplyError);
   Connect(session, "alice", "secret");
   TPop3Session second;
-  try {
-    Connect(second, "alice", "secret");
-    FAIL() << "mailbox not locked";
-  } catch (const EProtocolReplyError& e) {
-    EXPECT_THAT(e.what(), HasSubstr("IN-USE"));
-  }
+  const auto e = Raised<EProtocolReplyError>([&] { Connect(second, "alice", "secret"); });
+  ASSERT_TRUE(e) << "mailbox not locked";
+  EXPECT_THAT(e->what(), HasSubstr("IN-USE"));
   Connect(second, "bob", "pw");
   EXPECT_EQ(second.MessageCount(), 0);
   second.Disconnect();

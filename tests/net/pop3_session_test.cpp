@@ -9,11 +9,13 @@
 #include "mime/mail_message.h"
 #include "net/errors.h"
 #include "support/fake_server.h"
+#include "support/raised.h"
 
 namespace pelorix {
 namespace {
 
 using namespace std::chrono_literals;
+using test::Raised;
 using test::TScriptServer;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -72,13 +74,10 @@ TEST_F(Pop3SessionTest, RefusedPasswordRaisesServerTextAndDisconnects) {
   session.Host = server.HostPort();
   session.Username = "alice";
   session.Password = "wrong";
-  try {
-    session.Connect();
-    FAIL() << "refused login accepted";
-  } catch (const EProtocolReplyError& e) {
-    EXPECT_EQ(e.ReplyCode, 2);
-    EXPECT_STREQ(e.what(), "[AUTH] Authentication failed.\r\n");
-  }
+  const auto e = Raised<EProtocolReplyError>([&] { session.Connect(); });
+  ASSERT_TRUE(e) << "refused login accepted";
+  EXPECT_EQ(e->ReplyCode, 2);
+  EXPECT_STREQ(e->what(), "[AUTH] Authentication failed.\r\n");
   EXPECT_FALSE(session.IsConnected());
   // The same session serves the next account.
   session.Password = "secret";
@@ -92,19 +91,13 @@ TEST_F(Pop3SessionTest, ErrGreetingAndUnknownStatus) {
   server.Script("S: HELLO there\nC: QUIT\n");
   server.Start();
   session.Host = server.HostPort();
-  try {
-    session.Connect();
-    FAIL() << "-ERR greeting accepted";
-  } catch (const EProtocolReplyError& e) {
-    EXPECT_STREQ(e.what(), "too busy\r\n");
-  }
+  const auto refused = Raised<EProtocolReplyError>([&] { session.Connect(); });
+  ASSERT_TRUE(refused) << "-ERR greeting accepted";
+  EXPECT_STREQ(refused->what(), "too busy\r\n");
   EXPECT_FALSE(session.IsConnected());
-  try {
-    session.Connect();
-    FAIL() << "unknown status accepted";
-  } catch (const EMailError& e) {
-    EXPECT_STREQ(e.what(), "Unrecognized POP3 Response Header:\n\"O there\r\n\"");
-  }
+  const auto unknown = Raised<EMailError>([&] { session.Connect(); });
+  ASSERT_TRUE(unknown) << "unknown status accepted";
+  EXPECT_STREQ(unknown->what(), "Unrecognized POP3 Response Header:\n\"O there\r\n\"");
   EXPECT_FALSE(session.IsConnected());
   server.Wait();
   EXPECT_THAT(server.Errors(), IsEmpty());
@@ -131,12 +124,9 @@ TEST_F(Pop3SessionTest, MessageCount) {
       "C: QUIT\n");
   EXPECT_EQ(session.MessageCount(), 5);
   EXPECT_EQ(session.MessageCount(), 0);
-  try {
-    session.MessageCount();
-    FAIL() << "no conversion error";
-  } catch (const EConvertError& e) {
-    EXPECT_STREQ(e.what(), "'many' is not a valid integer value");
-  }
+  const auto e = Raised<EConvertError>([&] { session.MessageCount(); });
+  ASSERT_TRUE(e) << "no conversion error";
+  EXPECT_STREQ(e->what(), "'many' is not a valid integer value");
   EXPECT_THROW(session.MessageCount(), EConvertError);
   EXPECT_THROW(session.MessageCount(), EProtocolReplyError);
   Finish();
@@ -301,12 +291,9 @@ TEST_F(Pop3SessionTest, ApopLogin) {
   session.APOP = true;
   session.Connect();
   session.Disconnect();
-  try {
-    session.Connect();
-    FAIL() << "APOP without a time stamp";
-  } catch (const EMailError& e) {
-    EXPECT_STREQ(e.what(), "Server do not support APOP (no timestamp)");
-  }
+  const auto e = Raised<EMailError>([&] { session.Connect(); });
+  ASSERT_TRUE(e) << "APOP without a time stamp";
+  EXPECT_STREQ(e->what(), "Server do not support APOP (no timestamp)");
   EXPECT_FALSE(session.IsConnected());
   server.Wait();
   EXPECT_THAT(server.Errors(), IsEmpty());

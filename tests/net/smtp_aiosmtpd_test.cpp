@@ -10,22 +10,17 @@
 #include "mime/mail_message.h"
 #include "net/errors.h"
 #include "net/smtp_client.h"
+#include "support/raised.h"
 #include "support/smtp_server.h"
 
 namespace pelorix {
 namespace {
 
+using test::Raised;
 using test::TAioSmtpServer;
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
-
-TEmailAddress Address(std::string name, std::string address) {
-  TEmailAddress result;
-  result.Name = std::move(name);
-  result.Address = std::move(address);
-  return result;
-}
 
 // aiosmtpd saves the message after answering "." : wait for the file.
 std::vector<TAioSmtpServer::TReceived> WaitReceived(const TAioSmtpServer& server,
@@ -44,9 +39,9 @@ class SmtpAiosmtpdTest : public ::testing::Test {
     if (const auto why = TAioSmtpServer::SkipReason(); !why.empty()) {
       GTEST_SKIP() << why;
     }
-    msg.From = Address("Alice 李", "alice@example.com");
-    msg.Recipients.Add(Address("Bob", "bob@example.com"));
-    msg.CCList.Add(Address("", "carl@example.com"));
+    msg.From = TEmailAddress{"Alice 李", "alice@example.com"};
+    msg.Recipients.Add(TEmailAddress{"Bob", "bob@example.com"});
+    msg.CCList.Add(TEmailAddress{"", "carl@example.com"});
     msg.Subject = "Re: 会议 tomorrow";
     msg.Body = {"Dear Bob,", ".", "..two dots", "中文行", "", "-- ", "Alice"};
   }
@@ -91,12 +86,9 @@ TEST_F(SmtpAiosmtpdTest, WrongPasswordIsRefused) {
   client.Username = "alice";
   client.Password = "wrong";
   client.Connect();
-  try {
-    client.Send(msg);
-    FAIL() << "wrong password accepted";
-  } catch (const EProtocolReplyError& e) {
-    EXPECT_EQ(e.ReplyCode, 535);
-  }
+  const auto e = Raised<EProtocolReplyError>([&] { client.Send(msg); });
+  ASSERT_TRUE(e) << "wrong password accepted";
+  EXPECT_EQ(e->ReplyCode, 535);
   client.Disconnect();
   EXPECT_TRUE(server.Received().empty());
 }

@@ -11,10 +11,12 @@
 #include "mime/mail_message.h"
 #include "net/errors.h"
 #include "support/fake_server.h"
+#include "support/raised.h"
 
 namespace pelorix {
 namespace {
 
+using test::Raised;
 using test::TScriptServer;
 using ::testing::Contains;
 using ::testing::ElementsAre;
@@ -23,17 +25,10 @@ using ::testing::IsEmpty;
 using ::testing::Not;
 using ::testing::StartsWith;
 
-TEmailAddress Address(std::string name, std::string address) {
-  TEmailAddress result;
-  result.Name = std::move(name);
-  result.Address = std::move(address);
-  return result;
-}
-
 void FillReply(TMailMessage& msg) {
   msg.Clear();
-  msg.From = Address("Alice", "alice@example.com");
-  msg.Recipients.Add(Address("", "bob@example.com"));
+  msg.From = TEmailAddress{"Alice", "alice@example.com"};
+  msg.Recipients.Add(TEmailAddress{"", "bob@example.com"});
   msg.Subject = "Re: hello";
   msg.Body = {"Hi Bob,", ".", ".hidden", "bye"};
 }
@@ -92,13 +87,10 @@ TEST_F(SmtpClientTest, EhloRefusedFallsBackToHelo) {
 TEST_F(SmtpClientTest, BadGreetingRaisesAndDisconnects) {
   server.Script("S: 554 go away\nC: QUIT\n");
   Start();
-  try {
-    client.Connect();
-    FAIL() << "554 greeting accepted";
-  } catch (const EProtocolReplyError& e) {
-    EXPECT_EQ(e.ReplyCode, 554);
-    EXPECT_STREQ(e.what(), "go away\r\n");
-  }
+  const auto e = Raised<EProtocolReplyError>([&] { client.Connect(); });
+  ASSERT_TRUE(e) << "554 greeting accepted";
+  EXPECT_EQ(e->ReplyCode, 554);
+  EXPECT_STREQ(e->what(), "go away\r\n");
   EXPECT_FALSE(client.IsConnected());
   server.Wait();
   EXPECT_THAT(server.Errors(), IsEmpty());
@@ -205,14 +197,11 @@ TEST_F(SmtpClientTest, CopiesGetRcptAndRefusalsRaise) {
   Start();
   client.Connect();
   FillReply(msg);
-  msg.CCList.Add(Address("Carl", "carl@example.com"));
-  try {
-    client.Send(msg);
-    FAIL() << "refused recipient accepted";
-  } catch (const EProtocolReplyError& e) {
-    EXPECT_EQ(e.ReplyCode, 550);
-    EXPECT_STREQ(e.what(), "no such user\r\n");
-  }
+  msg.CCList.Add(TEmailAddress{"Carl", "carl@example.com"});
+  const auto e = Raised<EProtocolReplyError>([&] { client.Send(msg); });
+  ASSERT_TRUE(e) << "refused recipient accepted";
+  EXPECT_EQ(e->ReplyCode, 550);
+  EXPECT_STREQ(e->what(), "no such user\r\n");
   Finish();
 }
 
@@ -220,10 +209,10 @@ TEST(SmtpDataText, Utf8HeadersAndBody) {
   TSmtpClient client;
   TMailMessage msg;
   FillReply(msg);
-  msg.From = Address("张三", "zhang@example.com");
+  msg.From = TEmailAddress{"张三", "zhang@example.com"};
   msg.Subject = "Re: 你好 世界 ok";
   msg.Organization = "Tolvane";
-  msg.CCList.Add(Address("Bob \"B\"", "bob2@example.com"));
+  msg.CCList.Add(TEmailAddress{"Bob \"B\"", "bob2@example.com"});
   msg.Body = {"第一行", "plain"};
   msg.Priority = TMessagePriority::mpHighest;
   client.MailAgent = "Pelorix";
@@ -247,7 +236,7 @@ TEST(SmtpDataText, LongHeaderLinesAreFolded) {
   TMailMessage msg;
   FillReply(msg);
   for (int i = 0; i < 8; ++i) {
-    msg.Recipients.Add(Address("", "recipient" + std::to_string(i) + "@example.com"));
+    msg.Recipients.Add(TEmailAddress{"", "recipient" + std::to_string(i) + "@example.com"});
   }
   bool eightBit = false;
   const std::string data = client.DataText(msg, 0, eightBit);

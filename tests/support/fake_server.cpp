@@ -252,58 +252,53 @@ TScriptServer& TScriptServer::Script(std::string_view transcript) {
   return *this;
 }
 
+TScriptServer& TScriptServer::Add(TStep step) {
+  steps_.push_back(std::move(step));
+  return *this;
+}
+
 TScriptServer& TScriptServer::SendLine(std::string line) {
   return SendRaw(std::move(line) + "\r\n");
 }
 
 TScriptServer& TScriptServer::SendRaw(std::string bytes) {
-  steps_.push_back({TStep::TKind::Send, std::move(bytes), {}, {}});
-  return *this;
+  return Add({TStep::TKind::Send, std::move(bytes), {}, {}});
 }
 
 TScriptServer& TScriptServer::Expect(std::string line) {
-  steps_.push_back({TStep::TKind::Expect, std::move(line), {}, {}});
-  return *this;
+  return Add({TStep::TKind::Expect, std::move(line), {}, {}});
 }
 
 TScriptServer& TScriptServer::ExpectAny() {
-  steps_.push_back({TStep::TKind::ExpectAny, {}, {}, {}});
-  return *this;
+  return Add({TStep::TKind::ExpectAny, {}, {}, {}});
 }
 
 TScriptServer& TScriptServer::ReadUntil(std::string last) {
-  steps_.push_back({TStep::TKind::ReadUntil, std::move(last), {}, {}});
-  return *this;
+  return Add({TStep::TKind::ReadUntil, std::move(last), {}, {}});
 }
 
 TScriptServer& TScriptServer::Stall(std::chrono::milliseconds time) {
-  steps_.push_back({TStep::TKind::Stall, {}, time, {}});
-  return *this;
+  return Add({TStep::TKind::Stall, {}, time, {}});
 }
 
 TScriptServer& TScriptServer::WaitClientClose() {
-  steps_.push_back({TStep::TKind::WaitClose, {}, {}, {}});
-  return *this;
+  return Add({TStep::TKind::WaitClose, {}, {}, {}});
 }
 
 TScriptServer& TScriptServer::CloseConnection() {
-  steps_.push_back({TStep::TKind::Close, {}, {}, {}});
-  return *this;
+  return Add({TStep::TKind::Close, {}, {}, {}});
 }
 
 TScriptServer& TScriptServer::ResetConnection() {
-  steps_.push_back({TStep::TKind::Reset, {}, {}, {}});
-  return *this;
+  return Add({TStep::TKind::Reset, {}, {}, {}});
 }
 
 TScriptServer& TScriptServer::Accept() {
-  steps_.push_back({TStep::TKind::Accept, {}, {}, {}});
-  return *this;
+  return Add({TStep::TKind::Accept, {}, {}, {}});
 }
 
 TScriptServer& TScriptServer::Do(std::function<void(TServerSocket&)> step) {
-  steps_.push_back({TStep::TKind::Do, {}, {}, std::move(step)});
-  return *this;
+  return Add({TStep::TKind::Do, {}, {}, std::move(step)});
 }
 
 void TScriptServer::Start() {

@@ -132,6 +132,7 @@ class TScriptServer {
     std::chrono::milliseconds Time{0};
     std::function<void(TServerSocket&)> Action;
   };
+  TScriptServer& Add(TStep step);
   void Run();
   void Fail(std::string error);
 
