@@ -41,7 +41,8 @@ Commands:
 )";
 }
 
-int RunCommandLine(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err) {
+int RunCommandLine(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err,
+                   const WindowStart& startWindow) {
   std::optional<std::string> home;
   std::size_t i = 0;
   // Global options stand before the command word.
@@ -77,8 +78,17 @@ int RunCommandLine(const std::vector<std::string>& argv, std::ostream& out, std:
     break;
   }
   if (i >= argv.size() || argv[i].find("auto") != std::string::npos) {
-    err << "pelorix: the window is not available in this build; see pelorix --help\n";
-    return 1;
+    if (!startWindow) {
+      err << "pelorix: the window is not available in this build; see pelorix --help\n";
+      return 1;
+    }
+    std::filesystem::path folder = ResolveHomeFolder(home);
+    std::string error;
+    if (!EnsureFolder(folder, &error)) {
+      err << "pelorix: " << error << "\n";
+      return 1;
+    }
+    return startWindow(folder, {argv.begin() + static_cast<long>(i), argv.end()});
   }
 
   using Handler = int (*)(CommandContext&);

@@ -3,6 +3,7 @@
 // resolved home folder and the arguments after the command word.
 
 #include <filesystem>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -16,8 +17,15 @@ struct CommandContext {
   std::ostream& err;
 };
 
+// Starts the window for a home folder with the arguments that were not
+// options (the first may hold "auto"); returns the exit status.
+using WindowStart =
+    std::function<int(const std::filesystem::path& home, const std::vector<std::string>& args)>;
+
 // Exit status: 0 done, 1 failure (one line on err), 2 usage error.
-int RunCommandLine(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err);
+// Without a command the window starts through startWindow, when given.
+int RunCommandLine(const std::vector<std::string>& argv, std::ostream& out, std::ostream& err,
+                   const WindowStart& startWindow = {});
 
 // Settings and storage commands (cli_store.cpp).
 int RunAccountCommand(CommandContext& ctx);

@@ -75,6 +75,7 @@ void TPop3Session::ReadReply() {
 }
 
 void TPop3Session::Connect(int timeout) {
+  ForgetCapabilities();
   TLineClient::Connect(timeout);
   try {
     ReadReply();
@@ -148,6 +149,33 @@ long long TPop3Session::MessageSize(int n) {
     return -1;
   }
   return StrToIntDef(text.substr(blank + 1), -1);
+}
+
+const std::vector<std::string>& TPop3Session::Capa() {
+  capabilities_.clear();
+  SendCommand("CAPA");
+  capabilitiesKnown_ = true;
+  if (LastReply.NumericCode() == kOk) {
+    for (std::string line = ReadLine(); line != "."; line = ReadLine()) {
+      capabilities_.emplace_back(ascii::Trim(line));
+    }
+  }
+  return capabilities_;
+}
+
+bool TPop3Session::HasCapability(std::string_view name) const {
+  for (const std::string& line : capabilities_) {
+    const std::string_view word = std::string_view(line).substr(0, line.find(' '));
+    if (ascii::EqualNoCase(word, name)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void TPop3Session::ForgetCapabilities() {
+  capabilities_.clear();
+  capabilitiesKnown_ = false;
 }
 
 void TPop3Session::SkipToEnd() {

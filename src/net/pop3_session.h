@@ -4,6 +4,8 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "net/line_connection.h"
 
@@ -24,6 +26,16 @@ class TPop3Session : public TLineClient {
   void Connect(int timeout = -1) override;
   // "QUIT" when connected (the answer is not read), then close.
   void Disconnect() override;
+
+  // "CAPA" (RFC 2449): reads and keeps the server's capability lines; a
+  // server that answers "-ERR" has none. Nothing raised for "-ERR".
+  const std::vector<std::string>& Capa();
+  // Whether CAPA has been asked in this connection.
+  bool CapabilitiesKnown() const { return capabilitiesKnown_; }
+  // Whether a capability line starts with the word `name` (any case).
+  bool HasCapability(std::string_view name) const;
+  // Forgets what CAPA said (a new connection, or after STLS).
+  void ForgetCapabilities();
 
   int MessageCount();
   // Sum of the LIST sizes, -1 on any error.
@@ -46,6 +58,9 @@ class TPop3Session : public TLineClient {
   // Runs a reader over a multi-line answer; when it fails on the answer's
   // content the rest of the answer is skipped before the error goes on.
   void ReadAnswer(const std::function<void(TLineSource&)>& read);
+
+  std::vector<std::string> capabilities_;
+  bool capabilitiesKnown_ = false;
 };
 
 // Lower-case hexadecimal MD5 digest (the APOP login).

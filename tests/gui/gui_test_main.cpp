@@ -1,0 +1,11 @@
+// GoogleTest main for window suites: one QApplication on the offscreen
+// platform, and the scripted dialog seam installed for every test.
+#include <gtest/gtest.h>
+#include <QApplication>
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
