@@ -155,6 +155,13 @@ class TfrmMailprop final : public QWidget {
     memo->setAccessibleName(caption);
     memo->setReadOnly(readOnly);
     memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Fixed pitch, a Chinese character two columns wide, as 宋体 draws it:
+    // the reply's rules and indents line up.
+    QFont f = memo->font();
+    f.setFamilies({QStringLiteral("新宋体"), QStringLiteral("NSimSun"),
+                   QStringLiteral("Noto Sans Mono CJK SC"), QStringLiteral("monospace")});
+    f.setStyleHint(QFont::TypeWriter);
+    memo->setFont(f);
     return memo;
   }
 
