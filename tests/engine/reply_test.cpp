@@ -1,17 +1,12 @@
-// The letter window's reply, saved letter, SMTP send and version reading.
+// The reply the letter window proposes, its files and settings, and the version file reading.
 
 #include "engine/reply.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
-#include "engine/mail_list.h"
 #include "engine/version_reply.h"
 #include "store/settings_store.h"
-#include "support/smtp_server.h"
 #include "test_home.h"
 #include "text/ansi.h"
 #include "text/textutil.h"
@@ -86,46 +81,23 @@ TEST(ComposeReply, SummaryStopsAtElevenLinesOrBeforeTheMarker) {
   EXPECT_EQ(Quoted(ComposeReply("发件人：a@b", "标题：s", twelve, kToday)).size(), 12u);
 }
 
-TEST(LetterFiles, CaptionsSaveAndLoad) {
-  TMailRow row;
-  row.Items[mcSender] = "张三 <zs@example.cn>";
-  row.Items[mcSubject] = "周报";
-  row.Items[mcPriority] = "5";
-  row.Items[mcMessageKey] = "<id.1@host>";
-  const auto c = LetterCaptions(row);
-  EXPECT_EQ(c.From, "发件人：张三 <zs@example.cn>");
-  EXPECT_EQ(c.Priority, "优先级：最高");
-  row.Items[mcPriority] = "x";
-  EXPECT_EQ(LetterCaptions(row).Priority, "优先级：普通");
-
+TEST(LetterFiles, FallBackToDeletedAndNeverTheFolderItself) {
   test::TTempHome home;
-  const auto file = home.Path() / "周报.txt";
-  ASSERT_TRUE(WriteLetterText(file, c, {"正文", ""}));
-  std::string expected;
-  for (const auto* caption : c.InOrder())
-    expected += *caption + "\r\n";
-  expected += "\r\n\r\n" + std::string(48, '-') + "\r\n正文\r\n\r\n\r\n";
-  EXPECT_EQ(test::ReadAll(file), ToAnsi(expected));
-
-  EXPECT_EQ(LetterSavePath(" old.txt "), std::filesystem::path("old.txt.txt"));
-  EXPECT_FALSE(LetterSavePath("  "));
-
-  // Neither body file: nothing. Only the deleted one: read from there.
-  EXPECT_FALSE(LoadLetterTexts(home.Path(), row.Items[mcMessageKey]));
-  const auto k = CleanFileName(row.Items[mcMessageKey]);
+  const std::string key = "<id.1@host>";
+  EXPECT_FALSE(LoadLetterTexts(home.Path(), key));
+  const auto k = CleanFileName(key);
   const auto deleted = home.Tmp() / "deleted";
   test::WriteAll(deleted / k, ToAnsi("<p>你好<br>world\r\n"));
   test::WriteAll(deleted / (k + ".msg"), ToAnsi("Subject: 周报\r\n"));
-  const auto texts = LoadLetterTexts(home.Path(), row.Items[mcMessageKey]);
+  const auto texts = LoadLetterTexts(home.Path(), key);
   ASSERT_TRUE(texts);
   EXPECT_THAT(texts->Html, ElementsAre("<p>你好<br>world"));
   EXPECT_THAT(texts->Text, ElementsAre("", "你好", "world"));
   EXPECT_THAT(texts->Prop, ElementsAre("Subject: 周报"));
-  EXPECT_TRUE(std::filesystem::exists(deleted / (k + ".txt")));
-  EXPECT_FALSE(LoadLetterTexts(home.Path(), ""));  // never the tmp folder itself
+  EXPECT_FALSE(LoadLetterTexts(home.Path(), " "));  // an empty key names tmp/ itself
 }
 
-TEST(SmtpSettings, DefaultsAndProblems) {
+TEST(SmtpSettings, DefaultsProblemsAndCopies) {
   test::TTempHome home;
   auto store = TSettingsStore::Open(home.Path());
   ASSERT_TRUE(store);
@@ -140,6 +112,12 @@ TEST(SmtpSettings, DefaultsAndProblems) {
   EXPECT_EQ(s.AuthType, 0);
   EXPECT_EQ(SmtpSettingsProblem(s), "");  // empty port: the standard one
 
+  TReplySend send;
+  send.Sendto = " a@b ";
+  send.CC = "no copy";
+  EXPECT_EQ(BuildReplyMessage(s, send).CCList.Items.size(), 0u);
+  EXPECT_EQ(BuildReplyMessage(s, send).Recipients.Items.at(0).Address, "a@b");
+
   s.Port = "2x5";
   EXPECT_THAT(SmtpSettingsProblem(s), HasSubstr("2x5"));
   s.Port = "70000";
@@ -148,96 +126,21 @@ TEST(SmtpSettings, DefaultsAndProblems) {
   s.Server = " ";
   std::vector<std::string> seen;
   EXPECT_FALSE(SendReply(s, {}, [&](const std::string& t) { seen.push_back(t); }));
-  ASSERT_EQ(seen.size(), 1u);  // nothing tried, only the reason
-  EXPECT_EQ(seen[0], SmtpSettingsProblem(s));
+  EXPECT_THAT(seen, ElementsAre(SmtpSettingsProblem(s)));  // nothing tried
 }
 
-class SendReplyTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (const auto why = test::TAioSmtpServer::SkipReason(); !why.empty())
-      GTEST_SKIP() << why;
-    server.Start();
-    settings.AuthType = 1;
-    settings.Server = "127.0.0.1";
-    settings.Port = std::to_string(server.Port());
-    settings.Account = "alice";
-    settings.Password = "secret";
-    settings.MyEmail = "alice@example.cn";
-    send.Sendto = " bob@example.cn ";
-    send.Subject = "Re: 周报";
-    send.Lines = {"李, 您好！", ".", "| 引用"};
-  }
-  bool Send() {
-    return SendReply(
-        settings, send, [&](const std::string& t) { statuses.push_back(t); }, &error);
-  }
-  test::TAioSmtpServer server{"alice", "secret"};
-  TSmtpSettings settings;
-  TReplySend send;
-  std::vector<std::string> statuses;
-  std::string error;
-};
-
-TEST_F(SendReplyTest, LoginAndArrivalWithStatusesInOrder) {
-  send.CC = "carl@example.cn";
-  ASSERT_TRUE(Send()) << error;
-  std::vector<std::string> own;
-  for (const auto& s : statuses)
-    if (s == "正在连接服务器!" || s == "连接成功!" || s == "正在发送!" || s == "发送完毕器!" ||
-        s == "断开服务器!" || s == "Encoding text" || s.rfind("Connecting to", 0) == 0)
-      own.push_back(s);
-  EXPECT_THAT(own, ElementsAre("正在连接服务器!", "Connecting to 127.0.0.1.", "连接成功!",
-                               "正在发送!", "Encoding text", "发送完毕器!", "断开服务器!"));
-  EXPECT_EQ(statuses.back(), "断开服务器!");
-
-  auto received = server.Received();
-  for (int i = 0; i < 250 && received.empty(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    received = server.Received();
-  }
-  ASSERT_EQ(received.size(), 1u) << server.Log();
-  EXPECT_EQ(received[0].Login, "alice");
-  EXPECT_EQ(received[0].MailFrom, "alice@example.cn");
-  EXPECT_THAT(received[0].RcptTos, ElementsAre("bob@example.cn", "carl@example.cn"));
-  EXPECT_THAT(received[0].Content, HasSubstr("Subject: Re: =?UTF-8?B?5ZGo5oql?=\r\n"));
-  EXPECT_THAT(received[0].Content, HasSubstr("\r\n\r\n李, 您好！\r\n.\r\n| 引用\r\n"));
-}
-
-TEST_F(SendReplyTest, WrongPasswordFailsAndCopyWithoutAtIsDropped) {
-  settings.Password = "wrong";
-  send.CC = "not an address";
-  EXPECT_EQ(BuildReplyMessage(settings, send).CCList.Items.size(), 0u);
-  EXPECT_FALSE(Send());
-  EXPECT_THAT(error, ::testing::StartsWith("535 "));
-  ASSERT_GE(statuses.size(), 2u);
-  EXPECT_EQ(statuses[statuses.size() - 2], "发送失败！");
-  EXPECT_EQ(statuses.back(), "断开服务器!");
-  EXPECT_THAT(statuses, Not(::testing::Contains("发送完毕器!")));
-  EXPECT_THAT(server.Received(), IsEmpty());
-}
-
-TEST(VersionReply, ReadingRules) {
+TEST(VersionReply, NumbersTextAndAddresses) {
+  // The loopback suite covers the boxes; here what a server cannot show.
   const double mine = *ProgramVersionNumber("1.2.3.4");
   EXPECT_DOUBLE_EQ(mine, 1.234);
   EXPECT_FALSE(ProgramVersionNumber("1,2.3.4"));
-
-  auto a = ReadVersionReply("\r\n  9.99   |新版 adds IMAP\r\n", mine);
-  EXPECT_EQ(a.Verdict, TVersionVerdict::NewVersion);
-  EXPECT_EQ(a.Text, "新版 adds IMAP");
-  const auto notice = VersionNotice(a, "https://home/");
-  EXPECT_EQ(notice.Caption, "最新通告!");
-  EXPECT_EQ(notice.Text, "The new version is 新版 adds IMAP\n下载地址: https://home/");
-
-  EXPECT_EQ(ReadVersionReply("1.234  xsame", mine).Verdict, TVersionVerdict::NoNewVersion);
-  EXPECT_EQ(ReadVersionReply("1.2340", mine).Verdict, TVersionVerdict::NoNewVersion);
-  EXPECT_EQ(ReadVersionReply("abc.def text", mine).Verdict, TVersionVerdict::Unreadable);
+  EXPECT_EQ(ReadVersionReply("1.2340 |x", mine).Verdict, TVersionVerdict::NoNewVersion);
   EXPECT_EQ(ReadVersionReply("inf", mine).Verdict, TVersionVerdict::Unreadable);
   EXPECT_EQ(ReadVersionReply("1,5", mine).Verdict, TVersionVerdict::Unreadable);
-  // Empty: "1.00", newer only for a program below 1.
-  EXPECT_EQ(ReadVersionReply(" \r\n", 0.9).Verdict, TVersionVerdict::NewVersion);
   EXPECT_EQ(ReadVersionReply("", 1.0).Verdict, TVersionVerdict::NoNewVersion);
-  EXPECT_EQ(VersionNotice(ReadVersionReply("x", 1), "").Text, "No any new version can be found!");
+  const auto gbk = ReadVersionReply("9.99   |" + ToAnsi("新版"), mine);
+  EXPECT_EQ(gbk.Verdict, TVersionVerdict::NewVersion);
+  EXPECT_EQ(gbk.Text, "新版");
 
   EXPECT_EQ(VersionFileAddress(" HTTPS://a/v.txt "), "HTTPS://a/v.txt");
   EXPECT_EQ(VersionFileAddress("Http://a/v.txt"), "Http://a/v.txt");

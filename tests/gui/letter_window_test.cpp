@@ -180,10 +180,13 @@ TEST_F(LetterWindowTest, ReplySentThroughTheServerReturnsToTheLetter) {
   ASSERT_TRUE(WaitUntil([&] { return SendFinished(); }));
   EXPECT_EQ(Find<QStackedWidget>("Notebook2")->currentWidget()->objectName(),
             QStringLiteral("default"));
-  const QStringList log = Find<QLabel>("StaticText1")->toolTip().split(QLatin1Char('\n'));
-  EXPECT_EQ(log.first(), QStringLiteral("正在连接服务器!"));
-  EXPECT_LT(log.indexOf(QStringLiteral("连接成功!")), log.indexOf(QStringLiteral("正在发送!")));
-  EXPECT_LT(log.indexOf(QStringLiteral("正在发送!")), log.indexOf(QStringLiteral("发送完毕器!")));
+  // The window's own texts and the client's events, in order.
+  std::vector<std::string> log;
+  for (const QString& line : Find<QLabel>("StaticText1")->toolTip().split(QLatin1Char('\n')))
+    log.push_back(line.toStdString());
+  EXPECT_THAT(log, ElementsAre("正在连接服务器!", "Connecting to 127.0.0.1.", "Connected.",
+                               "连接成功!", "正在发送!", "Encoding text", "发送完毕器!",
+                               "Disconnecting.", "Disconnected.", "断开服务器!"));
 
   std::vector<test::TAioSmtpServer::TReceived> received;
   ASSERT_TRUE(WaitUntil([&] { return !(received = server.Received()).empty(); }));
@@ -215,10 +218,14 @@ TEST_F(LetterWindowTest, FailedSendKeepsTheReplyAndClosingDuringASendIsSafe) {
   EXPECT_EQ(Find<QStackedWidget>("Notebook2")->currentWidget()->objectName(),
             QStringLiteral("writeletter"));
   EXPECT_EQ(Text("memWrite"), QStringLiteral("我的回信"));
+  // The reason follows the status texts; the line itself ends as it should.
   const QStringList log = status->toolTip().split(QLatin1Char('\n'));
-  EXPECT_TRUE(log.contains(QStringLiteral("发送失败！")));
+  ASSERT_GE(log.size(), 3);
+  EXPECT_EQ(log[log.size() - 3], QStringLiteral("发送失败！"));
+  EXPECT_EQ(log[log.size() - 2], QStringLiteral("断开服务器!"));
+  EXPECT_TRUE(log.back().startsWith(QStringLiteral("535 ")));
   EXPECT_FALSE(log.contains(QStringLiteral("发送完毕器!")));
-  EXPECT_TRUE(status->accessibleDescription().startsWith(QStringLiteral("535")));
+  EXPECT_EQ(status->accessibleDescription(), log.back());
 
   // Closed while sending: the window goes, the send ends on its own.
   SetSmtp("127.0.0.1", server.Port(), "secret");
