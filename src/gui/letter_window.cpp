@@ -1,6 +1,6 @@
 #include "gui/letter_window.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
 #include <QFont>
 #include <QGridLayout>
@@ -366,9 +366,15 @@ class TfrmMailprop final : public QWidget {
 void ShowLetterWindow(QWidget* owner, const std::filesystem::path& home, TSettingsStore& store,
                       const TMailRow& row) {
   // The owner holds the one window while it is open; closing deletes it.
-  auto* window = owner != nullptr ? owner->findChild<TfrmMailprop*>(QStringLiteral("TfrmMailprop"),
-                                                                    Qt::FindDirectChildrenOnly)
-                                  : nullptr;
+  TfrmMailprop* window = nullptr;
+  if (owner != nullptr) {
+    window =
+        owner->findChild<TfrmMailprop*>(QStringLiteral("TfrmMailprop"), Qt::FindDirectChildrenOnly);
+  } else {
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (auto* found = qobject_cast<TfrmMailprop*>(top); found != nullptr && window == nullptr)
+        window = found;
+  }
   if (window == nullptr)
     window = new TfrmMailprop(owner, home, store);
   window->Fill(row);
