@@ -96,15 +96,17 @@ TMailMessage BuildReplyMessage(const TSmtpSettings& settings, const TReplySend& 
 // from 1 to 65535), as the status line says it; empty when they can.
 std::string SmtpSettingsProblem(const TSmtpSettings& settings);
 
+// Limits of one send, so that a silent server cannot hold it forever.
+struct TSendTimeouts {
+  int ConnectMs = 30000;
+  int ReadMs = 60000;
+};
+
 // Connects, sends and disconnects, reporting every status text in order:
 // "正在连接服务器!", the client's own events, "连接成功!", "正在发送!",
 // "发送完毕器!" or "发送失败！", "断开服务器!". Returns whether the mail went;
 // `error` gets the failure's own text. Settings with a problem send nothing
 // and report only that problem.
-struct TSendTimeouts {
-  int ConnectMs = 30000;
-  int ReadMs = 60000;
-};
 bool SendReply(const TSmtpSettings& settings, const TReplySend& send,
                const std::function<void(const std::string&)>& status, std::string* error = nullptr,
                TSendTimeouts timeouts = {});
