@@ -783,7 +783,12 @@ bool TfrmReport::OnQuestion(const std::string& caption, const std::string& text)
   QString shown = Q(text);
   shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  return AskYesNo(isVisible() ? this : nullptr, Q(caption), shown);
+  if (exiting_)
+    return false;
+  ++questionsOpen_;
+  const bool yes = AskYesNo(isVisible() ? this : nullptr, Q(caption), shown);
+  --questionsOpen_;
+  return yes;
 }
 
 // ---------------------------------------------------------------- list
@@ -1082,13 +1087,14 @@ void TfrmReport::closeEvent(QCloseEvent* event) {
   // A run still going is stopped; its workers withdraw their deletions (RSET)
   // and the finished handlers save tmp/all.rec as usual.
   StopRun();
-  const QDeadlineTimer deadline(kExitWaitMs);
+  // From inside a worker's question that worker waits for us: no waiting then.
+  const QDeadlineTimer deadline(questionsOpen_ > 0 ? 0 : kExitWaitMs);
   while (Running() && !deadline.hasExpired()) {
     QApplication::processEvents(QEventLoop::AllEvents, 50);
     if (Running())
       QThread::msleep(10);
   }
-  sink_.Detach();
+  sink_.Detach(questionsOpen_ == 0);
   if (Running())
     engine_.MailList().SaveRecordFile(AllRecordPath(home_));
   State().Plan().Save(store_);

@@ -138,6 +138,7 @@ class TfrmReport final : public QMainWindow, private TSinkTarget {
   bool exitRequested_ = false;
   bool exiting_ = false;
   bool trayUpdating_ = false;
+  int questionsOpen_ = 0;  // worker questions on screen (nested loops)
 
   TMailListModel* model_ = nullptr;
   QTableView* lvMailList_ = nullptr;

@@ -59,11 +59,13 @@ void TQtSink::WorkerEnded() {
       receiver_, [target] { target->OnWorkerEnded(); }, Qt::QueuedConnection);
 }
 
-void TQtSink::Detach() {
+void TQtSink::Detach(bool wait) {
   {
     std::lock_guard lock(mutex_);
     detached_ = true;
   }
+  if (!wait)
+    return;
   // Calls already posted need the GUI thread to run them. Bounded, for a
   // Detach from inside a handled call (that call is in flight itself); a
   // call still queued when its receiver goes away is released by Qt.

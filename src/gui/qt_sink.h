@@ -39,8 +39,9 @@ class TQtSink final : public TFrontEndSink {
 
   // From now on worker calls return at once without reaching the window
   // (questions answer No); calls already on their way are still delivered.
-  // GUI thread only: returns after every call in flight has been handled.
-  void Detach();
+  // GUI thread only: with wait, returns after every call in flight has
+  // been handled (bounded; not from inside a handled call).
+  void Detach(bool wait = true);
   bool Detached() const;
 
  private:

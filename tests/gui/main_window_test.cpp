@@ -244,7 +244,8 @@ TEST_F(MainWindow, HeaderCheckTickAndClearAgainstDovecot) {
   w.show();
   QTableView* list = w.List();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(w.Model().index(0, 0)).center());
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                    list->visualRect(w.Model().index(0, 0)).center());
   list->setCurrentIndex(w.Model().index(2, 6));
   QTest::keyClick(list, Qt::Key_Space);
   std::vector<std::string> ticked;
@@ -266,6 +267,34 @@ TEST_F(MainWindow, HeaderCheckTickAndClearAgainstDovecot) {
     marked += r.Items[mcDeletionMark] == "Deleted";
   EXPECT_EQ(marked, 2);
   EXPECT_TRUE(Act("sbtnClear")->isEnabled());
+}
+
+TEST_F(MainWindow, ExitDuringARunStopsSavesAndEnds) {
+  if (auto why = test::TDovecotServer::SkipReason(); !why.empty())
+    GTEST_SKIP() << why;
+  test::TDovecotServer dovecot;
+  std::vector<std::string> mails;
+  for (int i = 0; i < 40; ++i)
+    mails.push_back(
+        Mail("s@example.org", "n" + std::to_string(i), "<n" + std::to_string(i) + "@x>"));
+  dovecot.AddUser("alice", "a-pw", mails);
+  dovecot.Start();
+  ASSERT_TRUE(SaveAccounts(*store_, {{dovecot.HostPort(), "alice", "a-pw", ""}}));
+  Plan(true);
+  TSettingsKey key;
+  ASSERT_TRUE(OpenSettingsKey(*store_, "MailCheck", true, key));
+  ASSERT_TRUE(store_->DeleteValue(key, "autocheck"));
+  TfrmReport& w = Open();
+  w.show();
+  Act("sbtnCheckContent")->trigger();
+  w.ExitProgram();  // whether the run is still going or not, it must end cleanly
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_TRUE(fs::exists(AllRecordPath(home_)));
+  // The check settings were saved: the removed value is back.
+  TSettingsValue v;
+  EXPECT_TRUE(store_->ReadValue(key, "autocheck", v));
+  window_.reset();  // joins whatever worker is left
+  EXPECT_EQ(dovecot.MessageCount("alice"), 40u);
 }
 
 TEST_F(MainWindow, CommandLineRunRefusesTheWindowsCheck) {
