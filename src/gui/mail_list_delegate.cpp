@@ -5,6 +5,7 @@
 #include <QPainter>
 
 #include "gui/mail_list_model.h"
+#include "text/ansi.h"
 
 namespace pelorix::gui {
 
@@ -27,8 +28,12 @@ QString CutToColumn(const QString& text, int textWidth, int widthOfA, int column
   const int w = widthOfA + 1;
   if (textWidth + 5 * w <= columnWidth)
     return text;
+  // The count is of the on-disk form, where a Chinese character takes two
+  // bytes, as wide as two "a" on screen; a character is never split.
   const int keep = columnWidth / w - 5;
-  return text.left(keep > 0 ? keep : 0) + QStringLiteral("...");
+  const std::string kept =
+      keep > 0 ? CutToAnsiBytes(text.toStdString(), static_cast<std::size_t>(keep)) : std::string();
+  return QString::fromStdString(kept) + QStringLiteral("...");
 }
 
 void TMailListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -42,6 +47,7 @@ void TMailListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
     fill = option.palette.color(QPalette::Highlight).lighter(170);
   }
   painter->fillRect(cell, fill);
+  painter->setClipRect(cell);
 
   const int column = index.column();
   const int image = index.data(ImageRole).toInt();

@@ -14,7 +14,8 @@ const std::array<QIcon, 12>& RowImages();
 
 // The text as the list shows it in a column `columnWidth` wide, given the
 // width of "a" and of the whole text: cut to (columnWidth div w) - 5
-// characters + "..." when it does not fit with room for five more.
+// characters (bytes of the on-disk form) + "..." when it does not fit with
+// room for five more.
 QString CutToColumn(const QString& text, int textWidth, int widthOfA, int columnWidth);
 
 class TMailListDelegate final : public QStyledItemDelegate {

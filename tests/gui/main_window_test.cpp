@@ -358,6 +358,7 @@ TEST_F(MainWindow, CheckAllHeaderSortingAndRowLook) {
   // A long subject is cut to (width div w) - 5 characters and "...".
   EXPECT_EQ(CutToColumn("abcdefghijklmnopqrstuvwxyz", 26 * 6, 6, 100), "abcdefghi...");
   EXPECT_EQ(CutToColumn("abc", 18, 6, 100), "abc");
+  EXPECT_EQ(CutToColumn("全场五折仅限今天", 8 * 12, 6, 100), "全场五折...");
 }
 
 TEST_F(MainWindow, PreviewShowsTheHeaderBlockAndTheText) {
