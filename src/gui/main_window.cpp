@@ -412,7 +412,6 @@ void TfrmReport::BuildPages() {
     auto* b = new QToolButton(pageBar);
     b->setText(QString::fromUtf8(p.text));
     b->setToolTip(QString::fromUtf8(p.hint));
-    b->setStatusTip(QString::fromUtf8(p.hint));
     b->setAccessibleName(QString::fromUtf8(p.text));
     b->setAccessibleDescription(QString::fromUtf8(p.hint));
     b->setCheckable(true);
