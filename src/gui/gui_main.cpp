@@ -88,6 +88,8 @@ int RunWindow(const std::filesystem::path& home, const std::vector<std::string>&
   std::unique_ptr<TfrmLogo> logo;
   if (!startHidden) {
     logo = std::make_unique<TfrmLogo>();
+    // Centred where the main window will stand (80, 100, 750 x 460).
+    logo->move(80 + (750 - logo->width()) / 2, 100 + (460 - logo->height()) / 2);
     logo->show();
     logo->repaint();
     QApplication::processEvents();

@@ -507,8 +507,8 @@ QString TfrmReport::PreviewText() const {
   return memText_->toPlainText();
 }
 
-bool TfrmReport::Running() const {
-  auto& s = const_cast<TfrmReport*>(this)->engine_.State();
+bool TfrmReport::Running() {
+  auto& s = engine_.State();
   std::lock_guard lock(s.QueueLock);
   return s.Busy || s.CheckQueue || s.DeleteQueue;
 }
@@ -1029,16 +1029,26 @@ void TfrmReport::PurgeAllAccounts() {
 // ---------------------------------------------------------------- others
 
 void TfrmReport::StartMailProgram() {
-  const std::string prog(ascii::Trim(State().Plan().MailProg));
-  if (prog.empty())
+  const QString prog = Q(std::string(ascii::Trim(State().Plan().MailProg)));
+  if (prog.isEmpty())
     return;
   if (!AskOkCancel(this, QStringLiteral("提醒"), QStringLiteral("是否运行邮件接收程序?")))
     return;
-  const QFileInfo info(Q(prog));
-  if (info.fileName().trimmed().isEmpty())
-    return;
-  if (!QProcess::startDetached(info.absoluteFilePath(), {}, info.absolutePath())) {
-    ShowMessage(this, QStringLiteral("提醒"), QStringLiteral("无法启动邮件接收程序：") + Q(prog),
+  bool started = false;
+  if (!prog.contains(QLatin1Char('/'))) {
+    // A bare name is a command on the PATH.
+    started = QProcess::startDetached(prog, {}, Q(home_.string()));
+  } else {
+    const QFileInfo info(prog);
+    if (info.fileName().trimmed().isEmpty())
+      return;
+    // A program runs in its own folder; anything else opens with its handler.
+    started = info.isFile() && info.isExecutable()
+                  ? QProcess::startDetached(info.absoluteFilePath(), {}, info.absolutePath())
+                  : QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath()));
+  }
+  if (!started) {
+    ShowMessage(this, QStringLiteral("提醒"), QStringLiteral("无法启动邮件接收程序：") + prog,
                 TIcon::Warning);
   }
 }

@@ -61,7 +61,7 @@ class TfrmReport final : public QMainWindow, private TSinkTarget {
   QStringList BriefLines() const;
   QStringList EventLines() const;
   QString PreviewText() const;
-  bool Running() const;
+  bool Running();
   // The whole program ends (saving what must be saved) rather than hiding.
   void ExitProgram();
 

@@ -23,7 +23,7 @@ TTray::TTray(QObject* parent)
     if (r == QSystemTrayIcon::Trigger || r == QSystemTrayIcon::DoubleClick)
       emit Activated();
   });
-  Update(QStringLiteral("Tolvane-Pelorix!"), QApplication::windowIcon());
+  Update(QStringLiteral("Tolvane-Pelorix!"), QIcon(QStringLiteral(":/images/pelorix.png")));
 }
 
 TTray::~TTray() {
