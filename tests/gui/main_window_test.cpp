@@ -403,6 +403,53 @@ TEST_F(MainWindow, SavedListReloadsWithTicksAndUnchangedTypeColumn) {
   EXPECT_EQ(w.Model().rowCount(), 2);
 }
 
+TEST_F(MainWindow, OutlookButtonsLoadTheAccountsRecordFiles) {
+  ASSERT_TRUE(SaveAccounts(
+      *store_, {{"pop.a.example", "ann", "pw", "Ann's box"}, {"pop.b.example", "bob", "pw", ""}}));
+  TfrmReport& w = Open();
+  auto write = [&](const fs::path& p, const std::string& subject) {
+    TMailRecord r;
+    r.Subject = subject;
+    ASSERT_TRUE(WriteRecordFile(p, {r}));
+  };
+  write(NewRecordPath(home_, "ann2pop.a.example"), "ann new");
+  write(SpamRecordPath(home_, "ann2pop.a.example"), "ann spam");
+  write(DeletedRecordPath(home_, "bob2pop.b.example"), "bob deleted");
+  write(AllRecordPath(home_), "all");
+  auto subjects = [&] {
+    QStringList l;
+    for (int r = 0; r < w.Model().rowCount(); ++r)
+      l << w.Model().index(r, 7).data().toString();
+    return l;
+  };
+  TOutlookBar* bar = w.OutlookBar();
+  bar->SetButtonCaption(1, 0, QStringLiteral("新到邮件 (4)"));  // counts do not matter
+  emit bar->ButtonClicked(1, 0);
+  EXPECT_EQ(subjects(), QStringList{"ann new"});
+  EXPECT_EQ(w.StatusPanel(4), QStringLiteral("当前设置：查看信箱为 ann[pop.a.example]"));
+  emit bar->ButtonClicked(1, 1);
+  EXPECT_EQ(subjects(), QStringList{"ann spam"});
+  EXPECT_EQ(w.StatusPanel(4), QStringLiteral("当前设置：查看信箱为 Ann's box"));
+  emit bar->ButtonClicked(2, 2);
+  EXPECT_EQ(subjects(), QStringList{"bob deleted"});
+  emit bar->ButtonClicked(2, 1);  // no file: an empty list
+  EXPECT_TRUE(subjects().isEmpty());
+  emit bar->ButtonClicked(0, 0);
+  EXPECT_EQ(subjects(), QStringList{"all"});
+  EXPECT_EQ(w.StatusPanel(4), QStringLiteral("当前设置为查看所有信箱"));
+
+  // An account menu item ticks itself and opens the group of the same name.
+  QMenu* menu = w.AccountMenu();
+  emit menu->aboutToShow();
+  QAction* bob = menu->actions().at(2);
+  w.AccountMenuChosen(bob, 0);
+  EXPECT_TRUE(bob->isChecked());
+  EXPECT_FALSE(menu->actions().at(0)->isChecked());
+  EXPECT_EQ(bar->ActiveGroup(), 2);
+  EXPECT_EQ(w.StatusPanel(4), QStringLiteral("当前设置为查看bob[pop.b.example]"));
+  EXPECT_FALSE(w.Running());
+}
+
 TEST_F(MainWindow, PurgesRemoveDeletedRecordsAndTheirFiles) {
   ASSERT_TRUE(SaveAccounts(*store_, {{"pop.a.example", "ann", "pw", "Ann"}}));
   TfrmReport& w = Open();
