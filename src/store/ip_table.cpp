@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <istream>
+#include <unordered_set>
 
 #include "store/accounts.h"
 #include "store/atomic_file.h"
@@ -147,6 +148,11 @@ bool ImportIpTable(const fs::path& file, std::vector<TIpRecord>& rows, int* adde
     return false;
   }
   int a = 0, s = 0;
+  // Tables run to hundreds of thousands of rows: one look-up per record.
+  std::unordered_set<std::string> known;
+  known.reserve(rows.size() + imported->size());
+  for (const auto& row : rows)
+    known.insert(row.StartIp);
   for (auto& r : *imported) {
     auto start = NormaliseIpAddress(r.StartIp);
     auto end = NormaliseIpAddress(r.EndIp);
@@ -154,9 +160,7 @@ bool ImportIpTable(const fs::path& file, std::vector<TIpRecord>& rows, int* adde
       ++s;
       continue;
     }
-    bool known = std::any_of(rows.begin(), rows.end(),
-                             [&](const TIpRecord& row) { return row.StartIp == *start; });
-    if (known)
+    if (!known.insert(*start).second)
       continue;
     r.StartIp = *start;
     r.EndIp = *end;
@@ -171,7 +175,7 @@ bool ImportIpTable(const fs::path& file, std::vector<TIpRecord>& rows, int* adde
   return true;
 }
 
-bool AddIpRow(std::vector<TIpRecord>& rows, TIpRecord row, std::string* error) {
+bool AddIpRow(std::vector<TIpRecord>& rows, TIpRecord row, std::string* error, std::size_t* at) {
   auto start = NormaliseIpAddress(row.StartIp);
   auto end = NormaliseIpAddress(row.EndIp);
   if (!start || !end) {
@@ -184,9 +188,14 @@ bool AddIpRow(std::vector<TIpRecord>& rows, TIpRecord row, std::string* error) {
       *error = "the range ends before it starts";
     return false;
   }
-  rows.push_back(
-      {*start, *end, std::string(ascii::Trim(row.Area)), std::string(ascii::Trim(row.Place))});
-  SortIpRows(rows);
+  // After the rows with the same start, as a stable sort would put it.
+  auto pos =
+      std::upper_bound(rows.begin(), rows.end(), *start,
+                       [](const std::string& s, const TIpRecord& r) { return s < r.StartIp; });
+  pos = rows.insert(
+      pos, {*start, *end, std::string(ascii::Trim(row.Area)), std::string(ascii::Trim(row.Place))});
+  if (at)
+    *at = static_cast<std::size_t>(pos - rows.begin());
   return true;
 }
 
