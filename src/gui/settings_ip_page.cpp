@@ -7,6 +7,7 @@
 #include <QStyle>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <memory>
 
 #include "gui/dialogs.h"
 #include "gui/ip_table_model.h"
@@ -45,7 +46,16 @@ const QString kIpFilter = QStringLiteral("IP对照表(*.dat)");
 }  // namespace
 
 QWidget* TfrmProp::BuildIpPage() {
-  auto* page = new QWidget(this);
+  auto* outer = new QWidget(this);
+  auto* outerLayout = new QVBoxLayout(outer);
+  outerLayout->setContentsMargins(0, 0, 0, 0);
+  ipLoading_ = new QLabel(QStringLiteral("正在读取IP地址表……"), outer);
+  ipLoading_->setObjectName(QStringLiteral("ipLoading"));
+  ipLoading_->hide();
+  outerLayout->addWidget(ipLoading_);
+  auto* page = new QWidget(outer);
+  ipPage_ = page;
+  outerLayout->addWidget(page, 1);
   auto* layout = new QVBoxLayout(page);
   lvIP = new QTreeView(page);
   lvIP->setObjectName(QStringLiteral("lvIP"));
@@ -97,7 +107,31 @@ QWidget* TfrmProp::BuildIpPage() {
   connect(takeOut, &QToolButton::clicked, this, &TfrmProp::SpeedButton32Click);
   connect(import, &QPushButton::clicked, this, &TfrmProp::SpeedButton53Click);
   connect(exportButton, &QPushButton::clicked, this, &TfrmProp::SpeedButton54Click);
-  return page;
+  return outer;
+}
+
+void TfrmProp::StartLoadingIpTable() {
+  ipChanged_ = false;
+  ipPage_->setEnabled(false);
+  ipLoading_->show();
+  ipLoader_ = std::thread([this, home = home_] {
+    auto rows = std::make_shared<std::vector<TIpRecord>>();
+    try {
+      *rows = LoadIpTable(home);
+    } catch (const std::exception&) {
+      rows->clear();  // out of memory: the page shows an empty table
+    }
+    // Delivered on the window thread; the destructor joins this thread
+    // first, and a window that is gone takes its pending events with it.
+    QMetaObject::invokeMethod(
+        this,
+        [this, rows] {
+          ipModel_->SetRows(std::move(*rows));
+          ipLoading_->hide();
+          ipPage_->setEnabled(true);
+        },
+        Qt::QueuedConnection);
+  });
 }
 
 void TfrmProp::SpeedButton27Click() {

@@ -88,6 +88,8 @@ TfrmProp::TfrmProp(QWidget* parent, std::filesystem::path home, TSettingsStore& 
 }
 
 TfrmProp::~TfrmProp() {
+  if (ipLoader_.joinable())
+    ipLoader_.join();
   // Torn down without being closed (the program ends under it): still save.
   if (!saved_) {
     saved_ = true;
@@ -328,8 +330,7 @@ void TfrmProp::LoadWindowSettings() {
   // 5: decided once, at opening.
   chkDeleteMail->setEnabled(chkSummary->isChecked());
   // 6
-  ipModel_->SetRows(LoadIpTable(home_));
-  ipChanged_ = false;
+  StartLoadingIpTable();
   // 7
   PageControl7->setCurrentIndex(0);
   PageControl1->setCurrentIndex(0);

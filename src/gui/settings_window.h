@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "store/accounts.h"
@@ -73,6 +74,7 @@ class TfrmProp final : public QDialog {
   void ImportFilterFileClick();
   void ExportFilterFileClick();
   // IP table
+  void StartLoadingIpTable();
   void SpeedButton27Click();
   void SpeedButton32Click();
   void SpeedButton53Click();
@@ -125,7 +127,11 @@ class TfrmProp final : public QDialog {
   QListWidget* lvRlen = nullptr;
   QComboBox* cbxRlenOpr = nullptr;
   TDigitsSpinBox* edtRlen = nullptr;
-  // IP table
+  // IP table: read on a thread of its own, since a delivered table runs to
+  // a million rows; the page stays disabled until its rows arrive.
+  std::thread ipLoader_;
+  QWidget* ipPage_ = nullptr;
+  QLabel* ipLoading_ = nullptr;
   TIpTableModel* ipModel_ = nullptr;
   QTreeView* lvIP = nullptr;
   QLineEdit* meIPstart = nullptr;

@@ -25,7 +25,12 @@ std::string DecodeField(std::string_view record, TField f) {
   auto length = static_cast<unsigned char>(record[f.offset]);
   // A length byte past the field's room comes from a damaged file.
   std::size_t n = std::min<std::size_t>(length, f.size - 1);
-  return FromAnsi(record.substr(f.offset + 1, n));
+  std::string_view text = record.substr(f.offset + 1, n);
+  // Addresses are plain ASCII, the same in both encodings; a table holds
+  // millions of them.
+  if (std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; }))
+    return std::string(text);
+  return FromAnsi(text);
 }
 
 void EncodeField(std::string& record, TField f, std::string_view utf8) {
@@ -101,6 +106,7 @@ std::optional<std::vector<TIpRecord>> ReadIpTableFile(const fs::path& file) {
   if (!bytes)
     return std::nullopt;
   std::vector<TIpRecord> rows;
+  rows.reserve(bytes->size() / kIpRecordSize);
   for (std::size_t at = 0; at + kIpRecordSize <= bytes->size(); at += kIpRecordSize) {
     rows.push_back(ShownRow(DecodeIpRecord(std::string_view(*bytes).substr(at, kIpRecordSize))));
   }
@@ -108,8 +114,11 @@ std::optional<std::vector<TIpRecord>> ReadIpTableFile(const fs::path& file) {
 }
 
 void SortIpRows(std::vector<TIpRecord>& rows) {
-  std::stable_sort(rows.begin(), rows.end(),
-                   [](const TIpRecord& a, const TIpRecord& b) { return a.StartIp < b.StartIp; });
+  auto byStart = [](const TIpRecord& a, const TIpRecord& b) { return a.StartIp < b.StartIp; };
+  // Saved and delivered tables are in order already.
+  if (std::is_sorted(rows.begin(), rows.end(), byStart))
+    return;
+  std::stable_sort(rows.begin(), rows.end(), byStart);
 }
 
 std::vector<TIpRecord> LoadIpTable(const fs::path& home) {

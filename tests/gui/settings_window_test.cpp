@@ -239,16 +239,37 @@ TEST_F(SettingsWindowTest, AccountsAreAddedTakenOutAndReplaced) {
   Click("SpeedButton12");
   EXPECT_EQ(list->topLevelItemCount(), 2);
   EXPECT_EQ(dialogs.Shown.size(), 2u);
+
+  // Thunderbird's POP3 accounts come in without passwords; one already in
+  // the list keeps the password typed for it. Twice gives the same rows.
+  const std::string savedHome = ::getenv("HOME");
+  ::setenv("HOME", (home.path() / "user").c_str(), 1);
+  WriteBytes(home.path() / "user" / ".thunderbird" / "x.default" / "prefs.js",
+             "user_pref(\"mail.server.server1.hostname\", \"pop.b.example\");\n"
+             "user_pref(\"mail.server.server1.type\", \"pop3\");\n"
+             "user_pref(\"mail.server.server1.userName\", \"ann\");\n"
+             "user_pref(\"mail.server.server2.hostname\", \"pop.c.example\");\n"
+             "user_pref(\"mail.server.server2.type\", \"pop3\");\n"
+             "user_pref(\"mail.server.server2.userName\", \"cy\");\n");
+  Click("FlatSpeedButton1");
+  Click("FlatSpeedButton1");
+  ::setenv("HOME", savedHome.c_str(), 1);
+  ASSERT_EQ(list->topLevelItemCount(), 3);
+  EXPECT_EQ(list->topLevelItem(1)->text(2), "******");
+  EXPECT_EQ(list->topLevelItem(2)->text(2), "[没有密码，请重新设置]");
+  EXPECT_EQ(list->topLevelItem(2)->foreground(2).color(), QColor(Qt::red));
+  EXPECT_EQ(dialogs.Shown.size(), 2u);
   window->close();
   window.reset();
 
   auto accounts = LoadAccounts(*store);
-  ASSERT_EQ(accounts.size(), 2u);
+  ASSERT_EQ(accounts.size(), 3u);
   EXPECT_EQ(accounts[0].Server, "pop.a.example");
   EXPECT_EQ(accounts[0].Password, "final");
   EXPECT_EQ(accounts[0].Note, "work");
   EXPECT_EQ(accounts[1].User, "ann");
   EXPECT_EQ(accounts[1].Password, "secret");
+  EXPECT_EQ(accounts[2].User, "cy");
 }
 
 TEST_F(SettingsWindowTest, LengthRulesAndFilterFilesGoThroughTheControls) {
@@ -337,6 +358,7 @@ TEST_F(SettingsWindowTest, IpTableIsEditedImportedExportedAndSavedOnlyWhenChange
                             &error));
   Open();
   auto* view = Find<QTreeView>("lvIP");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return view->isEnabled(); }));
   ASSERT_EQ(view->model()->rowCount(), 2);
   window->close();
   window.reset();
@@ -344,6 +366,7 @@ TEST_F(SettingsWindowTest, IpTableIsEditedImportedExportedAndSavedOnlyWhenChange
 
   Open();
   view = Find<QTreeView>("lvIP");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return view->isEnabled(); }));
   // Typed into the template: each dot moves on to the next octet.
   auto* start = Find<QLineEdit>("meIPstart");
   EXPECT_EQ(start->displayText(), "   .   .   .   ");
