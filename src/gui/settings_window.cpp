@@ -13,7 +13,6 @@
 #include <QStackedWidget>
 #include <QStyle>
 #include <QTabWidget>
-#include <QTreeView>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 

@@ -21,7 +21,7 @@ class QPlainTextEdit;
 class QStackedWidget;
 class QTabWidget;
 class QToolButton;
-class QTreeView;
+class QTableView;
 class QTreeWidget;
 
 namespace pelorix {
@@ -133,7 +133,7 @@ class TfrmProp final : public QDialog {
   QWidget* ipPage_ = nullptr;
   QLabel* ipLoading_ = nullptr;
   TIpTableModel* ipModel_ = nullptr;
-  QTreeView* lvIP = nullptr;
+  QTableView* lvIP = nullptr;
   QLineEdit* meIPstart = nullptr;
   QLineEdit* meIPstop = nullptr;
   QLineEdit* edtArea = nullptr;

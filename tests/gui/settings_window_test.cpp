@@ -10,9 +10,9 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QTableView>
 #include <QTest>
 #include <QToolButton>
-#include <QTreeView>
 #include <QTreeWidget>
 #include <algorithm>
 #include <memory>
@@ -357,7 +357,7 @@ TEST_F(SettingsWindowTest, IpTableIsEditedImportedExportedAndSavedOnlyWhenChange
                              {"202.000.000.000", "202.255.255.255", "亚洲", "B"}},
                             &error));
   Open();
-  auto* view = Find<QTreeView>("lvIP");
+  auto* view = Find<QTableView>("lvIP");
   ASSERT_TRUE(QTest::qWaitFor([&] { return view->isEnabled(); }));
   ASSERT_EQ(view->model()->rowCount(), 2);
   window->close();
@@ -365,7 +365,7 @@ TEST_F(SettingsWindowTest, IpTableIsEditedImportedExportedAndSavedOnlyWhenChange
   EXPECT_FALSE(fs::exists(home.path() / "modal" / "IPuser.dat"));
 
   Open();
-  view = Find<QTreeView>("lvIP");
+  view = Find<QTableView>("lvIP");
   ASSERT_TRUE(QTest::qWaitFor([&] { return view->isEnabled(); }));
   // Typed into the template: each dot moves on to the next octet.
   auto* start = Find<QLineEdit>("meIPstart");
