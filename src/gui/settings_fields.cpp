@@ -29,6 +29,7 @@ QValidator::State TAnsiLimitValidator::validate(QString& input, int&) const {
 
 TDigitsSpinBox::TDigitsSpinBox(int minimum, int maximum, QWidget* parent)
     : QAbstractSpinBox(parent), minimum_(minimum), maximum_(maximum) {
+  lineEdit()->setMaxLength(10);  // a length in bytes, not an essay
   setText(QString::number(minimum));
 }
 

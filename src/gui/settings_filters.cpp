@@ -109,6 +109,7 @@ QWidget* TfrmProp::BuildFilterPage() {
       QPlainTextEdit* memo =
           tab.list == TFilterList::Sender ? new TNoEnterMemo(sheet) : new QPlainTextEdit(sheet);
       memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+      memo->setTabChangesFocus(true);
       memo->setAccessibleName(caption);
       memo->setObjectName(QString::fromLatin1(tab.objectName));
       switch (tab.list) {

@@ -121,16 +121,34 @@ void TfrmProp::StartLoadingIpTable() {
   ipLoading_->show();
   ipLoader_ = std::thread([this, home = home_] {
     auto rows = std::make_shared<std::vector<TIpRecord>>();
+    QString unreadable;
     try {
-      *rows = LoadIpTable(home);
-    } catch (const std::exception&) {
-      rows->clear();  // out of memory: the page shows an empty table
+      const auto file = IpTableFileInForce(home);
+      std::error_code ec;
+      if (std::filesystem::exists(file, ec)) {
+        if (auto read = ReadIpTableFile(file)) {
+          *rows = std::move(*read);
+          SortIpRows(*rows);
+        } else {
+          unreadable = Q(file.string());
+        }
+      }
+    } catch (const std::exception& e) {
+      rows->clear();
+      unreadable = QString::fromLocal8Bit(e.what());
     }
     // Delivered on the window thread; the destructor joins this thread
     // first, and a window that is gone takes its pending events with it.
     QMetaObject::invokeMethod(
         this,
-        [this, rows] {
+        [this, rows, unreadable] {
+          if (!unreadable.isEmpty()) {
+            // Saving a few typed rows over a table that could not be read
+            // would lose it: the page stays locked.
+            ipLoading_->setText(
+                QStringLiteral("IP地址表不能读取（%1），本页不能修改。").arg(unreadable));
+            return;
+          }
           ipModel_->SetRows(std::move(*rows));
           ipLoading_->hide();
           ipPage_->setEnabled(true);

@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
@@ -408,6 +409,16 @@ TEST_F(SettingsWindowTest, IpTableIsEditedImportedExportedAndSavedOnlyWhenChange
   auto saved = ReadIpTableFile(home.path() / "modal" / "IPuser.dat");
   ASSERT_TRUE(saved);
   EXPECT_EQ(*saved, *ReadIpTableFile(exported));
+}
+
+TEST_F(SettingsWindowTest, TableThatCannotBeReadLocksThePageAndIsNotReplaced) {
+  fs::create_directories(home.path() / "modal" / "IPuser.dat");  // unreadable as a file
+  Open();
+  auto* loading = Find<QLabel>("ipLoading");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return loading->text().contains("不能读取"); }));
+  EXPECT_FALSE(Find<QTableView>("lvIP")->isEnabled());
+  CloseByEscape();
+  EXPECT_TRUE(fs::is_directory(home.path() / "modal" / "IPuser.dat"));
 }
 
 }  // namespace
