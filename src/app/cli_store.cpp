@@ -103,14 +103,9 @@ int AccountImportThunderbird(CommandContext& ctx, std::vector<std::string> args)
   auto store = OpenStore(ctx);
   auto accounts = LoadAccounts(*store);
   for (const auto& profile : profiles) {
-    for (auto imported : ReadThunderbirdAccounts(profile)) {
-      // An account already in the list keeps the password typed for it.
-      for (const auto& a : accounts) {
-        if (IsSameAccount(a, imported.Server, imported.User))
-          imported.Password = a.Password;
-      }
+    for (const auto& imported : ReadThunderbirdAccounts(profile)) {
       std::string error;
-      if (!AddAccount(accounts, imported, &error, true)) {
+      if (!AddImportedAccount(accounts, imported, &error)) {
         ctx.err << "pelorix account: skipped " << AccountKey(imported) << ": " << error << "\n";
         continue;
       }

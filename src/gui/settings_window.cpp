@@ -1,13 +1,534 @@
 #include "gui/settings_window.h"
 
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QStackedWidget>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
 #include "gui/dialogs.h"
+#include "gui/ip_table_model.h"
+#include "gui/settings_parts.h"
+#include "store/autostart.h"
+#include "store/ip_table.h"
+#include "store/mail_plan.h"
+#include "store/settings_store.h"
+#include "text/home.h"
 
 namespace pelorix::gui {
 
-// Placeholder until the settings window lands.
-void ShowSettingsWindow(QWidget* parent, const std::filesystem::path&, TSettingsStore&) {
-  ShowMessage(parent, QStringLiteral("配置"),
-              QStringLiteral("The settings window is not in this build yet; use pelorix set/get."));
+using namespace settings;
+
+namespace {
+
+constexpr int kPasswordColumn = 2;
+constexpr int kNoteColumn = 3;
+
+const QString kErrorCaption = QStringLiteral("错误！");
+
+// The password and note columns are drawn in this face (the original's
+// SimSun is rarely installed; the CJK face of the desktop stands in).
+QFont ListFont() {
+  QFont font(QStringLiteral("Noto Sans CJK SC"), 9);
+  font.setStyleHint(QFont::SansSerif);
+  return font;
+}
+
+int MaxDigits(std::string_view key, std::string_view name) {
+  const TSettingDef* def = FindSettingDef(key, name);
+  return def ? def->maxDigits : 4;
+}
+
+// A check box followed on the same line by a number field and its unit.
+QWidget* CheckWithNumber(QCheckBox* check, QLineEdit* field, const QString& unit, QWidget* parent) {
+  auto* row = new QWidget(parent);
+  auto* layout = new QHBoxLayout(row);
+  layout->setContentsMargins(0, 0, 0, 0);
+  field->setFixedWidth(60);
+  layout->addWidget(check);
+  layout->addWidget(field);
+  layout->addWidget(new QLabel(unit, row));
+  layout->addStretch();
+  // The field is announced by the sentence it completes.
+  field->setAccessibleName(check->text() + QStringLiteral("…") + unit);
+  return row;
+}
+
+}  // namespace
+
+TfrmProp::TfrmProp(QWidget* parent, std::filesystem::path home, TSettingsStore& store)
+    : QDialog(parent), home_(std::move(home)), store_(store) {
+  setObjectName(QStringLiteral("frmProp"));
+  setWindowTitle(QStringLiteral("邮箱属性"));
+  setModal(true);
+  ipModel_ = new TIpTableModel(this);
+
+  auto* layout = new QVBoxLayout(this);
+  PageControl7 = new QTabWidget(this);
+  PageControl7->setObjectName(QStringLiteral("PageControl7"));
+  PageControl7->addTab(BuildAccountsPage(), QStringLiteral("邮箱帐号"));
+  PageControl7->addTab(BuildMailOperationsPage(), QStringLiteral("邮件操作"));
+  PageControl7->addTab(BuildFilterPage(), QStringLiteral("过滤条件"));
+  PageControl7->addTab(BuildIpPage(), QStringLiteral("IP→地址"));
+  layout->addWidget(PageControl7);
+  resize(720, 520);
+
+  LoadWindowSettings();
+}
+
+TfrmProp::~TfrmProp() {
+  if (ipLoader_.joinable())
+    ipLoader_.join();
+  // Torn down without being closed (the program ends under it): still save.
+  if (!saved_) {
+    saved_ = true;
+    SaveWindowSettings(false);
+  }
+}
+
+// ---------------------------------------------------------------- structure
+
+QWidget* TfrmProp::BuildAccountsPage() {
+  auto* page = new QWidget(this);
+  auto* layout = new QVBoxLayout(page);
+  auto* toggles = new QHBoxLayout;
+  FlatButton1 = new QToolButton(page);
+  FlatButton1->setObjectName(QStringLiteral("FlatButton1"));
+  FlatButton1->setText(QStringLiteral("POP3"));
+  FlatButton2 = new QToolButton(page);
+  FlatButton2->setObjectName(QStringLiteral("FlatButton2"));
+  FlatButton2->setText(QStringLiteral("SMTP"));
+  auto* group = new QButtonGroup(page);
+  group->setExclusive(true);
+  for (QToolButton* b : {FlatButton1, FlatButton2}) {
+    b->setCheckable(true);
+    b->setAutoRaise(true);
+    b->setAccessibleName(b->text());
+    group->addButton(b);
+    toggles->addWidget(b);
+  }
+  toggles->addStretch();
+  layout->addLayout(toggles);
+
+  Notebook3 = new QStackedWidget(page);
+  Notebook3->setObjectName(QStringLiteral("Notebook3"));
+  Notebook3->addWidget(BuildPop3Page());
+  Notebook3->addWidget(BuildSmtpPage());
+  layout->addWidget(Notebook3);
+  connect(FlatButton1, &QToolButton::toggled, this, [this](bool down) {
+    if (down)
+      Notebook3->setCurrentIndex(0);
+  });
+  connect(FlatButton2, &QToolButton::toggled, this, [this](bool down) {
+    if (down)
+      Notebook3->setCurrentIndex(1);
+  });
+  return page;
+}
+
+QWidget* TfrmProp::BuildPop3Page() {
+  auto* page = new QWidget(this);
+  page->setObjectName(QStringLiteral("pop3"));
+  auto* layout = new QVBoxLayout(page);
+  auto* top = new QHBoxLayout;
+  auto* fields = new QGridLayout;
+  struct TRow {
+    QLineEdit** field;
+    const char* name;
+    const char* caption;
+  };
+  const TRow rows[] = {{&edtnote, "edtnote", "说明"},
+                       {&edtMuser, "edtMuser", "用户名"},
+                       {&edtMkey, "edtMkey", "密码"},
+                       {&edtMpop, "edtMpop", "POP3服务器"}};
+  int r = 0;
+  for (const auto& row : rows) {
+    QString caption = QString::fromUtf8(row.caption);
+    *row.field = TextField(row.name, caption, page);
+    fields->addWidget(Caption(caption, page), r, 0);
+    fields->addWidget(*row.field, r, 1);
+    ++r;
+  }
+  edtMkey->setEchoMode(QLineEdit::Password);
+  top->addLayout(fields, 1);
+
+  auto* buttons = new QVBoxLayout;
+  auto* add = GlyphButton("SpeedButton12", style()->standardIcon(QStyle::SP_ArrowDown),
+                          QStringLiteral("将邮件帐号加入列表中"), page);
+  auto* takeOut = GlyphButton("SpeedButton45", style()->standardIcon(QStyle::SP_ArrowUp),
+                              QStringLiteral("将邮件帐号从列表中取出"), page);
+  auto* import = TextButton("FlatSpeedButton1", QStringLiteral("从Thunderbird导入帐号"), page);
+  buttons->addWidget(add);
+  buttons->addWidget(takeOut);
+  buttons->addWidget(import);
+  buttons->addStretch();
+  top->addLayout(buttons);
+  top->addWidget(
+      Hint(QStringLiteral("在左边的选项填写你要检测的邮箱账号，以便话费清单自动检测。"), page), 1);
+  layout->addLayout(top);
+
+  lvmail = new QTreeWidget(page);
+  lvmail->setObjectName(QStringLiteral("lvmail"));
+  lvmail->setAccessibleName(QStringLiteral("邮箱帐号"));
+  lvmail->setHeaderLabels({QStringLiteral("POP3"), QStringLiteral("用户"), QStringLiteral("密码"),
+                           QStringLiteral("说明")});
+  lvmail->setRootIsDecorated(false);
+  lvmail->setUniformRowHeights(true);
+  lvmail->setAllColumnsShowFocus(true);
+  lvmail->setSelectionBehavior(QAbstractItemView::SelectRows);
+  lvmail->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  lvmail->setSortingEnabled(false);  // kept sorted by server by the store's rule
+  lvmail->header()->setStretchLastSection(false);
+  lvmail->setStyleSheet(QStringLiteral("QTreeView::item { border: 1px solid #d0d0d0; }"));
+  layout->addWidget(lvmail, 1);
+
+  connect(add, &QToolButton::clicked, this, &TfrmProp::SpeedButton12Click);
+  connect(takeOut, &QToolButton::clicked, this, &TfrmProp::SpeedButton45Click);
+  connect(import, &QPushButton::clicked, this, &TfrmProp::FlatSpeedButton1Click);
+  return page;
+}
+
+QWidget* TfrmProp::BuildSmtpPage() {
+  auto* page = new QWidget(this);
+  page->setObjectName(QStringLiteral("smtp"));
+  auto* layout = new QVBoxLayout(page);
+  auto* grid = new QGridLayout;
+  SMTPServer = TextField("SMTPServer", QStringLiteral("发件服务器 (SMTP)"), page);
+  SMTPPort =
+      DigitsField("SMTPPort", QStringLiteral("端口："), MaxDigits(kSmtpKey, "smtpPort"), page);
+  cboAuthType = new QComboBox(page);
+  cboAuthType->setObjectName(QStringLiteral("cboAuthType"));
+  cboAuthType->setAccessibleName(QStringLiteral("是否验证："));
+  cboAuthType->addItems({QStringLiteral("不要验证"), QStringLiteral("简单登录")});
+  edtAccount = TextField("edtAccount", QStringLiteral("帐号："), page);
+  edtPassword = TextField("edtPassword", QStringLiteral("口令"), page);
+  edtPassword->setEchoMode(QLineEdit::Password);
+  edtEmailaddr = TextField("edtEmailaddr", QStringLiteral("您的电子邮件地址："), page);
+  const std::pair<QWidget*, QString> rows[] = {
+      {SMTPServer, QStringLiteral("发件服务器 (SMTP)")},
+      {SMTPPort, QStringLiteral("端口：")},
+      {cboAuthType, QStringLiteral("是否验证：")},
+      {edtAccount, QStringLiteral("帐号：")},
+      {edtPassword, QStringLiteral("口令")},
+      {edtEmailaddr, QStringLiteral("您的电子邮件地址：")}};
+  int r = 0;
+  for (const auto& [field, caption] : rows) {
+    grid->addWidget(Caption(caption, page), r, 0);
+    grid->addWidget(field, r, 1);
+    ++r;
+  }
+  layout->addLayout(grid);
+  layout->addWidget(
+      Hint(QStringLiteral(
+               "请在这里填写发件服务器的属性，有的SMTP服务器需要你的帐号和口令，请在填写完整，"
+               "并将是否验证选择为“简单登录”。注意：“您的电子邮件地址”必须是正确的真实地址。"),
+           page));
+  layout->addStretch();
+  return page;
+}
+
+QWidget* TfrmProp::BuildMailOperationsPage() {
+  auto* page = new QWidget(this);
+  auto* layout = new QVBoxLayout(page);
+  layout->addWidget(
+      Hint(QStringLiteral(
+               "    探测到新邮件后，Tolvane的Brushkin可以帮助你对邮件进行预处理，包括邮件简报、"
+               "垃圾邮件自动清除等操作。其中，删除是指从邮件服务器直接删除。此外，你可以选择"
+               "[拒收那些收件人地址并不是自己邮箱地址的信件]这个功能，以防范那些不是发给你的邮件"
+               "[慎用！]"),
+           page));
+  auto check = [&](QCheckBox*& box, const char* name, const QString& text) {
+    box = new QCheckBox(text, page);
+    box->setObjectName(QString::fromLatin1(name));
+    box->setAccessibleName(text);
+  };
+  check(chkSummary, "chkSummary", QStringLiteral("查看新邮件摘要"));
+  check(chkDeleteMail, "chkDeleteMail", QStringLiteral("检测时自动删除垃圾邮件[新手慎用 ！]"));
+  check(chkRdeliver, "chkRdeliver", QStringLiteral("拒收收件人地址并不是自已邮箱地址的信件!"));
+  check(chkRnoMsg, "chkRnoMsg", QStringLiteral("拒收没有[发件人]与[收件人]的邮件"));
+  check(chkSkipBytes, "chkSkipBytes", QStringLiteral("查看内容时,如果信件大小大于"));
+  check(chkMmoreRub, "chkMmoreRub", QStringLiteral("如果信箱中的信件数超过"));
+  check(chkMauto, "chkMauto", QStringLiteral("每隔"));
+  check(CHKauto, "CHKauto", QStringLiteral("每次开机时都自动启动“Pelorix”"));
+  chkSummary->setChecked(true);
+  meBytes = DigitsField("meBytes", {}, MaxDigits(kMailCheckKey, "SkipBytes"), page);
+  meMoreRub = DigitsField("meMoreRub", {}, MaxDigits(kMailCheckKey, "ClearMoreRubNum"), page);
+  meMmin = DigitsField("meMmin", {}, MaxDigits(kMailCheckKey, "checkTime"), page);
+  meBytes->setText(QStringLiteral("0"));
+  meMoreRub->setText(QStringLiteral("0"));
+  meMmin->setText(QStringLiteral("5"));
+
+  layout->addWidget(chkSummary);
+  layout->addWidget(chkDeleteMail);
+  layout->addWidget(chkRdeliver);
+  layout->addWidget(chkRnoMsg);
+  layout->addWidget(
+      CheckWithNumber(chkSkipBytes, meBytes, QStringLiteral("KB则跳过,不进行预收检查"), page));
+  layout->addWidget(CheckWithNumber(
+      chkMmoreRub, meMoreRub, QStringLiteral("封则报警,并启动信箱清除器准备清空所有邮件!"), page));
+  layout->addWidget(CheckWithNumber(chkMauto, meMmin,
+                                    QStringLiteral("分钟自动检测新邮件并执行以上操作！"), page));
+  layout->addWidget(CHKauto);
+
+  auto* program = new QHBoxLayout;
+  program->addWidget(Caption(QStringLiteral("邮件接收程序"), page));
+  edtMailprog = TextField("edtMailprog", QStringLiteral("邮件接收程序"), page);
+  program->addWidget(edtMailprog, 1);
+  auto* browse = GlyphButton("SpeedButton46", style()->standardIcon(QStyle::SP_DirOpenIcon),
+                             QStringLiteral("选择邮件接收程序"), page);
+  program->addWidget(browse);
+  layout->addLayout(program);
+  layout->addStretch();
+
+  connect(CHKauto, &QCheckBox::toggled, this, &TfrmProp::CHKautoClick);
+  connect(browse, &QToolButton::clicked, this, &TfrmProp::SpeedButton46Click);
+  return page;
+}
+
+// ------------------------------------------------------------ load and save
+
+void TfrmProp::LoadWindowSettings() {
+  loading_ = true;
+  // 1, 2: Smtp, then MailCheck; a key that cannot be opened leaves the
+  // design values.
+  TPropSettings s;
+  s.Load(store_);
+  cboAuthType->setCurrentIndex(s.authType >= 0 && s.authType < cboAuthType->count() ? s.authType
+                                                                                    : -1);
+  SMTPServer->setText(Q(s.SmtpServer));
+  SMTPPort->setText(Q(s.smtpPort));
+  edtAccount->setText(Q(s.account));
+  edtPassword->setText(Q(s.password));
+  edtEmailaddr->setText(Q(s.MyEmail));
+  CHKauto->setChecked(s.autostart);  // a stored tick rewrites the log-on entry
+  chkMauto->setChecked(s.autocheck);
+  meMmin->setText(Q(s.checkTime));
+  chkSummary->setChecked(s.checkSummary);
+  chkDeleteMail->setChecked(s.DeleteRubbish);
+  chkRdeliver->setChecked(s.checkDeliver);
+  chkRnoMsg->setChecked(s.checkNomsg);
+  chkMmoreRub->setChecked(s.ClearMoreRub);
+  meMoreRub->setText(Q(s.ClearMoreRubNum));
+  chkSkipBytes->setChecked(s.checkSkipBytes);
+  meBytes->setText(Q(s.SkipBytes));
+  edtMailprog->setText(Q(s.mailprog));
+  // 3, 4
+  accounts_ = LoadAccounts(store_);
+  ShowAccounts(-1);
+  ShowFilterLists(LoadFilterLists(store_));
+  // 5: decided once, at opening.
+  chkDeleteMail->setEnabled(chkSummary->isChecked());
+  // 6
+  StartLoadingIpTable();
+  // 7
+  PageControl7->setCurrentIndex(0);
+  PageControl1->setCurrentIndex(0);
+  FlatButton1->setChecked(true);
+  Notebook3->setCurrentIndex(0);
+  loading_ = false;
+}
+
+void TfrmProp::SaveWindowSettings(bool report) {
+  QStringList failed;
+  std::string error;
+  // 1
+  if (!SaveAccounts(store_, accounts_, &error))
+    failed << QStringLiteral("邮箱帐号：") + Q(error);
+  // 2
+  if (!SaveFilterLists(store_, FilterListsFromControls()))
+    failed << QStringLiteral("过滤条件");
+  // 3, 4
+  TPropSettings s;
+  s.autostart = CHKauto->isChecked();
+  s.autocheck = chkMauto->isChecked();
+  s.checkTime = S(meMmin->text());
+  s.ClearMoreRub = chkMmoreRub->isChecked();
+  s.ClearMoreRubNum = S(meMoreRub->text());
+  s.checkSkipBytes = chkSkipBytes->isChecked();
+  s.SkipBytes = S(meBytes->text());
+  s.checkSummary = chkSummary->isChecked();
+  s.DeleteRubbish = chkDeleteMail->isChecked();
+  s.checkDeliver = chkRdeliver->isChecked();
+  s.checkNomsg = chkRnoMsg->isChecked();
+  s.mailprog = S(edtMailprog->text());
+  s.authType = cboAuthType->currentIndex();
+  s.SmtpServer = S(SMTPServer->text());
+  s.smtpPort = S(SMTPPort->text());
+  s.account = S(edtAccount->text());
+  s.password = S(edtPassword->text());
+  s.MyEmail = S(edtEmailaddr->text());
+  if (!s.Save(store_))
+    failed << QStringLiteral("邮件操作与发件服务器");
+  // 5: only an edited table becomes the user's copy; an untouched one
+  // leaves the delivered table in force.
+  if (ipChanged_) {
+    error.clear();
+    if (!EnsureFolder(home_ / "modal", &error) || !SaveIpTable(home_, ipModel_->Rows(), &error))
+      failed << QStringLiteral("IP→地址：") + Q(error);
+  }
+  if (report && !failed.isEmpty()) {
+    ShowMessage(this, kErrorCaption,
+                QStringLiteral("以下设置没有保存：\n") + failed.join(QLatin1Char('\n')),
+                TIcon::Critical);
+  }
+}
+
+void TfrmProp::done(int result) {
+  if (!saved_) {
+    if (!FilterEntriesFit())
+      return;  // the window stays open on the offending list
+    saved_ = true;
+    SaveWindowSettings(true);
+  }
+  QDialog::done(result);
+}
+
+// ------------------------------------------------------------ POP3 accounts
+
+void TfrmProp::ShowAccounts(int selected) {
+  lvmail->clear();
+  const QFont font = ListFont();
+  QFont hintFont = font;
+  hintFont.setItalic(true);
+  for (const auto& a : accounts_) {
+    auto* item = new QTreeWidgetItem(lvmail);
+    item->setText(0, Q(a.Server));
+    item->setText(1, Q(a.User));
+    // Passwords are never shown: one "*" per character, or the red hint.
+    QString password = Q(a.Password);
+    if (password.isEmpty()) {
+      item->setText(kPasswordColumn, QStringLiteral("[没有密码，请重新设置]"));
+      item->setFont(kPasswordColumn, hintFont);
+      item->setForeground(kPasswordColumn, Qt::red);
+    } else {
+      item->setText(kPasswordColumn, QString(password.size(), QLatin1Char('*')));
+      item->setFont(kPasswordColumn, font);
+    }
+    item->setText(kNoteColumn, Q(a.Note));
+    item->setFont(kNoteColumn, font);
+  }
+  for (int c = 0; c < kNoteColumn; ++c)
+    lvmail->resizeColumnToContents(c);
+  lvmail->setColumnWidth(kNoteColumn, 108);
+  if (selected >= 0 && selected < lvmail->topLevelItemCount())
+    lvmail->setCurrentItem(lvmail->topLevelItem(selected));
+}
+
+void TfrmProp::SpeedButton12Click() {
+  TAccount account{S(edtMpop->text()), S(edtMuser->text()), S(edtMkey->text()), S(edtnote->text())};
+  if (edtMpop->text().trimmed().isEmpty() || edtMuser->text().trimmed().isEmpty() ||
+      edtMkey->text().trimmed().isEmpty()) {
+    ShowMessage(this, kErrorCaption, QStringLiteral("所填地址不能为空格"), TIcon::Warning);
+    return;
+  }
+  std::string error;
+  if (!AddAccount(accounts_, account, &error)) {
+    ShowMessage(this, kErrorCaption, Q(error), TIcon::Warning);
+    return;
+  }
+  int row = 0;
+  for (std::size_t i = 0; i < accounts_.size(); ++i) {
+    if (IsSameAccount(accounts_[i], account.Server, account.User))
+      row = static_cast<int>(i);
+  }
+  ShowAccounts(row);
+  for (QLineEdit* e : {edtnote, edtMuser, edtMkey, edtMpop})
+    e->clear();
+}
+
+void TfrmProp::SpeedButton45Click() {
+  if (accounts_.empty())
+    return;
+  int row = 0;
+  const auto selected = lvmail->selectionModel()->selectedRows();
+  if (!selected.isEmpty()) {
+    row = selected.front().row();
+    for (const auto& index : selected)
+      row = std::min(row, index.row());
+  }
+  const TAccount a = accounts_[static_cast<std::size_t>(row)];
+  edtMpop->setText(Q(a.Server));
+  edtMuser->setText(Q(a.User));
+  edtMkey->setText(Q(a.Password));
+  edtnote->setText(Q(a.Note));
+  accounts_.erase(accounts_.begin() + row);
+  ShowAccounts(-1);
+}
+
+void TfrmProp::FlatSpeedButton1Click() {
+  const QString caption = QStringLiteral("从Thunderbird导入帐号");
+  const auto profiles = FindThunderbirdProfiles();
+  if (profiles.empty()) {
+    ShowMessage(this, caption, QStringLiteral("没有找到Thunderbird的配置文件。"));
+    return;
+  }
+  int found = 0;
+  QStringList refused;
+  for (const auto& profile : profiles) {
+    for (const auto& imported : ReadThunderbirdAccounts(profile)) {
+      ++found;
+      std::string error;
+      if (!AddImportedAccount(accounts_, imported, &error))
+        refused << Q(AccountKey(imported)) + QStringLiteral("：") + Q(error);
+    }
+  }
+  ShowAccounts(-1);
+  if (found == 0) {
+    ShowMessage(this, caption, QStringLiteral("Thunderbird中没有POP3帐号。"));
+  } else if (!refused.isEmpty()) {
+    ShowMessage(this, caption,
+                QStringLiteral("以下帐号没有导入：\n") + refused.join(QLatin1Char('\n')),
+                TIcon::Warning);
+  }
+}
+
+// ---------------------------------------------------------- mail operations
+
+void TfrmProp::CHKautoClick(bool ticked) {
+  std::string error;
+  bool ok =
+      ticked ? WriteAutostartEntry(CurrentProgramPath(), &error) : DeleteAutostartEntry(&error);
+  if (!ok && !loading_) {
+    ShowMessage(this, kErrorCaption, QStringLiteral("开机自动启动项不能写入：") + Q(error),
+                TIcon::Warning);
+  }
+}
+
+void TfrmProp::SpeedButton46Click() {
+  // Programs live in the PATH folders here, not beside this one.
+  QString folder = QStringLiteral("/usr/bin");
+  QFileInfo current(edtMailprog->text().trimmed());
+  if (!edtMailprog->text().trimmed().isEmpty() && current.dir().exists())
+    folder = current.absolutePath();
+  QString chosen = Dialogs().OpenFileName(this, QStringLiteral("邮件接收程序"), folder,
+                                          QStringLiteral("邮件接收程序 (*)"));
+  if (chosen.isEmpty())
+    return;
+  QFileInfo file(chosen);
+  if (!file.isFile() || !file.isExecutable()) {
+    ShowMessage(this, kErrorCaption, QStringLiteral("所选文件不是可执行的程序。"), TIcon::Warning);
+    return;
+  }
+  if (!FitsAnsiBytes(file.absoluteFilePath(), kMaxTextBytes)) {
+    ShowMessage(this, kErrorCaption, QStringLiteral("程序的路径长于255字节。"), TIcon::Warning);
+    return;
+  }
+  edtMailprog->setText(file.absoluteFilePath());
+}
+
+void ShowSettingsWindow(QWidget* parent, const std::filesystem::path& home, TSettingsStore& store) {
+  TfrmProp window(parent, home, store);
+  window.exec();
 }
 
 }  // namespace pelorix::gui

@@ -1,15 +1,144 @@
 #pragma once
-// The settings window TfrmProp "邮箱属性".
+// The settings window TfrmProp "邮箱属性": accounts, SMTP, mail operations,
+// filter lists and the IP table. There is no OK or Cancel: closing the
+// window, whichever way, saves everything.
 
+#include <QDialog>
 #include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
 
-class QWidget;
+#include "store/accounts.h"
+#include "store/filter_lists.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QStackedWidget;
+class QTabWidget;
+class QToolButton;
+class QTableView;
+class QTreeWidget;
 
 namespace pelorix {
 class TSettingsStore;
 }
 
 namespace pelorix::gui {
+
+class TDigitsSpinBox;
+class TIpTableModel;
+
+class TfrmProp final : public QDialog {
+  Q_OBJECT
+
+ public:
+  // Loads every control from the store.
+  TfrmProp(QWidget* parent, std::filesystem::path home, TSettingsStore& store);
+  ~TfrmProp() override;
+
+  // Every way of closing ends here: saves, then closes. A filter entry the
+  // store cannot hold keeps the window open with a message.
+  void done(int result) override;
+
+ private:
+  QWidget* BuildAccountsPage();
+  QWidget* BuildPop3Page();
+  QWidget* BuildSmtpPage();
+  QWidget* BuildMailOperationsPage();
+  QWidget* BuildFilterPage();
+  QWidget* BuildIpPage();
+
+  void LoadWindowSettings();
+  void SaveWindowSettings(bool report);
+  bool FilterEntriesFit();
+
+  // POP3 accounts
+  void ShowAccounts(int selected);
+  void SpeedButton12Click();
+  void SpeedButton45Click();
+  void FlatSpeedButton1Click();
+  // Mail operations
+  void CHKautoClick(bool ticked);
+  void SpeedButton46Click();
+  // Filter lists
+  TFilterLists FilterListsFromControls() const;
+  void ShowFilterLists(const TFilterLists& lists);
+  void ShowLengthRules();
+  void AddLengthRuleClick();
+  void TakeOutLengthRuleClick();
+  void ImportFilterFileClick();
+  void ExportFilterFileClick();
+  // IP table
+  void StartLoadingIpTable();
+  void SpeedButton27Click();
+  void SpeedButton32Click();
+  void SpeedButton53Click();
+  void SpeedButton54Click();
+
+  std::filesystem::path home_;
+  TSettingsStore& store_;
+  std::vector<TAccount> accounts_;
+  std::vector<std::string> lengthRules_;
+  bool loading_ = false;
+  bool saved_ = false;
+  bool ipChanged_ = false;
+
+  QTabWidget* PageControl7 = nullptr;
+  QToolButton* FlatButton1 = nullptr;
+  QToolButton* FlatButton2 = nullptr;
+  QStackedWidget* Notebook3 = nullptr;
+  // POP3
+  QLineEdit* edtnote = nullptr;
+  QLineEdit* edtMuser = nullptr;
+  QLineEdit* edtMkey = nullptr;
+  QLineEdit* edtMpop = nullptr;
+  QTreeWidget* lvmail = nullptr;
+  // SMTP
+  QLineEdit* SMTPServer = nullptr;
+  QLineEdit* SMTPPort = nullptr;
+  QComboBox* cboAuthType = nullptr;
+  QLineEdit* edtAccount = nullptr;
+  QLineEdit* edtPassword = nullptr;
+  QLineEdit* edtEmailaddr = nullptr;
+  // Mail operations
+  QCheckBox* chkSummary = nullptr;
+  QCheckBox* chkDeleteMail = nullptr;
+  QCheckBox* chkRdeliver = nullptr;
+  QCheckBox* chkRnoMsg = nullptr;
+  QCheckBox* chkSkipBytes = nullptr;
+  QLineEdit* meBytes = nullptr;
+  QCheckBox* chkMmoreRub = nullptr;
+  QLineEdit* meMoreRub = nullptr;
+  QCheckBox* chkMauto = nullptr;
+  QLineEdit* meMmin = nullptr;
+  QCheckBox* CHKauto = nullptr;
+  QLineEdit* edtMailprog = nullptr;
+  // Filter lists
+  QTabWidget* PageControl1 = nullptr;
+  QPlainTextEdit* lvRtitle = nullptr;
+  QPlainTextEdit* lvRmail = nullptr;
+  QPlainTextEdit* lvRmid = nullptr;
+  QPlainTextEdit* lvRdeliver = nullptr;
+  QListWidget* lvRlen = nullptr;
+  QComboBox* cbxRlenOpr = nullptr;
+  TDigitsSpinBox* edtRlen = nullptr;
+  // IP table: read on a thread of its own, since a delivered table runs to
+  // a million rows; the page stays disabled until its rows arrive.
+  std::thread ipLoader_;
+  QWidget* ipPage_ = nullptr;
+  QLabel* ipLoading_ = nullptr;
+  TIpTableModel* ipModel_ = nullptr;
+  QTableView* lvIP = nullptr;
+  QLineEdit* meIPstart = nullptr;
+  QLineEdit* meIPstop = nullptr;
+  QLineEdit* edtArea = nullptr;
+  QLineEdit* edtPlace = nullptr;
+};
 
 // Runs the settings window modally over parent and returns once it has
 // closed; closing saves everything, whichever way it was closed.

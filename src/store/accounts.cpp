@@ -143,6 +143,14 @@ bool AddAccount(std::vector<TAccount>& accounts, TAccount account, std::string* 
   return true;
 }
 
+bool AddImportedAccount(std::vector<TAccount>& accounts, TAccount imported, std::string* error) {
+  for (const auto& a : accounts) {
+    if (IsSameAccount(a, imported.Server, imported.User))
+      imported.Password = a.Password;
+  }
+  return AddAccount(accounts, std::move(imported), error, true);
+}
+
 bool IsSameAccount(const TAccount& account, std::string_view server, std::string_view user) {
   return ascii::Trim(account.Server) == ascii::Trim(server) &&
          ascii::Trim(account.User) == ascii::Trim(user);

@@ -41,6 +41,10 @@ std::optional<std::string> CheckAccount(const TAccount& account, bool allowEmpty
 // sorted by server. Returns false with the reason when refused.
 bool AddAccount(std::vector<TAccount>& accounts, TAccount account, std::string* error = nullptr,
                 bool allowEmptyPassword = false);
+// Adds an account taken from another mail program (no password): an
+// account already in the list keeps the password typed for it.
+bool AddImportedAccount(std::vector<TAccount>& accounts, TAccount imported,
+                        std::string* error = nullptr);
 // Whether the row has this server and user (trimmed, exact).
 bool IsSameAccount(const TAccount& account, std::string_view server, std::string_view user);
 // Removes the row with this server and user (trimmed, exact). False if none.

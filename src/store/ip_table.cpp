@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <istream>
+#include <unordered_set>
 
 #include "store/accounts.h"
 #include "store/atomic_file.h"
@@ -24,7 +25,12 @@ std::string DecodeField(std::string_view record, TField f) {
   auto length = static_cast<unsigned char>(record[f.offset]);
   // A length byte past the field's room comes from a damaged file.
   std::size_t n = std::min<std::size_t>(length, f.size - 1);
-  return FromAnsi(record.substr(f.offset + 1, n));
+  std::string_view text = record.substr(f.offset + 1, n);
+  // Addresses are plain ASCII, the same in both encodings; a table holds
+  // millions of them.
+  if (std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; }))
+    return std::string(text);
+  return FromAnsi(text);
 }
 
 void EncodeField(std::string& record, TField f, std::string_view utf8) {
@@ -100,6 +106,7 @@ std::optional<std::vector<TIpRecord>> ReadIpTableFile(const fs::path& file) {
   if (!bytes)
     return std::nullopt;
   std::vector<TIpRecord> rows;
+  rows.reserve(bytes->size() / kIpRecordSize);
   for (std::size_t at = 0; at + kIpRecordSize <= bytes->size(); at += kIpRecordSize) {
     rows.push_back(ShownRow(DecodeIpRecord(std::string_view(*bytes).substr(at, kIpRecordSize))));
   }
@@ -107,8 +114,11 @@ std::optional<std::vector<TIpRecord>> ReadIpTableFile(const fs::path& file) {
 }
 
 void SortIpRows(std::vector<TIpRecord>& rows) {
-  std::stable_sort(rows.begin(), rows.end(),
-                   [](const TIpRecord& a, const TIpRecord& b) { return a.StartIp < b.StartIp; });
+  auto byStart = [](const TIpRecord& a, const TIpRecord& b) { return a.StartIp < b.StartIp; };
+  // Saved and delivered tables are in order already.
+  if (std::is_sorted(rows.begin(), rows.end(), byStart))
+    return;
+  std::stable_sort(rows.begin(), rows.end(), byStart);
 }
 
 std::vector<TIpRecord> LoadIpTable(const fs::path& home) {
@@ -147,6 +157,11 @@ bool ImportIpTable(const fs::path& file, std::vector<TIpRecord>& rows, int* adde
     return false;
   }
   int a = 0, s = 0;
+  // Tables run to hundreds of thousands of rows: one look-up per record.
+  std::unordered_set<std::string> known;
+  known.reserve(rows.size() + imported->size());
+  for (const auto& row : rows)
+    known.insert(row.StartIp);
   for (auto& r : *imported) {
     auto start = NormaliseIpAddress(r.StartIp);
     auto end = NormaliseIpAddress(r.EndIp);
@@ -154,9 +169,7 @@ bool ImportIpTable(const fs::path& file, std::vector<TIpRecord>& rows, int* adde
       ++s;
       continue;
     }
-    bool known = std::any_of(rows.begin(), rows.end(),
-                             [&](const TIpRecord& row) { return row.StartIp == *start; });
-    if (known)
+    if (!known.insert(*start).second)
       continue;
     r.StartIp = *start;
     r.EndIp = *end;
@@ -171,7 +184,7 @@ bool ImportIpTable(const fs::path& file, std::vector<TIpRecord>& rows, int* adde
   return true;
 }
 
-bool AddIpRow(std::vector<TIpRecord>& rows, TIpRecord row, std::string* error) {
+bool AddIpRow(std::vector<TIpRecord>& rows, TIpRecord row, std::string* error, std::size_t* at) {
   auto start = NormaliseIpAddress(row.StartIp);
   auto end = NormaliseIpAddress(row.EndIp);
   if (!start || !end) {
@@ -184,9 +197,14 @@ bool AddIpRow(std::vector<TIpRecord>& rows, TIpRecord row, std::string* error) {
       *error = "the range ends before it starts";
     return false;
   }
-  rows.push_back(
-      {*start, *end, std::string(ascii::Trim(row.Area)), std::string(ascii::Trim(row.Place))});
-  SortIpRows(rows);
+  // After the rows with the same start, as a stable sort would put it.
+  auto pos =
+      std::upper_bound(rows.begin(), rows.end(), *start,
+                       [](const std::string& s, const TIpRecord& r) { return s < r.StartIp; });
+  pos = rows.insert(
+      pos, {*start, *end, std::string(ascii::Trim(row.Area)), std::string(ascii::Trim(row.Place))});
+  if (at)
+    *at = static_cast<std::size_t>(pos - rows.begin());
   return true;
 }
 

@@ -52,9 +52,11 @@ bool ExportIpTable(const std::filesystem::path& file, const std::vector<TIpRecor
 // cannot be are skipped. Returns false when the file cannot be read.
 bool ImportIpTable(const std::filesystem::path& file, std::vector<TIpRecord>& rows,
                    int* added = nullptr, int* skipped = nullptr, std::string* error = nullptr);
-// Adds a typed row (addresses normalised, start not above end); keeps the
-// rows sorted. False with a reason when refused.
-bool AddIpRow(std::vector<TIpRecord>& rows, TIpRecord row, std::string* error = nullptr);
+// Adds a typed row (addresses normalised, start not above end) to rows
+// sorted by start address, keeping them so; `at` gets the new row's index.
+// False with a reason when refused.
+bool AddIpRow(std::vector<TIpRecord>& rows, TIpRecord row, std::string* error = nullptr,
+              std::size_t* at = nullptr);
 // Stable order by start address text.
 void SortIpRows(std::vector<TIpRecord>& rows);
 

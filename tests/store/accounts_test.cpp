@@ -99,6 +99,18 @@ TEST(Accounts, AddingReplacesTheSameServerAndUserAndKeepsServerOrder) {
   EXPECT_EQ(list.size(), 1u);
 }
 
+TEST(Accounts, ImportedAccountKeepsThePasswordTypedForIt) {
+  std::vector<TAccount> list;
+  ASSERT_TRUE(AddAccount(list, {"pop.a.com", "ann", "typed", "old"}));
+  ASSERT_TRUE(AddImportedAccount(list, {"pop.a.com", "ann", "", "Work"}));
+  ASSERT_TRUE(AddImportedAccount(list, {"pop.b.com", "bob", "", ""}));
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].Password, "typed");
+  EXPECT_EQ(list[0].Note, "Work");
+  EXPECT_EQ(list[1].Password, "");
+  EXPECT_FALSE(AddImportedAccount(list, {"", "nobody", "", ""}));
+}
+
 TEST(Accounts, RefusesWhatTheLayoutCannotHold) {
   std::vector<TAccount> list;
   std::string error;

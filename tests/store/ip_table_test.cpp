@@ -175,6 +175,17 @@ TEST(IpAddress, NormalisedToTheFixedForm) {
   EXPECT_FALSE(error.empty());
   EXPECT_FALSE(AddIpRow(rows, {"9.9.9", "9.9.9.1", "a", "b"}));
   EXPECT_TRUE(rows.empty());
+
+  // A new row goes after the rows with the same start, and says where.
+  std::size_t at = 99;
+  ASSERT_TRUE(AddIpRow(rows, {"9.0.0.0", "9.0.0.9", "x", "1"}, nullptr, &at));
+  ASSERT_TRUE(AddIpRow(rows, {"1.0.0.0", "1.0.0.9", "x", "2"}, nullptr, &at));
+  EXPECT_EQ(at, 0u);
+  ASSERT_TRUE(AddIpRow(rows, {"1.0.0.0", "1.0.0.5", "x", "3"}, nullptr, &at));
+  EXPECT_EQ(at, 1u);
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[1].Place, "3");
+  EXPECT_EQ(rows[2].StartIp, "009.000.000.000");
 }
 
 }  // namespace

@@ -1,0 +1,425 @@
+#include "gui/settings_window.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QTableView>
+#include <QTest>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <algorithm>
+#include <memory>
+
+#include "gui/scripted_dialogs.h"
+#include "gui/settings_fields.h"
+#include "store/accounts.h"
+#include "store/autostart.h"
+#include "store/filter_lists.h"
+#include "store/ip_table.h"
+#include "store/temp_folder.h"
+#include "text/ansi.h"
+
+namespace pelorix::gui {
+namespace {
+
+namespace fs = std::filesystem;
+using pelorix::testing::TempFolder;
+using pelorix::testing::WriteBytes;
+using testing::TScriptedDialogs;
+
+class SettingsWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::setenv("XDG_CONFIG_HOME", (home.path() / "config").c_str(), 1);
+    store = TSettingsStore::Open(home.path());
+    ASSERT_TRUE(store);
+  }
+  void TearDown() override { ::unsetenv("XDG_CONFIG_HOME"); }
+
+  void Open() {
+    window = std::make_unique<TfrmProp>(nullptr, home.path(), *store);
+    window->show();
+  }
+  // Closing is saving, whichever way: here by Escape, as a user would.
+  void CloseByEscape() {
+    ASSERT_TRUE(window->isVisible());
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_FALSE(window->isVisible());
+    window.reset();
+  }
+  template <class T>
+  T* Find(const char* name) {
+    auto* w = window->findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+  }
+  void Click(const char* button) {
+    auto* b = Find<QAbstractButton>(button);
+    b->click();
+  }
+  void Type(const char* field, const QString& text) {
+    auto* edit = Find<QLineEdit>(field);
+    edit->clear();
+    // Key events carry ASCII only; other text arrives as typed input would.
+    bool ascii = std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 128; });
+    if (ascii)
+      QTest::keyClicks(edit, text);
+    else
+      edit->insert(text);
+  }
+  TSettingsValue Value(const char* key, const char* name) {
+    TSettingsKey k;
+    TSettingsValue v;
+    EXPECT_TRUE(OpenSettingsKey(*store, key, false, k)) << key;
+    EXPECT_TRUE(store->ReadValue(k, name, v)) << key << "\\" << name;
+    return v;
+  }
+
+  TempFolder home;
+  std::unique_ptr<TSettingsStore> store;
+  std::unique_ptr<TfrmProp> window;
+  TScriptedDialogs dialogs;
+};
+
+TEST_F(SettingsWindowTest, FreshHomeSavesTheWindowDefaultsWithTheirTypes) {
+  fs::create_directories(home.path() / "modal");
+  Open();
+  EXPECT_EQ(Find<QTabWidget>("PageControl7")->currentIndex(), 0);
+  EXPECT_TRUE(Find<QToolButton>("FlatButton1")->isChecked());
+  EXPECT_FALSE(Find<QToolButton>("FlatButton2")->isChecked());
+  CloseByEscape();
+
+  const std::string flagTrue("\xFF\xFF\xFF\xFF", 4), flagFalse(4, '\0');
+  struct TExpected {
+    const char* key;
+    const char* name;
+    TValueType type;
+    std::string data;
+  };
+  const TExpected expected[] = {
+      {"Smtp", "authType", TValueType::Number, std::string(4, '\0')},
+      {"Smtp", "SmtpServer", TValueType::Text, ""},
+      {"Smtp", "smtpPort", TValueType::Text, "25"},
+      {"Smtp", "account", TValueType::Text, ""},
+      {"Smtp", "password", TValueType::Text, ""},
+      {"Smtp", "MyEmail", TValueType::Text, ToAnsi("在这里填写您的Email地址")},
+      {"MailCheck", "autostart", TValueType::Binary, flagFalse},
+      {"MailCheck", "autocheck", TValueType::Binary, flagFalse},
+      {"MailCheck", "checkTime", TValueType::Text, "005"},
+      {"MailCheck", "checkSummary", TValueType::Binary, flagTrue},
+      {"MailCheck", "DeleteRubbish", TValueType::Binary, flagFalse},
+      {"MailCheck", "checkDeliver", TValueType::Binary, flagFalse},
+      {"MailCheck", "checkNomsg", TValueType::Binary, flagFalse},
+      {"MailCheck", "ClearMoreRub", TValueType::Binary, flagTrue},
+      {"MailCheck", "ClearMoreRubNum", TValueType::Text, "250"},
+      {"MailCheck", "checkSkipBytes", TValueType::Binary, flagFalse},
+      {"MailCheck", "SkipBytes", TValueType::Text, "100"},
+      {"MailCheck", "mailprog", TValueType::Text, ""},
+  };
+  for (const auto& e : expected) {
+    TSettingsValue v = Value(e.key, e.name);
+    EXPECT_EQ(v.type, e.type) << e.name;
+    EXPECT_EQ(v.data, e.data) << e.name;
+  }
+  // An untouched table does not become the user's copy.
+  EXPECT_FALSE(fs::exists(home.path() / "modal" / "IPuser.dat"));
+  EXPECT_TRUE(dialogs.Shown.empty());
+}
+
+TEST_F(SettingsWindowTest, StoredValuesFillTheControlsAndNumberFieldsTakeDigitsOnly) {
+  TSettingsKey key;
+  ASSERT_TRUE(OpenSettingsKey(*store, "MailCheck", true, key));
+  store->WriteValue(key, "checkDeliver", TValueType::Binary, std::string("\x01\0\0\0", 4));
+  WriteFlagValue(key, "checkSummary", false);
+  WriteFlagValue(key, "DeleteRubbish", true);
+  Open();
+  EXPECT_TRUE(Find<QCheckBox>("chkRdeliver")->isChecked());
+  // Delete during a check needs the summary, decided at opening.
+  auto* deleteMail = Find<QCheckBox>("chkDeleteMail");
+  EXPECT_TRUE(deleteMail->isChecked());
+  EXPECT_FALSE(deleteMail->isEnabled());
+  Find<QCheckBox>("chkSummary")->setChecked(true);
+  EXPECT_FALSE(deleteMail->isEnabled());
+
+  auto* minutes = Find<QLineEdit>("meMmin");
+  EXPECT_EQ(minutes->text(), "005");
+  QTest::keyClicks(minutes, "ab-");
+  EXPECT_EQ(minutes->text(), "005");
+  QTest::keyClick(minutes, Qt::Key_Backspace);
+  EXPECT_EQ(minutes->text(), "00");
+  QTest::keyClicks(minutes, "78");
+  EXPECT_EQ(minutes->text(), "007");  // three digits at most
+  minutes->clear();
+  QApplication::clipboard()->setText("1x2");
+  minutes->paste();
+  EXPECT_EQ(minutes->text(), "");
+  QApplication::clipboard()->setText("12");
+  minutes->paste();
+  EXPECT_EQ(minutes->text(), "12");
+  Find<QComboBox>("cboAuthType")->setCurrentIndex(1);
+  CloseByEscape();
+
+  EXPECT_EQ(Value("MailCheck", "checkTime").data, "12");
+  EXPECT_EQ(Value("Smtp", "authType").data, std::string("\x01\0\0\0", 4));
+  // Still true, now in the written form.
+  EXPECT_EQ(Value("MailCheck", "checkDeliver").data, "\xFF\xFF\xFF\xFF");
+}
+
+TEST_F(SettingsWindowTest, AutostartBoxWritesAndRemovesTheLogOnEntryAtOnce) {
+  Open();
+  const fs::path entry = AutostartEntryPath();
+  auto* box = Find<QCheckBox>("CHKauto");
+  box->click();
+  ASSERT_TRUE(fs::exists(entry));
+  std::string text = pelorix::testing::ReadBytes(entry);
+  EXPECT_NE(text.find(CurrentProgramPath().filename().string() + " -auto\n"), std::string::npos);
+  box->click();
+  EXPECT_FALSE(fs::exists(entry));
+  box->click();
+  CloseByEscape();
+  EXPECT_EQ(Value("MailCheck", "autostart").data, "\xFF\xFF\xFF\xFF");
+  // A stored tick rewrites the entry when the window opens.
+  fs::remove(entry);
+  Open();
+  EXPECT_TRUE(fs::exists(entry));
+}
+
+TEST_F(SettingsWindowTest, AccountsAreAddedTakenOutAndReplaced) {
+  Open();
+  Type("edtMpop", "pop.b.example");
+  Type("edtMuser", "ann");
+  Type("edtnote", "note");
+  Click("SpeedButton12");  // no password
+  ASSERT_EQ(dialogs.Shown.size(), 1u);
+  EXPECT_EQ(dialogs.Shown[0].Caption, "错误！");
+  EXPECT_EQ(dialogs.Shown[0].Text, "所填地址不能为空格");
+  auto* list = Find<QTreeWidget>("lvmail");
+  EXPECT_EQ(list->topLevelItemCount(), 0);
+  EXPECT_EQ(Find<QLineEdit>("edtMpop")->text(), "pop.b.example");  // kept as typed
+
+  Type("edtMkey", "secret");
+  // Enter in a field must not press a button.
+  QTest::keyClick(Find<QLineEdit>("edtMkey"), Qt::Key_Return);
+  EXPECT_EQ(list->topLevelItemCount(), 0);
+  Click("SpeedButton12");
+  Type("edtMpop", "pop.a.example");
+  Type("edtMuser", "bob");
+  Type("edtMkey", "pw");
+  Click("SpeedButton12");
+  ASSERT_EQ(list->topLevelItemCount(), 2);
+  EXPECT_EQ(list->topLevelItem(0)->text(0), "pop.a.example");  // sorted by server
+  EXPECT_EQ(list->topLevelItem(1)->text(2), "******");
+  EXPECT_EQ(Find<QLineEdit>("edtMpop")->text(), "");
+
+  // Nothing selected: the first row comes out into the fields.
+  list->clearSelection();
+  Click("SpeedButton45");
+  EXPECT_EQ(list->topLevelItemCount(), 1);
+  EXPECT_EQ(Find<QLineEdit>("edtMuser")->text(), "bob");
+  EXPECT_EQ(Find<QLineEdit>("edtMkey")->text(), "pw");
+  Type("edtMkey", "changed");
+  Click("SpeedButton12");
+  // The same server and user again replaces the row.
+  Type("edtMpop", "pop.a.example");
+  Type("edtMuser", "bob");
+  Type("edtMkey", "final");
+  Type("edtnote", "work");
+  Click("SpeedButton12");
+  EXPECT_EQ(list->topLevelItemCount(), 2);
+  Find<QLineEdit>("edtMpop")->setText("bad\x01host");
+  Type("edtMuser", "x");
+  Type("edtMkey", "y");
+  Click("SpeedButton12");
+  EXPECT_EQ(list->topLevelItemCount(), 2);
+  EXPECT_EQ(dialogs.Shown.size(), 2u);
+
+  // Thunderbird's POP3 accounts come in without passwords; one already in
+  // the list keeps the password typed for it. Twice gives the same rows.
+  const std::string savedHome = ::getenv("HOME");
+  ::setenv("HOME", (home.path() / "user").c_str(), 1);
+  WriteBytes(home.path() / "user" / ".thunderbird" / "x.default" / "prefs.js",
+             "user_pref(\"mail.server.server1.hostname\", \"pop.b.example\");\n"
+             "user_pref(\"mail.server.server1.type\", \"pop3\");\n"
+             "user_pref(\"mail.server.server1.userName\", \"ann\");\n"
+             "user_pref(\"mail.server.server2.hostname\", \"pop.c.example\");\n"
+             "user_pref(\"mail.server.server2.type\", \"pop3\");\n"
+             "user_pref(\"mail.server.server2.userName\", \"cy\");\n");
+  Click("FlatSpeedButton1");
+  Click("FlatSpeedButton1");
+  ::setenv("HOME", savedHome.c_str(), 1);
+  ASSERT_EQ(list->topLevelItemCount(), 3);
+  EXPECT_EQ(list->topLevelItem(1)->text(2), "******");
+  EXPECT_EQ(list->topLevelItem(2)->text(2), "[没有密码，请重新设置]");
+  EXPECT_EQ(list->topLevelItem(2)->foreground(2).color(), QColor(Qt::red));
+  EXPECT_EQ(dialogs.Shown.size(), 2u);
+  window->close();
+  window.reset();
+
+  auto accounts = LoadAccounts(*store);
+  ASSERT_EQ(accounts.size(), 3u);
+  EXPECT_EQ(accounts[0].Server, "pop.a.example");
+  EXPECT_EQ(accounts[0].Password, "final");
+  EXPECT_EQ(accounts[0].Note, "work");
+  EXPECT_EQ(accounts[1].User, "ann");
+  EXPECT_EQ(accounts[1].Password, "secret");
+  EXPECT_EQ(accounts[2].User, "cy");
+}
+
+TEST_F(SettingsWindowTest, LengthRulesAndFilterFilesGoThroughTheControls) {
+  Open();
+  auto* op = Find<QComboBox>("cbxRlenOpr");
+  auto* number = Find<TDigitsSpinBox>("edtRlen");
+  auto* rules = Find<QListWidget>("lvRlen");
+  EXPECT_EQ(op->currentIndex(), -1);
+  number->setText("2048");
+  Click("SpeedButton50");  // no operator chosen: refused with a message
+  EXPECT_EQ(rules->count(), 0);
+  EXPECT_EQ(dialogs.Shown.size(), 1u);
+  op->setCurrentIndex(1);
+  Click("SpeedButton50");
+  number->setText("100");
+  op->setCurrentIndex(0);
+  Click("SpeedButton50");
+  number->setText("2048");
+  op->setCurrentIndex(1);
+  Click("SpeedButton50");  // equal rule: replaced, now at the end
+  ASSERT_EQ(rules->count(), 2);
+  EXPECT_EQ(rules->item(0)->text(), "==100");
+  EXPECT_EQ(rules->item(1)->text(), ">=2048");
+  number->stepBy(200);
+  EXPECT_EQ(number->text(), "100");  // the arrows stop at 100
+
+  rules->item(0)->setSelected(true);
+  Click("SpeedButton47");
+  EXPECT_EQ(rules->count(), 1);
+  EXPECT_EQ(op->currentIndex(), 0);
+  EXPECT_EQ(number->text(), "100");
+  Click("SpeedButton50");
+
+  Find<QPlainTextEdit>("lvRtitle")->setPlainText("Cheap\n发票\n");
+  Find<QPlainTextEdit>("lvRmid")->setPlainText("<script>=x");
+  auto* sender = Find<QPlainTextEdit>("lvRmail");
+  sender->setFocus();
+  QTest::keyClicks(sender, "spam@");
+  QTest::keyClick(sender, Qt::Key_Return);
+  QTest::keyClicks(sender, "x");
+  EXPECT_EQ(sender->toPlainText(), "spam@x");
+
+  const fs::path rub = home.path() / "out" / "lists";
+  fs::create_directories(rub.parent_path());
+  dialogs.FileNames = {QString::fromStdString(rub.string())};
+  Click("SpeedButton48");
+  ASSERT_TRUE(fs::exists(rub.string() + ".rub"));
+  EXPECT_EQ(dialogs.FileDialogFolders.back().toStdString(), (home.path() / "modal").string());
+
+  for (const char* memo : {"lvRtitle", "lvRmid", "lvRmail"})
+    Find<QPlainTextEdit>(memo)->clear();
+  Find<QPlainTextEdit>("lvRtitle")->setPlainText("CHEAP");
+  dialogs.FileNames = {QString::fromStdString(rub.string() + ".rub")};
+  Click("SpeedButton49");
+  EXPECT_EQ(Find<QPlainTextEdit>("lvRtitle")->toPlainText(), "CHEAP\n发票");
+  EXPECT_EQ(Find<QPlainTextEdit>("lvRmid")->toPlainText(), "<script>=x");
+  EXPECT_EQ(sender->toPlainText(), "spam@x");
+  EXPECT_EQ(rules->count(), 2);
+  // Nothing is saved before the window closes.
+  EXPECT_TRUE(LoadFilterLists(*store).Subject.empty());
+
+  // An entry the store cannot hold keeps the window open.
+  Find<QPlainTextEdit>("lvRdeliver")->setPlainText(QString(200, QChar(0x4E2D)));
+  window->close();
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(Find<QTabWidget>("PageControl1")->currentIndex(), 4);
+  Find<QPlainTextEdit>("lvRdeliver")->setPlainText("list@example.org");
+  window->close();
+  EXPECT_FALSE(window->isVisible());
+  window.reset();
+
+  TFilterLists saved = LoadFilterLists(*store);
+  EXPECT_EQ(saved.Subject, (std::vector<std::string>{"CHEAP", "发票"}));
+  EXPECT_EQ(saved.Sender, (std::vector<std::string>{"spam@x"}));
+  EXPECT_EQ(saved.Length, (std::vector<std::string>{">=2048", "==100"}));
+  EXPECT_EQ(saved.Recipient, (std::vector<std::string>{"list@example.org"}));
+}
+
+TEST_F(SettingsWindowTest, IpTableIsEditedImportedExportedAndSavedOnlyWhenChanged) {
+  const fs::path delivered = home.path() / "modal" / "ip.dat";
+  std::string error;
+  WriteBytes(delivered, "");
+  ASSERT_TRUE(ExportIpTable(delivered,
+                            {{"010.000.000.000", "010.255.255.255", "内网", "A"},
+                             {"202.000.000.000", "202.255.255.255", "亚洲", "B"}},
+                            &error));
+  Open();
+  auto* view = Find<QTableView>("lvIP");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return view->isEnabled(); }));
+  ASSERT_EQ(view->model()->rowCount(), 2);
+  window->close();
+  window.reset();
+  EXPECT_FALSE(fs::exists(home.path() / "modal" / "IPuser.dat"));
+
+  Open();
+  view = Find<QTableView>("lvIP");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return view->isEnabled(); }));
+  // Typed into the template: each dot moves on to the next octet.
+  auto* start = Find<QLineEdit>("meIPstart");
+  EXPECT_EQ(start->displayText(), "   .   .   .   ");
+  start->setCursorPosition(0);
+  QTest::keyClicks(start, "202.96.1.7");
+  Type("meIPstop", "202.096.001.255");
+  Type("edtArea", "北京");
+  Type("edtPlace", "某处");
+  Click("SpeedButton27");
+  ASSERT_EQ(view->model()->rowCount(), 3);
+  EXPECT_EQ(view->model()->index(2, 0).data().toString(), "202.096.001.007");
+  EXPECT_EQ(view->currentIndex().row(), 2);
+
+  Type("meIPstart", "300.1.1.1");
+  Click("SpeedButton27");  // not an address: refused, nothing added
+  EXPECT_EQ(view->model()->rowCount(), 3);
+  ASSERT_EQ(dialogs.Shown.size(), 1u);
+
+  const fs::path exported = home.path() / "setting" / "IpSeek.dat";
+  dialogs.FileNames = {QString::fromStdString(exported.string())};
+  Click("SpeedButton54");
+  EXPECT_EQ(dialogs.FileDialogFolders.back().toStdString(), exported.string());
+  EXPECT_EQ(dialogs.Shown.back().Text, "文件已被导出！");
+
+  view->setCurrentIndex(view->model()->index(0, 0));
+  Click("SpeedButton32");
+  EXPECT_EQ(view->model()->rowCount(), 2);
+  EXPECT_EQ(Find<QLineEdit>("edtArea")->text(), "内网");
+  dialogs.FileNames = {QString::fromStdString(exported.string())};
+  Click("SpeedButton53");  // only the row taken out comes back
+  EXPECT_EQ(dialogs.Shown.back().Caption, "成功！");
+  EXPECT_EQ(view->model()->rowCount(), 3);
+  dialogs.FileNames = {QString::fromStdString((home.path() / "missing.dat").string())};
+  Click("SpeedButton53");
+  EXPECT_EQ(dialogs.Shown.back().Text, "导入被禁止！");
+  window->close();
+  window.reset();
+
+  auto saved = ReadIpTableFile(home.path() / "modal" / "IPuser.dat");
+  ASSERT_TRUE(saved);
+  EXPECT_EQ(*saved, *ReadIpTableFile(exported));
+}
+
+TEST_F(SettingsWindowTest, TableThatCannotBeReadLocksThePageAndIsNotReplaced) {
+  fs::create_directories(home.path() / "modal" / "IPuser.dat");  // unreadable as a file
+  Open();
+  auto* loading = Find<QLabel>("ipLoading");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return loading->text().contains("不能读取"); }));
+  EXPECT_FALSE(Find<QTableView>("lvIP")->isEnabled());
+  CloseByEscape();
+  EXPECT_TRUE(fs::is_directory(home.path() / "modal" / "IPuser.dat"));
+}
+
+}  // namespace
+}  // namespace pelorix::gui
