@@ -137,6 +137,18 @@ bool SplitHostPort(std::string_view text, int defaultPort, std::string& host, in
   return ParsePort(text.substr(colon + 1), port);
 }
 
+std::string HostPortKey(std::string_view server, int defaultPort) {
+  std::string host;
+  int port = 0;
+  if (!SplitHostPort(ascii::Trim(server), defaultPort, host, port) || host.empty()) {
+    return {};
+  }
+  if (host.find(':') != std::string::npos) {
+    host = "[" + host + "]";
+  }
+  return host + ":" + std::to_string(port);
+}
+
 TLineConnection::TLineConnection() = default;
 
 TLineConnection::~TLineConnection() {

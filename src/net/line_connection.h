@@ -51,6 +51,9 @@ class TServerReply {
 // "[v6addr]" or "[v6addr]:port"; a bare IPv6 address keeps defaultPort.
 // Returns false when the port part is not a number from 1 to 65535.
 bool SplitHostPort(std::string_view text, int defaultPort, std::string& host, int& port);
+// "host:port" ("[v6addr]:port"), the port filled in: the name under which a
+// server's certificate is pinned. Empty when the text is no server.
+std::string HostPortKey(std::string_view server, int defaultPort);
 
 class TLineConnection : public TLineSource {
  public:
