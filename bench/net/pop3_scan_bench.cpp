@@ -1,6 +1,7 @@
 // Header scan of a 10,000-message mailbox served by Dovecot on loopback:
 // LIST n + TOP n 0 for every message, as the check worker does it. Python's
-// poplib runs the same loop against the same server as the reference.
+// poplib runs the same loop against the same server as the reference; the
+// scan over TLS runs beside the plain one.
 //
 // Needs root and Dovecot (Debian dovecot-pop3d); skips itself otherwise.
 
@@ -16,6 +17,7 @@
 #include "net/pop3_session.h"
 #include "support/dovecot.h"
 #include "support/process.h"
+#include "support/tls_certs.h"
 
 namespace {
 
@@ -76,6 +78,7 @@ p.quit()
 void WarmUp(const TDovecotServer& server) {
   pelorix::TPop3Session session;
   session.Host = server.HostPort();
+  session.Security = pelorix::TSecurity::None;
   session.Username = "bench";
   session.Password = "bench";
   session.Connect();
@@ -94,6 +97,31 @@ void HeaderScan(benchmark::State& state, const TDovecotServer* server) {
   long long scanned = 0;
   for (auto _ : state) {
     session.Host = server->HostPort();
+    session.Security = pelorix::TSecurity::None;  // the server offers STLS too
+    session.Username = "bench";
+    session.Password = "bench";
+    session.Connect();
+    const int count = session.MessageCount();
+    for (int n = 1; n <= count; ++n) {
+      msg.Clear();
+      benchmark::DoNotOptimize(session.MessageSize(n));
+      session.FetchHeader(n, msg);
+    }
+    session.Disconnect();
+    scanned += count;
+  }
+  state.counters["msgs/s"] =
+      benchmark::Counter(static_cast<double>(scanned), benchmark::Counter::kIsRate);
+}
+
+// The same scan over TLS from the first byte (the test CA trusted).
+void TlsHeaderScan(benchmark::State& state, const TDovecotServer* server) {
+  pelorix::TPop3Session session;
+  pelorix::TMailMessage msg;
+  long long scanned = 0;
+  for (auto _ : state) {
+    session.Host = server->TlsHostPort();
+    session.Security = pelorix::TSecurity::Tls;
     session.Username = "bench";
     session.Password = "bench";
     session.Connect();
@@ -131,14 +159,21 @@ int main(int argc, char** argv) {
     std::cerr << "skipped: " << why << "\n";
     return 0;
   }
+  pelorix::test::TTestCertificates certs;
+  certs.TrustCa();
   TDovecotServer server;
   server.AddUser("bench", "bench", MakeMessages());
+  server.EnableTls(certs.Good().Cert, certs.Good().Key);
   server.Start();
   WarmUp(server);
   const std::string script = server.Folder() + "/poplib_scan.py";
   pelorix::test::WriteFile(script, kPoplibScript);
 
   benchmark::RegisterBenchmark("Pop3HeaderScan/10000", HeaderScan, &server)
+      ->Iterations(1)
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("Pop3TlsHeaderScan/10000", TlsHeaderScan, &server)
       ->Iterations(1)
       ->UseRealTime()
       ->Unit(benchmark::kMillisecond);

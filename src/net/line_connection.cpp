@@ -437,9 +437,11 @@ bool TLineConnection::Receive(int timeout) {
   const auto deadline = TClock::now() + std::chrono::milliseconds(std::max(wait, 0));
   char* chunk = RecvScratch();
   short events = POLLIN;
+  bool starved = false;  // TLS asked for more bytes: only poll can bring them
   for (;;) {
-    // Bytes that TLS holds already never show up in poll: read them first.
-    if (!(tls_ && tls_->HasPending())) {
+    // Bytes that TLS holds already never show up in poll: read them first
+    // (unless they are only part of a record, which needs more).
+    if (starved || !(tls_ && tls_->HasPending())) {
       int left = -1;
       if (wait >= 0) {
         const auto rest =
@@ -454,13 +456,16 @@ bool TLineConnection::Receive(int timeout) {
       }
     }
     events = POLLIN;
+    starved = false;
     long n = 0;
     int err = 0;
     if (tls_) {
       n = tls_->Read(chunk, recvScratch_.size());
       if (n == TTlsChannel::kWantRead || n == TTlsChannel::kWantWrite) {
-        // A record without data (a session ticket), or a renegotiation.
+        // Part of a record, a record without data (a session ticket), or a
+        // renegotiation that wants to write.
         events = n == TTlsChannel::kWantWrite ? POLLOUT : POLLIN;
+        starved = true;
         continue;
       }
       if (n == TTlsChannel::kSysError) {
