@@ -79,8 +79,8 @@ TEST_F(TlsCommands, ModesAreStoredBesideTheAccounts) {
 
   EXPECT_EQ(Run({"account", "security", "ben[pop.example.com]", "ssl"}).status, 2);
   EXPECT_EQ(Run({"account", "security", "nobody[pop.example.com]"}).status, 1);
-  EXPECT_EQ(Run({"account", "add", "--server", "h", "--user", "u", "--password", "p",
-                 "--security", "sometimes"})
+  EXPECT_EQ(Run({"account", "add", "--server", "h", "--user", "u", "--password", "p", "--security",
+                 "sometimes"})
                 .status,
             2);
   EXPECT_EQ(Ok({"get", "Smtp", "Security"}), "auto\n");
@@ -140,10 +140,9 @@ TEST_F(TlsCommands, CheckAndDeleteOverTlsAndPinnedCertificates) {
 
   // Delete a1 and b2 (STLS and implicit TLS) and c1 (pinned).
   for (auto& r : records) {
-    r.VerdictMark = (r.MessageKey == "<a1@x>" || r.MessageKey == "<b2@x>" ||
-                     r.MessageKey == "<c1@x>")
-                        ? "Yes"
-                        : "";
+    r.VerdictMark =
+        (r.MessageKey == "<a1@x>" || r.MessageKey == "<b2@x>" || r.MessageKey == "<c1@x>") ? "Yes"
+                                                                                           : "";
   }
   ASSERT_TRUE(WriteRecordFile(AllRecordPath(home_), records));
   const TRun deletion = Run({"delete"});
@@ -170,8 +169,9 @@ TEST_F(TlsCommands, CheckAndDeleteOverTlsAndPinnedCertificates) {
   }
   const TRun refused = Run({"delete", "--account", "cat[" + self.TlsHostPort() + "]"});
   EXPECT_THAT(refused.err, HasSubstr("不能删除信件!"));
-  EXPECT_THAT(refused.err, HasSubstr("cat@" + self.TlsHostPort() + " 失败原因: 证书验证失败: the certificate no "
-                                              "longer matches the pinned fingerprint"));
+  EXPECT_THAT(refused.err, HasSubstr("cat@" + self.TlsHostPort() +
+                                     " 失败原因: 证书验证失败: the certificate no "
+                                     "longer matches the pinned fingerprint"));
   Ok({"tls", "untrust", self.TlsHostPort()});
   EXPECT_EQ(Run({"tls", "untrust", self.TlsHostPort()}).status, 1);
 }
