@@ -58,7 +58,10 @@ void PrepareSession(TPop3Session& session, const TQueueEntry& entry, const TRunS
   const TConnectionPolicy policy = state.Policy();
   session.Security = ParseSecurity(policy.ModeOf(AccountKey({entry.Server, entry.User, "", ""})))
                          .value_or(TSecurity::Auto);
-  session.PinnedCertificate = policy.PinOf(HostPortKey(entry.Server, 110));
+  // "SSL/TLS" without a port in the server text means the POP3S port.
+  if (session.Security == TSecurity::Tls)
+    session.Port = 995;
+  session.PinnedCertificate = policy.PinOf(HostPortKey(entry.Server, session.Port));
 }
 
 fs::path MessageFilePath(const fs::path& home, int slot) {

@@ -1,4 +1,8 @@
+// How a worker's session is set up for an account, and how a failed
+// account's cause is worded.
+#include "engine/check_worker.h"
 #include "engine/failure_cause.h"
+#include "engine/run_state.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -9,6 +13,27 @@
 
 namespace pelorix {
 namespace {
+
+TEST(PrepareSessionTest, ModeAndPinOfTheAccount) {
+  TRunState state("/nonexistent");
+  TConnectionPolicy policy;
+  policy.Modes = {{"ann[pop.test]", "TLS"}, {"ben[pop.test:2110]", "starttls"}};
+  policy.Pins = {{"POP.TEST:995", "AA:BB"}, {"pop.test:2110", "CC:DD"}, {"pop.test:110", "EE"}};
+  state.SetPolicy(policy);
+  TPop3Session session;
+  PrepareSession(session, {"pop.test", "ann", "pw"}, state);
+  EXPECT_EQ(session.Security, TSecurity::Tls);
+  EXPECT_EQ(session.Port, 995);
+  EXPECT_EQ(session.PinnedCertificate, "AA:BB");
+  PrepareSession(session, {"pop.test:2110", "ben", "pw"}, state);
+  EXPECT_EQ(session.Security, TSecurity::StartTls);
+  EXPECT_EQ(session.Port, 110);
+  EXPECT_EQ(session.PinnedCertificate, "CC:DD");
+  // No stored mode: auto, and the pin of the port actually used.
+  PrepareSession(session, {"pop.test", "cat", "pw"}, state);
+  EXPECT_EQ(session.Security, TSecurity::Auto);
+  EXPECT_EQ(session.PinnedCertificate, "EE");
+}
 
 TEST(FailureCauseTest, PlainWordsForEachKindOfFailure) {
   // A real refused connection: the socket error's description alone.
