@@ -1,6 +1,7 @@
 // Header scan of a 10,000-message mailbox served by Dovecot on loopback:
 // LIST n + TOP n 0 for every message, as the check worker does it. Python's
-// poplib runs the same loop against the same server as the reference.
+// poplib runs the same loop against the same server as the reference; the
+// scan over TLS runs beside the plain one.
 //
 // Needs root and Dovecot (Debian dovecot-pop3d); skips itself otherwise.
 
@@ -16,6 +17,7 @@
 #include "net/pop3_session.h"
 #include "support/dovecot.h"
 #include "support/process.h"
+#include "support/tls_certs.h"
 
 namespace {
 
@@ -62,7 +64,11 @@ std::vector<std::string> MakeMessages() {
 constexpr const char* kPoplibScript = R"PY(
 import poplib, sys, time
 host, port = sys.argv[1], int(sys.argv[2])
-p = poplib.POP3(host, port)
+if len(sys.argv) > 3:
+    import ssl
+    p = poplib.POP3_SSL(host, port, context=ssl.create_default_context(cafile=sys.argv[3]))
+else:
+    p = poplib.POP3(host, port)
 p.user("bench"); p.pass_("bench")
 count = p.stat()[0]
 for n in range(1, count + 1):
@@ -76,6 +82,7 @@ p.quit()
 void WarmUp(const TDovecotServer& server) {
   pelorix::TPop3Session session;
   session.Host = server.HostPort();
+  session.Security = pelorix::TSecurity::None;
   session.Username = "bench";
   session.Password = "bench";
   session.Connect();
@@ -94,6 +101,31 @@ void HeaderScan(benchmark::State& state, const TDovecotServer* server) {
   long long scanned = 0;
   for (auto _ : state) {
     session.Host = server->HostPort();
+    session.Security = pelorix::TSecurity::None;  // the server offers STLS too
+    session.Username = "bench";
+    session.Password = "bench";
+    session.Connect();
+    const int count = session.MessageCount();
+    for (int n = 1; n <= count; ++n) {
+      msg.Clear();
+      benchmark::DoNotOptimize(session.MessageSize(n));
+      session.FetchHeader(n, msg);
+    }
+    session.Disconnect();
+    scanned += count;
+  }
+  state.counters["msgs/s"] =
+      benchmark::Counter(static_cast<double>(scanned), benchmark::Counter::kIsRate);
+}
+
+// The same scan over TLS from the first byte (the test CA trusted).
+void TlsHeaderScan(benchmark::State& state, const TDovecotServer* server) {
+  pelorix::TPop3Session session;
+  pelorix::TMailMessage msg;
+  long long scanned = 0;
+  for (auto _ : state) {
+    session.Host = server->TlsHostPort();
+    session.Security = pelorix::TSecurity::Tls;
     session.Username = "bench";
     session.Password = "bench";
     session.Connect();
@@ -123,6 +155,22 @@ void PoplibScan(benchmark::State& state, const TDovecotServer* server, const std
                                                 benchmark::Counter::kIsRate);
 }
 
+// poplib's POP3_SSL on the implicit-TLS listener, trusting the test CA.
+void PoplibTlsScan(benchmark::State& state, const TDovecotServer* server, const std::string* script,
+                   const std::string* caFile) {
+  for (auto _ : state) {
+    TChildProcess python;
+    python.Start(
+        {"/usr/bin/python3", *script, "127.0.0.1", std::to_string(server->TlsPort()), *caFile});
+    if (python.Wait() != 0) {
+      state.SkipWithError("poplib TLS run failed");
+      return;
+    }
+  }
+  state.counters["msgs/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * kMessages,
+                                                benchmark::Counter::kIsRate);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -131,14 +179,26 @@ int main(int argc, char** argv) {
     std::cerr << "skipped: " << why << "\n";
     return 0;
   }
+  pelorix::test::TTestCertificates certs;
+  certs.TrustCa();
   TDovecotServer server;
   server.AddUser("bench", "bench", MakeMessages());
+  server.EnableTls(certs.Good().Cert, certs.Good().Key);
   server.Start();
   WarmUp(server);
   const std::string script = server.Folder() + "/poplib_scan.py";
   pelorix::test::WriteFile(script, kPoplibScript);
 
   benchmark::RegisterBenchmark("Pop3HeaderScan/10000", HeaderScan, &server)
+      ->Iterations(1)
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("Pop3TlsHeaderScan/10000", TlsHeaderScan, &server)
+      ->Iterations(1)
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("PoplibTlsHeaderScan/10000", PoplibTlsScan, &server, &script,
+                               &certs.CaFile())
       ->Iterations(1)
       ->UseRealTime()
       ->Unit(benchmark::kMillisecond);

@@ -25,19 +25,40 @@ Commands:
                     check the accounts' mail (headers, or whole messages)
   delete [--account USER[HOST]]
                     delete the ticked messages of the last check on the servers
-  account add --server S --user U --password P [--note N]
+  account add --server S --user U --password P [--note N] [--security MODE]
   account list
+  account security USER[HOST] [MODE]
+                    show or set how the account connects (see below)
   account remove --server S --user U
   account import-thunderbird [PROFILE_DIR]
   filter list|add|remove NAME [ENTRY...]
                     NAME: subject, sender, length, content or recipient
   filter import|export FILE.rub
   set KEY NAME VALUE
-                    KEY: MailCheck or Smtp; flags take on/off
+                    KEY: MailCheck or Smtp; flags take on/off;
+                    set Smtp Security MODE for the reply's SMTP server
   get KEY NAME
   iptable import|export FILE.dat
   iptable add START END AREA PLACE
   iptable list
+  tls show HOST:PORT [--starttls]
+                    print the server's certificate (subject, issuer, validity,
+                    SHA-256 fingerprint), after STLS/STARTTLS with --starttls
+  tls trust HOST:PORT [--starttls]
+                    pin that certificate: accepted while it stays the same
+  tls untrust HOST:PORT
+                    remove the pin
+
+Connection security (MODE):
+  auto              the default: TLS from the first byte on port 995 (POP3)
+                    and 465 (SMTP); elsewhere upgrade with STLS/STARTTLS when
+                    the server offers it, else plain text
+  tls               TLS from the first byte ("SSL/TLS")
+  starttls          plain connect, then STLS/STARTTLS; fails, sending no
+                    password, when the server does not offer it
+  none              plain text only
+  Certificates are checked against the system's trust store (SSL_CERT_FILE,
+  SSL_CERT_DIR name other CA files) and the host name, or against a pin.
 )";
 }
 
@@ -95,7 +116,7 @@ int RunCommandLine(const std::vector<std::string>& argv, std::ostream& out, std:
   static const std::map<std::string, Handler> handlers = {
       {"check", RunCheckCommand},     {"delete", RunDeleteCommand}, {"account", RunAccountCommand},
       {"filter", RunFilterCommand},   {"set", RunSetCommand},       {"get", RunGetCommand},
-      {"iptable", RunIpTableCommand},
+      {"iptable", RunIpTableCommand}, {"tls", RunTlsCommand},
   };
   auto it = handlers.find(argv[i]);
   if (it == handlers.end()) {

@@ -8,6 +8,7 @@
 #include "app/commands.h"
 #include "store/accounts.h"
 #include "store/autostart.h"
+#include "store/connection_security.h"
 #include "store/filter_lists.h"
 #include "store/ip_table.h"
 #include "store/mail_plan.h"
@@ -50,23 +51,67 @@ void PrintAccount(std::ostream& out, const TAccount& a) {
   out << a.Server << '\t' << a.User << '\t' << a.Note << '\n';
 }
 
+std::string SecurityMode(const std::string& text) {
+  const auto mode = SecurityModeName(text);
+  if (!mode)
+    throw UsageError("unknown security mode " + text + " (auto, tls, starttls or none)");
+  return *mode;
+}
+
+// The stored account whose key (user[server]) is `key`.
+std::optional<TAccount> FindAccount(TSettingsStore& store, const std::string& key) {
+  for (const auto& a : LoadAccounts(store)) {
+    if (AccountKey(a) == key)
+      return a;
+  }
+  return std::nullopt;
+}
+
 int AccountAdd(CommandContext& ctx, std::vector<std::string> args) {
-  std::optional<std::string> server, user, password, note;
+  std::optional<std::string> server, user, password, note, security;
   ArgParser(std::move(args))
       .Option("--server", &server)
       .Option("--user", &user)
       .Option("--password", &password)
       .Option("--note", &note)
+      .Option("--security", &security)
       .Parse();
   TAccount account{Required(server, "--server"), Required(user, "--user"),
                    Required(password, "--password"), note.value_or("")};
+  const std::optional<std::string> mode =
+      security ? std::optional<std::string>(SecurityMode(*security)) : std::nullopt;
   auto store = OpenStore(ctx);
   auto accounts = LoadAccounts(*store);
   std::string error;
-  if (!AddAccount(accounts, std::move(account), &error) ||
-      !SaveAccounts(*store, accounts, &error)) {
-    Fail(error);
+  // The account and its mode land together or not at all. Without
+  // --security a replaced account keeps its mode.
+  const bool written = store->Write([&] {
+    if (!AddAccount(accounts, account, &error) || !SaveAccounts(*store, accounts, &error))
+      throw std::runtime_error(error);
+    for (const auto& a : accounts) {
+      if (mode && IsSameAccount(a, ascii::Trim(account.Server), ascii::Trim(account.User)) &&
+          !WriteAccountSecurity(*store, AccountKey(a), *mode)) {
+        throw std::runtime_error("cannot write the settings file");
+      }
+    }
+  });
+  if (!written)
+    Fail("cannot write the settings file");
+  return 0;
+}
+
+int AccountSecurity(CommandContext& ctx, std::vector<std::string> args) {
+  std::vector<std::string> positional;
+  ArgParser(std::move(args)).Positionals(&positional, 1, 2).Parse();
+  auto store = OpenStore(ctx);
+  if (!FindAccount(*store, positional[0]))
+    Fail("no account " + positional[0]);
+  if (positional.size() == 1) {
+    ctx.out << ReadAccountSecurity(*store, positional[0]) << '\n';
+    return 0;
   }
+  if (!WriteAccountSecurity(*store, positional[0], SecurityMode(positional[1])))
+    Fail("cannot write the settings file");
   return 0;
 }
 
@@ -76,11 +121,15 @@ int AccountRemove(CommandContext& ctx, std::vector<std::string> args) {
   std::string s = Required(server, "--server"), u = Required(user, "--user");
   auto store = OpenStore(ctx);
   auto accounts = LoadAccounts(*store);
+  const auto removed = FindAccount(*store, u + "[" + s + "]");
   if (!RemoveAccount(accounts, s, u))
     Fail("no account " + u + "[" + s + "]");
   std::string error;
   if (!SaveAccounts(*store, accounts, &error))
     Fail(error);
+  // Its mode goes with it, so that a later account of that name starts at auto.
+  if (removed)
+    WriteAccountSecurity(*store, AccountKey(*removed), kDefaultSecurity);
   return 0;
 }
 
@@ -129,6 +178,8 @@ int RunAccountCommand(CommandContext& ctx) {
     return AccountRemove(ctx, std::move(rest));
   if (sub == "import-thunderbird")
     return AccountImportThunderbird(ctx, std::move(rest));
+  if (sub == "security")
+    return AccountSecurity(ctx, std::move(rest));
   if (sub == "list") {
     ArgParser(std::move(rest)).Parse();
     auto store = OpenStore(ctx);
@@ -246,6 +297,10 @@ const TSettingDef& SettingNamed(const std::string& key, const std::string& name)
   return *def;
 }
 
+bool IsSmtpSecurity(const std::string& key, const std::string& name) {
+  return ascii::EqualNoCase(key, kSmtpKey) && ascii::EqualNoCase(name, kSmtpSecurityName);
+}
+
 bool ParseFlag(const std::string& value) {
   if (ascii::EqualNoCase(value, "on"))
     return true;
@@ -259,6 +314,13 @@ bool ParseFlag(const std::string& value) {
 int RunSetCommand(CommandContext& ctx) {
   std::vector<std::string> positional;
   ArgParser(ctx.args).Positionals(&positional, 3, 3).Parse();
+  if (IsSmtpSecurity(positional[0], positional[1])) {
+    const std::string mode = SecurityMode(positional[2]);
+    auto store = OpenStore(ctx);
+    if (!WriteSmtpSecurity(*store, mode))
+      Fail("cannot write the settings file");
+    return 0;
+  }
   const TSettingDef& def = SettingNamed(positional[0], positional[1]);
   std::string value(ascii::Trim(positional[2]));
   auto store = OpenStore(ctx);
@@ -321,6 +383,11 @@ int RunSetCommand(CommandContext& ctx) {
 int RunGetCommand(CommandContext& ctx) {
   std::vector<std::string> positional;
   ArgParser(ctx.args).Positionals(&positional, 2, 2).Parse();
+  if (IsSmtpSecurity(positional[0], positional[1])) {
+    auto store = OpenStore(ctx);
+    ctx.out << ReadSmtpSecurity(*store) << '\n';
+    return 0;
+  }
   const TSettingDef& def = SettingNamed(positional[0], positional[1]);
   auto store = OpenStore(ctx);
   TSettingsKey key;

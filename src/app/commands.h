@@ -38,6 +38,9 @@ int RunIpTableCommand(CommandContext& ctx);
 int RunCheckCommand(CommandContext& ctx);
 int RunDeleteCommand(CommandContext& ctx);
 
+// Certificate commands (cli_tls.cpp).
+int RunTlsCommand(CommandContext& ctx);
+
 // Text of `pelorix --help`.
 std::string UsageText();
 

@@ -109,6 +109,7 @@ TStartResult TCheckEngine::StartCheck(std::string_view selection, bool wholeMess
   state_.RunningWorkers = 3;
 
   WriteListFiles(state_.Home(), store_);
+  state_.SetPolicy(LoadConnectionPolicy(store_));
 
   workers_.push_back(std::make_unique<TCheckmail1>(state_, sink_));
   workers_.push_back(std::make_unique<TCheckmail2>(state_, sink_));

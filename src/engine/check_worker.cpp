@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "engine/failure_cause.h"
 #include "engine/mail_record.h"
 #include "engine/message_file.h"
 #include "engine/record_files.h"
@@ -54,6 +55,13 @@ void PrepareSession(TPop3Session& session, const TQueueEntry& entry, const TRunS
   session.Password = entry.Password;
   if (int t = state.ReadTimeoutMs.load(); t > 0)
     session.ReadTimeout = t;
+  const TConnectionPolicy policy = state.Policy();
+  session.Security = ParseSecurity(policy.ModeOf(AccountKey({entry.Server, entry.User, "", ""})))
+                         .value_or(TSecurity::Auto);
+  // "SSL/TLS" without a port in the server text means the POP3S port.
+  if (session.Security == TSecurity::Tls)
+    session.Port = 995;
+  session.PinnedCertificate = policy.PinOf(HostPortKey(entry.Server, session.Port));
 }
 
 fs::path MessageFilePath(const fs::path& home, int slot) {
@@ -133,8 +141,9 @@ void TAccountCheck::Run(const TQueueEntry& e, TAccountRecordFiles& files) {
     session_.Disconnect();
   try {
     session_.Connect();
-  } catch (const std::exception&) {
+  } catch (const std::exception& failure) {
     Say(e.User + "@" + e.Server + "访问失败！");
+    Say(FailureCauseLine(e.User, e.Server, failure));
   }
   if (!session_.IsConnected())
     return;

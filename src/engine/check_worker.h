@@ -22,8 +22,9 @@ struct TQueueEntry {
   std::string Server, User, Password;
 };
 TQueueEntry SplitQueueEntry(std::string_view entry);
-// Points a worker's session at the account of an entry (port 110 unless the
-// server text names one) with the run's read time-out.
+// Points a worker's session at the account of an entry (port 110, or 995
+// for the tls mode, unless the server text names one) with the run's read
+// time-out, the account's connection security and its server's pin.
 void PrepareSession(TPop3Session& session, const TQueueEntry& entry, const TRunState& state);
 
 class TCheckmail {

@@ -1,6 +1,7 @@
 #include "engine/delete_worker.h"
 
 #include "engine/check_worker.h"
+#include "engine/failure_cause.h"
 #include "engine/record_files.h"
 #include "mime/mail_message.h"
 #include "net/errors.h"
@@ -249,7 +250,7 @@ void Tdeletemail::Execute() {
       try {
         const int deleted = account.Run();
         tally_.Add(e.User + "[" + e.Server + "]", deleted);
-      } catch (const std::exception&) {
+      } catch (const std::exception& failure) {
         // Nothing of this session is deleted: leave without QUIT and give
         // the rows back what they showed.
         try {
@@ -258,6 +259,7 @@ void Tdeletemail::Execute() {
         }
         account.Withdraw();
         account.Say(e.Server + "[" + e.User + "]" + "不能删除信件!");
+        account.Say(FailureCauseLine(e.User, e.Server, failure));
       }
     }
     state_.RefreshStatus(sink_);
@@ -298,6 +300,7 @@ TStartResult TDeleteEngine::StartDeletion(std::string_view selection) {
     std::lock_guard lock(state_.QueueLock);
     state_.DeleteQueue = std::move(queue);
   }
+  state_.SetPolicy(LoadConnectionPolicy(store_));
   workers_.push_back(std::make_unique<Tdeletemail1>(state_, sink_, tally_));
   workers_.push_back(std::make_unique<Tdeletemail2>(state_, sink_, tally_));
   workers_.push_back(std::make_unique<Tdeletemail3>(state_, sink_, tally_));

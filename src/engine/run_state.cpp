@@ -38,6 +38,16 @@ void TRunState::SetPlan(const TMailPlan& plan) {
   plan_ = plan;
 }
 
+TConnectionPolicy TRunState::Policy() const {
+  std::lock_guard lock(planMutex_);
+  return policy_;
+}
+
+void TRunState::SetPolicy(TConnectionPolicy policy) {
+  std::lock_guard lock(planMutex_);
+  policy_ = std::move(policy);
+}
+
 void TRunState::RefreshStatus(TFrontEndSink& sink) {
   std::lock_guard lock(statusMutex_);
   RefreshLocked(sink);

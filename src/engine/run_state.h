@@ -13,6 +13,7 @@
 
 #include "engine/mail_list.h"
 #include "engine/sink.h"
+#include "store/connection_security.h"
 #include "store/mail_plan.h"
 
 namespace pelorix {
@@ -59,6 +60,11 @@ class TRunState {
   TMailPlan Plan() const;
   void SetPlan(const TMailPlan& plan);
 
+  // Connection security of the accounts and the pinned certificates, read
+  // from the store when a run starts.
+  TConnectionPolicy Policy() const;
+  void SetPolicy(TConnectionPolicy policy);
+
   // Session read time-out in milliseconds for the workers' POP3 sessions
   // (0: the protocol layer's default).
   std::atomic<int> ReadTimeoutMs{0};
@@ -76,6 +82,7 @@ class TRunState {
   std::string workerMessage_;
   mutable std::mutex planMutex_;
   TMailPlan plan_;
+  TConnectionPolicy policy_;
   std::mutex statusMutex_;
   void RefreshLocked(TFrontEndSink& sink);
 };

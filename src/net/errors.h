@@ -3,6 +3,7 @@
 // texts are the system's own English messages; workers catch them by type.
 
 #include <string>
+#include <utility>
 
 #include "mime/errors.h"
 
@@ -52,6 +53,31 @@ class ESocketError : public EConnectionError {
       : EConnectionError("Socket Error # " + std::to_string(code) + "\r\n" + description),
         Code(code) {}
   int Code;
+};
+
+// TLS could not be set up or broke down (handshake failure, a server that
+// stalls in the handshake, a bad record). Reason is the cause alone.
+class ETlsError : public EConnectionError {
+ public:
+  ETlsError(const std::string& message, std::string reason)
+      : EConnectionError(message), Reason(std::move(reason)) {}
+  explicit ETlsError(const std::string& reason) : ETlsError("TLS error: " + reason, reason) {}
+  std::string Reason;
+};
+
+// The server's certificate failed verification or no longer matches its pin.
+class ECertificateError : public ETlsError {
+ public:
+  explicit ECertificateError(const std::string& reason)
+      : ETlsError("Certificate verification failed: " + reason, reason) {}
+};
+
+// The security mode requires STLS/STARTTLS and the server does not offer it;
+// nothing secret has been sent. Reason is the command ("STLS", "STARTTLS").
+class ETlsNotOffered : public ETlsError {
+ public:
+  explicit ETlsNotOffered(const std::string& command)
+      : ETlsError("The server does not offer " + command + ".", command) {}
 };
 
 // A reply code the command does not allow; the message is the reply text.

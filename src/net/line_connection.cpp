@@ -137,6 +137,20 @@ bool SplitHostPort(std::string_view text, int defaultPort, std::string& host, in
   return ParsePort(text.substr(colon + 1), port);
 }
 
+std::string HostPortKey(std::string_view server, int defaultPort) {
+  std::string host;
+  int port = 0;
+  if (!SplitHostPort(ascii::Trim(server), defaultPort, host, port) || host.empty()) {
+    return {};
+  }
+  if (host.find(':') != std::string::npos) {
+    host = "[" + host + "]";
+  }
+  return host + ":" + std::to_string(port);
+}
+
+TLineConnection::TLineConnection() = default;
+
 TLineConnection::~TLineConnection() {
   CloseSocket();
 }
@@ -204,6 +218,9 @@ void TLineConnection::Connect(int timeout) {
     const int one = 1;
     setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     DoStatus(TConnectionStatus::Connected, "Connected.");
+    if (ImplicitTls) {
+      StartTls();
+    }
   } catch (...) {
     CloseSocket();
     throw;
@@ -250,6 +267,10 @@ void TLineConnection::ConnectAddress(int fd, const void* addr, unsigned addrLen,
 }
 
 void TLineConnection::CloseSocket() {
+  if (tls_) {
+    tls_->Shutdown();
+    tls_.reset();
+  }
   if (fd_ >= 0) {
     ::close(fd_);
     fd_ = -1;
@@ -272,15 +293,29 @@ bool TLineConnection::IsConnected() {
   bool closed = closedByPeer_;
   if (!closed) {
     pollfd pfd{fd_, POLLIN, 0};
-    if (::poll(&pfd, 1, 0) > 0) {
+    if ((tls_ && tls_->HasPending()) || ::poll(&pfd, 1, 0) > 0) {
       // Readable: either data (kept for the next read) or the peer's close.
       char* chunk = RecvScratch();
-      const ssize_t n = ::recv(fd_, chunk, recvScratch_.size(), 0);
-      if (n > 0) {
-        buffer_.append(chunk, static_cast<std::size_t>(n));
-      } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-        closed = true;
-        closedByPeer_ = true;
+      if (tls_) {
+        long n = TTlsChannel::kSysError;
+        try {
+          n = tls_->Read(chunk, recvScratch_.size());
+        } catch (const ETlsError&) {
+        }
+        if (n > 0) {
+          buffer_.append(chunk, static_cast<std::size_t>(n));
+        } else if (n == 0 || n == TTlsChannel::kSysError) {
+          closed = true;
+          closedByPeer_ = true;
+        }
+      } else {
+        const ssize_t n = ::recv(fd_, chunk, recvScratch_.size(), 0);
+        if (n > 0) {
+          buffer_.append(chunk, static_cast<std::size_t>(n));
+        } else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+          closed = true;
+          closedByPeer_ = true;
+        }
       }
     }
   }
@@ -306,6 +341,24 @@ void TLineConnection::Write(std::string_view bytes) {
   }
   const std::size_t chunk = static_cast<std::size_t>(std::max(SendBufferSize, 1));
   while (!bytes.empty()) {
+    if (tls_) {
+      const long n = tls_->Write(bytes.data(), std::min(chunk, bytes.size()));
+      if (n > 0) {
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+        continue;
+      }
+      if (n == TTlsChannel::kSysError) {
+        RaiseSocketError(tls_->LastErrno());
+      }
+      if (n == 0) {
+        RaiseWinsockError(10054);
+      }
+      if (!WaitFor(fd_, n == TTlsChannel::kWantRead ? POLLIN : POLLOUT,
+                   ReadTimeout > 0 ? ReadTimeout : -1)) {
+        RaiseWinsockError(10060);
+      }
+      continue;
+    }
     const ssize_t n = ::send(fd_, bytes.data(), std::min(chunk, bytes.size()), MSG_NOSIGNAL);
     if (n >= 0) {
       bytes.remove_prefix(static_cast<std::size_t>(n));
@@ -381,15 +434,47 @@ bool TLineConnection::Receive(int timeout) {
   }
   const bool explicitTimeout = timeout >= 0;
   const int wait = explicitTimeout ? timeout : (ReadTimeout > 0 ? ReadTimeout : -1);
+  const auto deadline = TClock::now() + std::chrono::milliseconds(std::max(wait, 0));
   char* chunk = RecvScratch();
+  short events = POLLIN;
+  bool starved = false;  // TLS asked for more bytes: only poll can bring them
   for (;;) {
-    if (!WaitFor(fd_, POLLIN, wait)) {
-      if (explicitTimeout) {
-        return false;
+    // Bytes that TLS holds already never show up in poll: read them first
+    // (unless they are only part of a record, which needs more).
+    if (starved || !(tls_ && tls_->HasPending())) {
+      int left = -1;
+      if (wait >= 0) {
+        const auto rest =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now());
+        left = static_cast<int>(std::max<long long>(rest.count(), 0));
       }
-      throw EReadTimeout();
+      if (!WaitFor(fd_, events, left)) {
+        if (explicitTimeout) {
+          return false;
+        }
+        throw EReadTimeout();
+      }
     }
-    const ssize_t n = ::recv(fd_, chunk, recvScratch_.size(), 0);
+    events = POLLIN;
+    starved = false;
+    long n = 0;
+    int err = 0;
+    if (tls_) {
+      n = tls_->Read(chunk, recvScratch_.size());
+      if (n == TTlsChannel::kWantRead || n == TTlsChannel::kWantWrite) {
+        // Part of a record, a record without data (a session ticket), or a
+        // renegotiation that wants to write.
+        events = n == TTlsChannel::kWantWrite ? POLLOUT : POLLIN;
+        starved = true;
+        continue;
+      }
+      if (n == TTlsChannel::kSysError) {
+        err = tls_->LastErrno();
+      }
+    } else {
+      n = ::recv(fd_, chunk, recvScratch_.size(), 0);
+      err = n < 0 ? errno : 0;
+    }
     if (n > 0) {
       if (bufferStart_ > 0 && bufferStart_ == buffer_.size()) {
         buffer_.clear();
@@ -402,7 +487,6 @@ bool TLineConnection::Receive(int timeout) {
       closedByPeer_ = true;
       return true;
     }
-    const int err = errno;
     if (err == EINTR || err == EAGAIN || err == EWOULDBLOCK) {
       continue;
     }
@@ -416,6 +500,55 @@ bool TLineConnection::Receive(int timeout) {
     }
     RaiseWinsockError(code);
   }
+}
+
+void TLineConnection::StartTls() {
+  if (fd_ < 0) {
+    throw ENotConnected();
+  }
+  if (tls_) {
+    throw ETlsError("TLS is already active");
+  }
+  // Whatever the server sent in plain text after its go-ahead could only be
+  // an attempt to slip commands or answers across the upgrade.
+  pollfd pfd{fd_, POLLIN, 0};
+  if (bufferStart_ < buffer_.size() || ::poll(&pfd, 1, 0) > 0) {
+    CloseSocket();
+    throw ETlsError("TLS handshake failed: the server sent data before the handshake",
+                    "the server sent data before the handshake");
+  }
+  buffer_.clear();
+  bufferStart_ = 0;
+  try {
+    std::string host;
+    int port = 0;
+    SplitHostPort(Host, Port, host, port);
+    auto channel = std::make_unique<TTlsChannel>(fd_, host);
+    DoStatus(TConnectionStatus::Text, "Negotiating TLS.");
+    // The handshake must never hang a worker, even with no read limit set.
+    channel->Handshake(ReadTimeout > 0 ? ReadTimeout : 60000);
+    if (!InspectCertificate) {
+      channel->CheckPeer(PinnedCertificate);
+    }
+    tls_ = std::move(channel);
+  } catch (...) {
+    CloseSocket();
+    throw;
+  }
+}
+
+std::optional<TCertificateInfo> TLineConnection::PeerCertificate() const {
+  if (!tls_) {
+    return std::nullopt;
+  }
+  return tls_->PeerCertificate();
+}
+
+int TLineConnection::EffectivePort() const {
+  std::string host;
+  int port = Port;
+  SplitHostPort(Host, Port, host, port);
+  return port;
 }
 
 void TLineClient::ReadReply() {

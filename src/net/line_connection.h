@@ -5,11 +5,14 @@
 
 #include <functional>
 #include <initializer_list>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "mime/line_source.h"
+#include "net/tls.h"
 
 namespace pelorix {
 
@@ -48,12 +51,15 @@ class TServerReply {
 // "[v6addr]" or "[v6addr]:port"; a bare IPv6 address keeps defaultPort.
 // Returns false when the port part is not a number from 1 to 65535.
 bool SplitHostPort(std::string_view text, int defaultPort, std::string& host, int& port);
+// "host:port" ("[v6addr]:port"), the port filled in: the name under which a
+// server's certificate is pinned. Empty when the text is no server.
+std::string HostPortKey(std::string_view server, int defaultPort);
 
 class TLineConnection : public TLineSource {
  public:
   using TStatusHandler = std::function<void(TConnectionStatus, const std::string&)>;
 
-  TLineConnection() = default;
+  TLineConnection();
   TLineConnection(const TLineConnection&) = delete;
   TLineConnection& operator=(const TLineConnection&) = delete;
   ~TLineConnection() override;
@@ -66,6 +72,16 @@ class TLineConnection : public TLineSource {
   int RecvBufferSize = 32768;
   int SendBufferSize = 32768;
   TStatusHandler OnStatus;
+  // TLS from the first byte (the ports 995 and 465): Connect runs the
+  // handshake right after the TCP connect.
+  bool ImplicitTls = false;
+  // SHA-256 fingerprint of the server certificate the user trusts for this
+  // host and port; a match is accepted whatever the chain says, a mismatch
+  // fails. Empty: the system's trust store and the host name decide.
+  std::string PinnedCertificate;
+  // Only looks at the server's certificate and never refuses it (showing
+  // and pinning a certificate); never for a connection that logs in.
+  bool InspectCertificate = false;
 
   // timeout < 0: the connect blocks until the system completes or refuses it;
   // timeout > 0: raises EConnectTimeout after that many milliseconds.
@@ -75,6 +91,16 @@ class TLineConnection : public TLineSource {
   void AttachSocket(int fd);
   virtual void Disconnect();
   virtual bool IsConnected();
+
+  // TLS handshake over the open connection (after STLS/STARTTLS). Bytes the
+  // server sent before the handshake are refused. Any failure closes the
+  // socket: nothing goes on in plain text.
+  void StartTls();
+  bool TlsActive() const { return tls_ != nullptr; }
+  // The certificate of the current TLS session.
+  std::optional<TCertificateInfo> PeerCertificate() const;
+  // The port Connect uses: the one in Host, else Port.
+  int EffectivePort() const;
 
   void WriteLine(std::string_view text);
   // Writes bytes as they are (callers add their own line ends).
@@ -104,6 +130,7 @@ class TLineConnection : public TLineSource {
   char* RecvScratch();
 
   int fd_ = -1;
+  std::unique_ptr<TTlsChannel> tls_;
   std::string buffer_;
   std::vector<char> recvScratch_;
   std::size_t bufferStart_ = 0;

@@ -76,12 +76,26 @@ void TPop3Session::ReadReply() {
 
 void TPop3Session::Connect(int timeout) {
   ForgetCapabilities();
+  const TSecurity mode = EffectiveSecurity(Security, EffectivePort(), 995);
+  ImplicitTls = mode == TSecurity::Tls;
   TLineClient::Connect(timeout);
   try {
     ReadReply();
     CheckReply({kOk});
+    const std::string greeting = FirstText(LastReply);
+    if (mode == TSecurity::Auto || mode == TSecurity::StartTls) {
+      Capa();
+      if (HasCapability("STLS")) {
+        // A refusal after the offer fails the login: no downgrade.
+        SendCommand("STLS", {kOk});
+        StartTls();
+        // Nothing the server said in plain text is trusted afterwards.
+        ForgetCapabilities();
+      } else if (mode == TSecurity::StartTls) {
+        throw ETlsNotOffered("STLS");
+      }
+    }
     if (APOP) {
-      const std::string greeting = FirstText(LastReply);
       const auto open = greeting.find('<');
       const auto close = open == std::string::npos ? open : greeting.find('>', open);
       if (close == std::string::npos) {

@@ -20,9 +20,13 @@ class TPop3Session : public TLineClient {
   std::string Username;
   std::string Password;
   bool APOP = false;
+  // Auto: TLS from the first byte on port 995; elsewhere CAPA after the
+  // greeting and STLS before the login when the server lists it.
+  TSecurity Security = TSecurity::Auto;
 
-  // TCP connect, greeting, login. On a failure after the TCP connect the
-  // session disconnects and raises the same error again.
+  // TCP connect (and TLS), greeting, STLS when due, login. On a failure
+  // after the TCP connect the session disconnects and raises the same error
+  // again. No password is sent before TLS when TLS was offered or required.
   void Connect(int timeout = -1) override;
   // "QUIT" when connected (the answer is not read), then close.
   void Disconnect() override;

@@ -211,52 +211,81 @@ TSmtpClient::TSmtpClient() {
 }
 
 void TSmtpClient::Connect(int timeout) {
+  const TSecurity mode = EffectiveSecurity(Security, EffectivePort(), 465);
+  ImplicitTls = mode == TSecurity::Tls;
   TLineClient::Connect(timeout);
   try {
     ReadReply();
     CheckReply({220});
-    schemes_.clear();
-    eightBitMime_ = false;
     authenticated_ = false;
     std::string name = HeloName;
     if (name.empty()) {
       char host[256] = {};
       name = gethostname(host, sizeof host - 1) == 0 && host[0] != '\0' ? host : "localhost";
     }
-    bool greeted = false;
-    if (UseEhlo || AuthenticationType == atLogin) {
-      if (SendCommand("EHLO " + name) == 250) {
-        greeted = true;
-        for (const auto& line : LastReply.Text) {
-          const std::string head = ascii::ToUpper(std::string_view(line).substr(0, 5));
-          if (head == "AUTH " || head == "AUTH=") {
-            std::string rest = line.substr(4);
-            std::replace(rest.begin(), rest.end(), '=', ' ');
-            std::size_t pos = 0;
-            while (pos < rest.size()) {
-              const auto blank = rest.find(' ', pos);
-              const auto end = blank == std::string::npos ? rest.size() : blank;
-              const std::string word =
-                  ascii::ToUpper(ascii::Trim(std::string_view(rest).substr(pos, end - pos)));
-              if (!word.empty() &&
-                  std::find(schemes_.begin(), schemes_.end(), word) == schemes_.end()) {
-                schemes_.push_back(word);
-              }
-              pos = end + 1;
-            }
-          } else if (ascii::EqualNoCase(ascii::Trim(line), "8BITMIME")) {
-            eightBitMime_ = true;
-          }
-        }
+    // STARTTLS is only announced in the EHLO answer.
+    const bool ehlo = UseEhlo || AuthenticationType == atLogin || mode == TSecurity::StartTls;
+    const bool startTls = Greet(name, ehlo);
+    if (mode == TSecurity::Auto || mode == TSecurity::StartTls) {
+      if (startTls) {
+        // A refusal after the offer fails the connection: no downgrade.
+        SendCommand("STARTTLS", {220});
+        StartTls();
+        // What the server announced in plain text is forgotten (RFC 3207).
+        Greet(name, ehlo);
+      } else if (mode == TSecurity::StartTls) {
+        throw ETlsNotOffered("STARTTLS");
       }
-    }
-    if (!greeted) {
-      SendCommand("HELO " + name, {250});
     }
   } catch (...) {
     Disconnect();
     throw;
   }
+}
+
+bool TSmtpClient::Greet(const std::string& name, bool ehlo) {
+  schemes_.clear();
+  eightBitMime_ = false;
+  bool startTls = false;
+  bool greeted = false;
+  if (ehlo && SendCommand("EHLO " + name) == 250) {
+    greeted = true;
+    for (const auto& line : LastReply.Text) {
+      const std::string head = ascii::ToUpper(std::string_view(line).substr(0, 5));
+      if (head == "AUTH " || head == "AUTH=") {
+        for (const auto& word : ParseAuthLine(line)) {
+          if (std::find(schemes_.begin(), schemes_.end(), word) == schemes_.end()) {
+            schemes_.push_back(word);
+          }
+        }
+      } else if (ascii::EqualNoCase(ascii::Trim(line), "8BITMIME")) {
+        eightBitMime_ = true;
+      } else if (ascii::EqualNoCase(ascii::Trim(line), "STARTTLS")) {
+        startTls = true;
+      }
+    }
+  }
+  if (!greeted) {
+    SendCommand("HELO " + name, {250});
+  }
+  return startTls;
+}
+
+std::vector<std::string> ParseAuthLine(std::string_view line) {
+  std::vector<std::string> words;
+  std::string rest(line.substr(std::min<std::size_t>(4, line.size())));
+  std::replace(rest.begin(), rest.end(), '=', ' ');
+  std::size_t pos = 0;
+  while (pos < rest.size()) {
+    const auto blank = rest.find(' ', pos);
+    const auto end = blank == std::string::npos ? rest.size() : blank;
+    std::string word = ascii::ToUpper(ascii::Trim(std::string_view(rest).substr(pos, end - pos)));
+    if (!word.empty()) {
+      words.push_back(std::move(word));
+    }
+    pos = end + 1;
+  }
+  return words;
 }
 
 void TSmtpClient::Disconnect() {

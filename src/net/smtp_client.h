@@ -26,8 +26,12 @@ class TSmtpClient : public TLineClient {
   std::string MailAgent;  // "X-Mailer"; empty: no such header
   std::string Username;
   std::string Password;
+  // Auto: TLS from the first byte on port 465; elsewhere STARTTLS and a
+  // second EHLO when the EHLO answer lists it, before any AUTH LOGIN.
+  TSecurity Security = TSecurity::Auto;
 
-  // TCP connect, greeting (220), EHLO (or HELO after a refused EHLO).
+  // TCP connect (and TLS), greeting (220), EHLO (or HELO after a refused
+  // EHLO), STARTTLS and EHLO again when due.
   void Connect(int timeout = -1) override;
   // "QUIT" when connected (the answer is not read), then close.
   void Disconnect() override;
@@ -48,10 +52,17 @@ class TSmtpClient : public TLineClient {
   std::string DataText(const TMailMessage& msg, std::time_t now, bool& eightBit) const;
 
  private:
+  // EHLO (when ehlo is set; HELO after a refusal) and the schemes and
+  // extensions it announces. True when STARTTLS is among them.
+  bool Greet(const std::string& name, bool ehlo);
+
   std::vector<std::string> schemes_;
   bool eightBitMime_ = false;
   bool authenticated_ = false;
 };
+
+// The schemes of an EHLO line "AUTH LOGIN PLAIN" or "AUTH=LOGIN", upper case.
+std::vector<std::string> ParseAuthLine(std::string_view line);
 
 // Header helpers of the SMTP client, open for tests.
 // "=?UTF-8?B?...?=" words (each at most 75 characters) for non-ASCII word

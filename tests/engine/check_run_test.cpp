@@ -63,7 +63,8 @@ TEST_F(TRunFixture, NoMatchingAccountIsRefusedAndLeavesTheEngineIdle) {
 TEST_F(TRunFixture, AHostileServerCostsOnlyItsOwnAccount) {
   using namespace std::chrono_literals;
   auto login = [](test::TScriptServer& s) {
-    s.SendLine("+OK hello").ExpectAny().SendLine("+OK").ExpectAny().SendLine("+OK");
+    s.SendLine("+OK hello").Expect("CAPA").SendLine("-ERR");
+    s.ExpectAny().SendLine("+OK").ExpectAny().SendLine("+OK");
     s.Expect("STAT").SendLine("+OK 1 100").Expect("LIST").SendLine("+OK").SendLine("1 100");
     s.SendLine(".").Expect("LIST 1").SendLine("+OK 1 100").Expect("TOP 1 0");
   };

@@ -108,7 +108,7 @@ TEST_F(Pop3MailboxTest, InjectedFaults) {
   EXPECT_THROW(session.FetchHeader(3, msg), EConnClosedGracefully);
   session.Disconnect();
   EXPECT_THAT(mailbox.Commands(),
-              ElementsAre("USER alice", "PASS secret", "STAT", "LIST 2", "TOP 3 0"));
+              ElementsAre("CAPA", "USER alice", "PASS secret", "STAT", "LIST 2", "TOP 3 0"));
 }
 
 TEST_F(Pop3MailboxTest, StalledCommandEndsInReadTimeout) {

@@ -20,8 +20,11 @@ using test::TScriptServer;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
+// Without STLS in the CAPA answer the login goes on in plain text.
 constexpr const char* kLogin =
     "S: +OK POP3 ready\n"
+    "C: CAPA\n"
+    "S: -ERR unknown command\n"
     "C: USER alice\n"
     "S: +OK\n"
     "C: PASS secret\n"
@@ -64,6 +67,10 @@ TEST_F(Pop3SessionTest, DefaultsAndLogin) {
 TEST_F(Pop3SessionTest, RefusedPasswordRaisesServerTextAndDisconnects) {
   server.Script(
       "S: +OK ready\n"
+      "C: CAPA\n"
+      "S: +OK\n"
+      "S: USER\n"
+      "S: .\n"
       "C: USER alice\n"
       "S: +OK\n"
       "C: PASS wrong\n"
@@ -104,7 +111,7 @@ TEST_F(Pop3SessionTest, ErrGreetingAndUnknownStatus) {
 }
 
 TEST_F(Pop3SessionTest, StatusTokenIgnoresCase) {
-  server.Script("S: +ok hi\nC: USER alice\nS: -err no\nC: QUIT\n");
+  server.Script("S: +ok hi\nC: CAPA\nS: -err\nC: USER alice\nS: -err no\nC: QUIT\n");
   server.Start();
   session.Host = server.HostPort();
   session.Username = "alice";
@@ -280,10 +287,11 @@ TEST_F(Pop3SessionTest, ApopLogin) {
   // one is MD5 of "<1896.697170952@dbc.mtview.ca.us>tanstaafl").
   server.Script(
       "S: +OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>\n"
+      "C: CAPA\nS: -ERR\n"
       "C: APOP mrose a6f0dd348916c9ee9539661f94c75203\n"
       "S: +OK maildrop has 1 message (369 octets)\n"
       "C: QUIT\n");
-  server.WaitClientClose().Accept().Script("S: +OK no stamp here\nC: QUIT\n");
+  server.WaitClientClose().Accept().Script("S: +OK no stamp here\nC: CAPA\nS: -ERR\nC: QUIT\n");
   server.Start();
   session.Host = server.HostPort();
   session.Username = "mrose";

@@ -81,25 +81,34 @@ void TDovecotServer::AddUser(const std::string& user, const std::string& passwor
   passwd_ += user + ":{PLAIN}" + password + "\n";
 }
 
+void TDovecotServer::EnableTls(const std::string& cert, const std::string& key, bool required) {
+  tlsConfig_ = std::string("ssl = ") + (required ? "required" : "yes") + "\nssl_cert = <" + cert +
+               "\nssl_key = <" + key + "\nssl_min_protocol = TLSv1.2\n" +
+               (required ? "disable_plaintext_auth = yes\n" : "disable_plaintext_auth = no\n");
+}
+
 void TDovecotServer::Start() {
   const std::string t = temp_.Path();
   WriteFile(t + "/passwd", passwd_);
   port_ = FreeLoopbackPort();
+  const bool tls = !tlsConfig_.empty();
+  tlsPort_ = tls ? FreeLoopbackPort() : 0;
+  const std::string address = tls ? "127.0.0.1 127.0.0.2" : "127.0.0.1";
   const std::string conf = t + "/dovecot.conf";
   WriteFile(conf,
             "protocols = pop3\n"
-            "listen = 127.0.0.1\n"
-            "base_dir = " +
+            "listen = " +
+                address +
+                "\n"
+                "base_dir = " +
                 t +
                 "/run\n"
                 "state_dir = " +
                 t +
                 "/state\n"
                 "log_path = " +
-                t +
-                "/dovecot.log\n"
-                "ssl = no\n"
-                "disable_plaintext_auth = no\n"
+                t + "/dovecot.log\n" +
+                (tls ? tlsConfig_ : std::string("ssl = no\ndisable_plaintext_auth = no\n")) +
                 "auth_mechanisms = plain\n"
                 "auth_failure_delay = 0\n"
                 "default_internal_user = dovecot\n"
@@ -113,16 +122,20 @@ void TDovecotServer::Start() {
                 "mail_location = maildir:~/Maildir\n"
                 "pop3_uidl_format = %08Xu%08Xv\n"
                 "service pop3-login {\n  chroot =\n  inet_listener pop3 {\n"
-                "    address = 127.0.0.1\n    port = " +
-                std::to_string(port_) +
-                "\n  }\n}\n"
+                "    address = " +
+                address + "\n    port = " + std::to_string(port_) + "\n  }\n" +
+                (tls ? "  inet_listener pop3s {\n    address = " + address +
+                           "\n    port = " + std::to_string(tlsPort_) + "\n    ssl = yes\n  }\n"
+                     : std::string()) +
+                "}\n"
                 "service anvil {\n  chroot =\n}\n");
   const passwd* nobody = ::getpwnam("nobody");
   const group* nogroup = ::getgrnam("nogroup");
   ChownTree(fs::path(t) / "home", nobody != nullptr ? nobody->pw_uid : 65534,
             nogroup != nullptr ? nogroup->gr_gid : 65534);
   process_.Start({kDovecot, "-F", "-c", conf}, t + "/dovecot.out");
-  if (!WaitForPort(port_, std::chrono::seconds(15)) || !process_.Running()) {
+  if (!WaitForPort(port_, std::chrono::seconds(15)) ||
+      (tls && !WaitForPort(tlsPort_, std::chrono::seconds(15))) || !process_.Running()) {
     process_.Stop();
     throw std::runtime_error("Dovecot did not start:\n" + Log());
   }

@@ -31,12 +31,20 @@ class TDovecotServer {
   // served in the given order as messages 1..n. Call before Start.
   void AddUser(const std::string& user, const std::string& password,
                const std::vector<std::string>& messages = {});
+  // TLS with this certificate and key (PEM files): STLS on the plain
+  // listener and TLS from the first byte on TlsPort(). With `required` no
+  // plain-text login is allowed; Dovecot counts a client whose address is
+  // its own as secure, so such a refusal shows only on 127.0.0.2 (the
+  // listeners take both addresses). Call before Start.
+  void EnableTls(const std::string& cert, const std::string& key, bool required = false);
   // Starts the server; throws std::runtime_error (with the log) when it fails.
   void Start();
   void Stop();
 
   int Port() const { return port_; }
   std::string HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
+  int TlsPort() const { return tlsPort_; }
+  std::string TlsHostPort() const { return "127.0.0.1:" + std::to_string(tlsPort_); }
   const std::string& Folder() const { return temp_.Path(); }
 
   // The texts of the messages left in the user's Maildir (new and cur), in
@@ -51,7 +59,9 @@ class TDovecotServer {
   TTempFolder temp_{"pelorix-dovecot"};
   TChildProcess process_;
   int port_ = 0;
+  int tlsPort_ = 0;
   std::string passwd_;
+  std::string tlsConfig_;
 };
 
 }  // namespace pelorix::test

@@ -23,6 +23,17 @@ from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import AuthResult, LoginPassword
 
 port, folder, user, password = int(sys.argv[1]), sys.argv[2], sys.argv[3], sys.argv[4]
+mode = sys.argv[5] if len(sys.argv) > 5 else "plain"
+tls = {}
+if mode != "plain":
+    import ssl
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(sys.argv[6], sys.argv[7])
+    # STARTTLS: AUTH shows only after the upgrade, which proves the second EHLO.
+    tls = (dict(tls_context=context, require_starttls=False, auth_require_tls=True)
+           if mode == "starttls" else dict(ssl_context=context, auth_require_tls=False))
+else:
+    tls = dict(auth_require_tls=False)
 counter = [0]
 lock = threading.Lock()
 
@@ -49,8 +60,7 @@ class Handler:
 
 controller = Controller(Handler(), hostname="127.0.0.1", port=port,
                         authenticator=authenticate if user else None,
-                        auth_require_tls=False, auth_required=False,
-                        decode_data=False)
+                        auth_required=False, decode_data=False, **tls)
 controller.start()
 print("READY", flush=True)
 stop = threading.Event()
@@ -94,12 +104,22 @@ TAioSmtpServer::~TAioSmtpServer() {
   Stop();
 }
 
+void TAioSmtpServer::EnableTls(const std::string& cert, const std::string& key, bool implicit) {
+  tlsMode_ = implicit ? "implicit" : "starttls";
+  tlsCert_ = cert;
+  tlsKey_ = key;
+}
+
 void TAioSmtpServer::Start() {
   const std::string script = temp_.Path() + "/server.py";
   WriteFile(script, kServerScript);
   port_ = FreeLoopbackPort();
-  process_.Start({kPython, script, std::to_string(port_), temp_.Path() + "/mail", user_, password_},
-                 temp_.Path() + "/server.log");
+  std::vector<std::string> argv{kPython, script,   std::to_string(port_), temp_.Path() + "/mail",
+                                user_,   password_};
+  if (!tlsMode_.empty()) {
+    argv.insert(argv.end(), {tlsMode_, tlsCert_, tlsKey_});
+  }
+  process_.Start(argv, temp_.Path() + "/server.log");
   if (!WaitForPort(port_, std::chrono::seconds(20)) || !process_.Running()) {
     process_.Stop();
     throw std::runtime_error("aiosmtpd did not start:\n" + Log());

@@ -28,6 +28,10 @@ class TAioSmtpServer {
   TAioSmtpServer(const TAioSmtpServer&) = delete;
   TAioSmtpServer& operator=(const TAioSmtpServer&) = delete;
 
+  // TLS with this certificate and key (PEM files): STARTTLS offered (AUTH
+  // then only after it), or with `implicit` TLS from the first byte. Call
+  // before Start.
+  void EnableTls(const std::string& cert, const std::string& key, bool implicit);
   void Start();
   void Stop();
   int Port() const { return port_; }
@@ -43,6 +47,7 @@ class TAioSmtpServer {
   std::string user_;
   std::string password_;
   int port_ = 0;
+  std::string tlsMode_, tlsCert_, tlsKey_;
 };
 
 }  // namespace pelorix::test

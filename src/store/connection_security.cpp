@@ -1,0 +1,128 @@
+#include "store/connection_security.h"
+
+#include "store/mail_plan.h"
+#include "text/asciiutil.h"
+
+namespace pelorix {
+
+namespace {
+
+constexpr std::string_view kModes[] = {"auto", "tls", "starttls", "none"};
+
+std::string Find(const std::vector<std::pair<std::string, std::string>>& values,
+                 std::string_view name) {
+  for (const auto& [key, data] : values) {
+    if (ascii::EqualNoCase(key, name)) {
+      return data;
+    }
+  }
+  return {};
+}
+
+std::vector<std::pair<std::string, std::string>> ReadAll(TSettingsStore& store,
+                                                         std::string_view path) {
+  std::vector<std::pair<std::string, std::string>> values;
+  TSettingsKey key;
+  if (!OpenSettingsKey(store, path, false, key)) {
+    return values;
+  }
+  for (const auto& name : store.EnumValueNames(key)) {
+    values.emplace_back(name, ReadTextValue(key, name, ""));
+  }
+  return values;
+}
+
+bool WriteText(TSettingsStore& store, std::string_view path, std::string_view name,
+               std::string_view data) {
+  TSettingsKey key;
+  if (!OpenSettingsKey(store, path, true, key)) {
+    return false;
+  }
+  return store.Write([&] { WriteTextValue(key, name, data); });
+}
+
+bool DeleteValue(TSettingsStore& store, std::string_view path, std::string_view name) {
+  TSettingsKey key;
+  TSettingsValue value;
+  if (!OpenSettingsKey(store, path, false, key) || !store.ReadValue(key, name, value)) {
+    return false;
+  }
+  return store.DeleteValue(key, name);
+}
+
+}  // namespace
+
+std::optional<std::string> SecurityModeName(std::string_view text) {
+  text = ascii::Trim(text);
+  for (const std::string_view mode : kModes) {
+    if (ascii::EqualNoCase(text, mode)) {
+      return std::string(mode);
+    }
+  }
+  return std::nullopt;
+}
+
+std::string TConnectionPolicy::ModeOf(std::string_view accountKey) const {
+  return SecurityModeName(Find(Modes, accountKey)).value_or(std::string(kDefaultSecurity));
+}
+
+std::string TConnectionPolicy::PinOf(std::string_view hostPort) const {
+  return Find(Pins, hostPort);
+}
+
+TConnectionPolicy LoadConnectionPolicy(TSettingsStore& store) {
+  TConnectionPolicy policy;
+  store.Read([&] {
+    policy.Modes = ReadAll(store, kAccountSecurityKey);
+    policy.Pins = ReadAll(store, kTrustedCertsKey);
+  });
+  return policy;
+}
+
+std::string ReadAccountSecurity(TSettingsStore& store, std::string_view accountKey) {
+  TConnectionPolicy policy;
+  policy.Modes = ReadAll(store, kAccountSecurityKey);
+  return policy.ModeOf(accountKey);
+}
+
+bool WriteAccountSecurity(TSettingsStore& store, std::string_view accountKey,
+                          std::string_view mode) {
+  const auto name = SecurityModeName(mode);
+  if (!name) {
+    return false;
+  }
+  if (*name == kDefaultSecurity) {
+    DeleteValue(store, kAccountSecurityKey, accountKey);
+    return ReadAccountSecurity(store, accountKey) == kDefaultSecurity;
+  }
+  return WriteText(store, kAccountSecurityKey, accountKey, *name);
+}
+
+std::string ReadSmtpSecurity(TSettingsStore& store) {
+  TSettingsKey key;
+  if (!OpenSettingsKey(store, kSmtpKey, false, key)) {
+    return std::string(kDefaultSecurity);
+  }
+  return SecurityModeName(ReadTextValue(key, kSmtpSecurityName, kDefaultSecurity))
+      .value_or(std::string(kDefaultSecurity));
+}
+
+bool WriteSmtpSecurity(TSettingsStore& store, std::string_view mode) {
+  const auto name = SecurityModeName(mode);
+  return name && WriteText(store, kSmtpKey, kSmtpSecurityName, *name);
+}
+
+std::string ReadTrustedCert(TSettingsStore& store, std::string_view hostPort) {
+  return Find(ReadAll(store, kTrustedCertsKey), hostPort);
+}
+
+bool WriteTrustedCert(TSettingsStore& store, std::string_view hostPort,
+                      std::string_view fingerprint) {
+  return WriteText(store, kTrustedCertsKey, hostPort, fingerprint);
+}
+
+bool DeleteTrustedCert(TSettingsStore& store, std::string_view hostPort) {
+  return DeleteValue(store, kTrustedCertsKey, hostPort);
+}
+
+}  // namespace pelorix

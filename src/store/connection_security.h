@@ -1,0 +1,53 @@
+#pragma once
+// Connection security: the mode of each POP3 account (key AccountSecurity,
+// value name the account key user "[" server "]", data the mode), the mode
+// of the SMTP server (text value Security of key Smtp) and the certificates
+// the user trusts (key TrustedCerts, value name host ":" port, data the
+// SHA-256 fingerprint). No value means "auto"; the Account values and the
+// file names derived from them never change.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "store/settings_store.h"
+
+namespace pelorix {
+
+inline constexpr std::string_view kAccountSecurityKey = "AccountSecurity";
+inline constexpr std::string_view kTrustedCertsKey = "TrustedCerts";
+inline constexpr std::string_view kSmtpSecurityName = "Security";
+inline constexpr std::string_view kDefaultSecurity = "auto";
+
+// "auto", "tls", "starttls" or "none" (any case, trimmed) in lower case.
+std::optional<std::string> SecurityModeName(std::string_view text);
+
+// What a run reads once at its start; names compare without regard to case.
+struct TConnectionPolicy {
+  std::vector<std::pair<std::string, std::string>> Modes;  // account key, mode
+  std::vector<std::pair<std::string, std::string>> Pins;   // host:port, fingerprint
+  // The stored mode, or "auto" when there is none or it is not a mode.
+  std::string ModeOf(std::string_view accountKey) const;
+  // The pinned fingerprint, or empty.
+  std::string PinOf(std::string_view hostPort) const;
+};
+TConnectionPolicy LoadConnectionPolicy(TSettingsStore& store);
+
+std::string ReadAccountSecurity(TSettingsStore& store, std::string_view accountKey);
+// "auto" removes the value. False when the mode is unknown or the write failed.
+bool WriteAccountSecurity(TSettingsStore& store, std::string_view accountKey,
+                          std::string_view mode);
+
+std::string ReadSmtpSecurity(TSettingsStore& store);
+bool WriteSmtpSecurity(TSettingsStore& store, std::string_view mode);
+
+// Empty when nothing is pinned for host:port.
+std::string ReadTrustedCert(TSettingsStore& store, std::string_view hostPort);
+bool WriteTrustedCert(TSettingsStore& store, std::string_view hostPort,
+                      std::string_view fingerprint);
+// False when nothing was pinned.
+bool DeleteTrustedCert(TSettingsStore& store, std::string_view hostPort);
+
+}  // namespace pelorix
