@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "support/scoped_env.h"
 #include "temp_folder.h"
 #include "text/ansi.h"
 
@@ -175,6 +176,38 @@ TEST(IpAddress, NormalisedToTheFixedForm) {
   EXPECT_FALSE(error.empty());
   EXPECT_FALSE(AddIpRow(rows, {"9.9.9", "9.9.9.1", "a", "b"}));
   EXPECT_TRUE(rows.empty());
+}
+
+TEST(IpTableFile, UserThenHomeThenDeliveredTable) {
+  TempFolder home, install;
+  const auto delivered = install.path() / "ip.dat";
+  WriteBytes(delivered, Record("001.000.000.000", "001.000.000.255", "delivered", "d"));
+  const auto modal = home.path() / "modal";
+  std::filesystem::create_directories(modal);
+
+  EXPECT_EQ(IpTableFileInForce(home.path(), delivered), delivered);
+  // No delivered table (or none installed): the plain home name, as before.
+  EXPECT_EQ(IpTableFileInForce(home.path(), {}), modal / "ip.dat");
+  EXPECT_EQ(IpTableFileInForce(home.path(), install.path() / "gone.dat"), modal / "ip.dat");
+  {
+    // The override reaches every reader of the table in force, the settings
+    // window's list included, and nothing is copied into the home folder.
+    test::TScopedEnv env("PELORIX_IP_TABLE", delivered.string());
+    EXPECT_EQ(DeliveredIpTableFile(), delivered);
+    auto rows = LoadIpTable(home.path());
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].Area, "delivered");
+    EXPECT_TRUE(std::filesystem::is_empty(modal));
+  }
+  {
+    test::TScopedEnv none("PELORIX_IP_TABLE", "");
+    EXPECT_EQ(IpTableFileInForce(home.path()), modal / "ip.dat");
+  }
+
+  WriteBytes(modal / "IP.DAT", Record("002.000.000.000", "002.000.000.255", "home", "h"));
+  EXPECT_EQ(IpTableFileInForce(home.path(), delivered), modal / "IP.DAT");
+  WriteBytes(modal / "IPuser.dat", Record("003.000.000.000", "003.000.000.255", "user", "u"));
+  EXPECT_EQ(IpTableFileInForce(home.path(), delivered), modal / "IPuser.dat");
 }
 
 }  // namespace
