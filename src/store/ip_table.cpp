@@ -223,7 +223,30 @@ bool WriteTable(const fs::path& file, const std::vector<TIpRecord>& rows, bool t
 }
 }  // namespace
 
+namespace {
+// True when the rows are those of the delivered table, which is then in
+// force: neither of the home folder's tables exists.
+bool UnchangedDeliveredTable(const fs::path& home, const std::vector<TIpRecord>& rows) {
+  const fs::path modal = home / "modal";
+  if (FindFileNoCase(modal, "IPuser.dat") || FindFileNoCase(modal, "ip.dat"))
+    return false;
+  const fs::path delivered = DeliveredIpTableFile();
+  std::error_code ec;
+  if (delivered.empty() || fs::file_size(delivered, ec) / kIpRecordSize != rows.size() || ec)
+    return false;
+  auto stored = ReadIpTableFile(delivered);
+  if (!stored)
+    return false;
+  SortIpRows(*stored);
+  return *stored == rows;
+}
+}  // namespace
+
 bool SaveIpTable(const fs::path& home, const std::vector<TIpRecord>& rows, std::string* error) {
+  // The delivered table stays where it is installed; the home folder gets a
+  // copy only once the user has changed something.
+  if (UnchangedDeliveredTable(home, rows))
+    return true;
   return WriteTable(UserIpTableFile(home), rows, true, error);
 }
 

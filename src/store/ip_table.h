@@ -50,6 +50,7 @@ std::optional<std::vector<TIpRecord>> ReadIpTableFile(const std::filesystem::pat
 // The table in force, sorted by start address; empty when unreadable.
 std::vector<TIpRecord> LoadIpTable(const std::filesystem::path& home);
 // Writes the user's copy (texts trimmed and cut). Does not create modal/.
+// Rows equal to the delivered table while it is in force are not written.
 bool SaveIpTable(const std::filesystem::path& home, const std::vector<TIpRecord>& rows,
                  std::string* error = nullptr);
 // Writes any table file (texts cut, not trimmed).

@@ -191,13 +191,20 @@ TEST(IpTableFile, UserThenHomeThenDeliveredTable) {
   EXPECT_EQ(IpTableFileInForce(home.path(), install.path() / "gone.dat"), modal / "ip.dat");
   {
     // The override reaches every reader of the table in force, the settings
-    // window's list included, and nothing is copied into the home folder.
+    // window's list included; saving it unchanged copies nothing home.
     test::TScopedEnv env("PELORIX_IP_TABLE", delivered.string());
     EXPECT_EQ(DeliveredIpTableFile(), delivered);
     auto rows = LoadIpTable(home.path());
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].Area, "delivered");
+    ASSERT_TRUE(SaveIpTable(home.path(), rows));
     EXPECT_TRUE(std::filesystem::is_empty(modal));
+    // Once the user changes it, the table becomes the user's copy.
+    rows[0].Place = "changed";
+    ASSERT_TRUE(SaveIpTable(home.path(), rows));
+    EXPECT_EQ(LoadIpTable(home.path()), rows);
+    EXPECT_EQ(IpTableFileInForce(home.path()), modal / "IPuser.dat");
+    std::filesystem::remove(modal / "IPuser.dat");
   }
   {
     test::TScopedEnv none("PELORIX_IP_TABLE", "");
