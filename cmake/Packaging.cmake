@@ -14,10 +14,11 @@ set(CPACK_PACKAGE_NAME pelorix)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "spam pre-checker for POP3 mailboxes")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Pelorix logs into POP3 accounts, reads the headers of the waiting mail, judges each\n"
-    "message against the user's filter lists, shows where each sender's mail entered\n"
-    "the network and deletes the spam on the server before the mail program downloads it.\n"
-    "It has a Qt window and a command line for scripts and cron.")
+    "Pelorix logs into POP3 accounts, reads the headers of the waiting mail,
+judges each message against the user's filter lists, shows where each
+sender's mail entered the network and deletes the spam on the server before
+the mail program downloads it. It has a Qt window and a command line for
+scripts and cron.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
