@@ -10,5 +10,5 @@ function(add_pelorix_test name)
   # No delivered IP table unless a test names one: results must not depend
   # on what is installed or unpacked.
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-                       PROPERTIES TIMEOUT 300 ENVIRONMENT "PELORIX_IP_TABLE=")
+                       PROPERTIES TIMEOUT 300 ENVIRONMENT_MODIFICATION "PELORIX_IP_TABLE=set:")
 endfunction()

@@ -95,6 +95,7 @@ TEST(IpTableFile, LoadShowsRowsAsTheWindowDoes) {
 }
 
 TEST(IpTableFile, UserCopyIsInForceOnceSaved) {
+  test::TScopedEnv noDelivered("PELORIX_IP_TABLE", "");
   TempFolder home;
   std::filesystem::create_directories(home.path() / "modal");
   EXPECT_TRUE(LoadIpTable(home.path()).empty());
