@@ -9,6 +9,7 @@
 #include "engine/check_run.h"
 #include "engine/delete_worker.h"
 #include "engine/record_files.h"
+#include "engine/run_lock.h"
 #include "store/settings_store.h"
 
 namespace pelorix {
@@ -45,6 +46,9 @@ class TConsoleSink : public TFrontEndSink {
   bool yes_;
 };
 
+constexpr const char* kRunRefused =
+    "正在检测邮件！ another check or deletion is running on this home folder\n";
+
 }  // namespace
 
 int RunCheckCommand(CommandContext& ctx) {
@@ -61,6 +65,12 @@ int RunCheckCommand(CommandContext& ctx) {
   auto store = TSettingsStore::Open(ctx.home, &error);
   if (!store) {
     ctx.err << "pelorix check: " << error << "\n";
+    return 1;
+  }
+  // Before tmp/ is cleaned: a window's run may be writing there.
+  TFileLock runLock;
+  if (!runLock.TryLock(RunLockPath(ctx.home))) {
+    ctx.err << kRunRefused;
     return 1;
   }
   PrepareTmpFolder(ctx.home);
@@ -100,6 +110,11 @@ int RunDeleteCommand(CommandContext& ctx) {
   auto store = TSettingsStore::Open(ctx.home, &error);
   if (!store) {
     ctx.err << "pelorix delete: " << error << "\n";
+    return 1;
+  }
+  TFileLock runLock;
+  if (!runLock.TryLock(RunLockPath(ctx.home))) {
+    ctx.err << kRunRefused;
     return 1;
   }
   // No tmp cleaning here: the list and the message files of the last check

@@ -1,13 +1,103 @@
 #include "gui/gui_main.h"
 
+#include <QApplication>
+#include <QFontDatabase>
+#include <QLabel>
+#include <QPixmap>
+#include <QVBoxLayout>
 #include <iostream>
+#include <memory>
+#include <optional>
+
+#include "engine/run_lock.h"
+#include "gui/main_window.h"
+#include "store/settings_store.h"
+#include "text/home.h"
 
 namespace pelorix::gui {
 
-// Placeholder until the main window lands.
-int RunWindow(const std::filesystem::path&, const std::vector<std::string>&) {
-  std::cerr << "pelorix: the window is not available in this build; see pelorix --help\n";
-  return 1;
+namespace {
+
+// TfrmLogo: shown while the main window is built.
+class TfrmLogo final : public QWidget {
+ public:
+  TfrmLogo() : QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint) {
+    setWindowTitle(QStringLiteral("Tolvane-Grisvald"));
+    setAccessibleName(QStringLiteral("Tolvane-Grisvald"));
+    setFixedSize(326, 195);
+    QPalette p = palette();
+    p.setColor(QPalette::Window, Qt::white);
+    setPalette(p);
+    setAutoFillBackground(true);
+    auto* picture = new QLabel(this);
+    picture->setPixmap(QPixmap(QStringLiteral(":/images/logo.png")));
+    picture->setGeometry(24, 32, 274, 128);
+  }
+};
+
+// The CJK face standing in for the original's "宋体" 9 point.
+void ChooseFont(QApplication& app) {
+  for (const char* family : {"Noto Sans CJK SC", "Noto Serif CJK SC", "WenQuanYi Micro Hei"}) {
+    if (QFontDatabase::hasFamily(QString::fromLatin1(family))) {
+      QFont f(QString::fromLatin1(family));
+      f.setPointSize(9);
+      app.setFont(f);
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+int RunWindow(const std::filesystem::path& home, const std::vector<std::string>& args) {
+  std::string error;
+  if (!EnsureFolder(home, &error)) {
+    std::cerr << "pelorix: " << error << "\n";
+    return 1;
+  }
+  // One window per home folder; a second start leaves quietly.
+  TFileLock instance;
+  if (!instance.TryLock(InstanceLockPath(home)))
+    return 0;
+  auto store = TSettingsStore::Open(home, &error);
+  if (!store) {
+    std::cerr << "pelorix: " << error << "\n";
+    return 1;
+  }
+
+  static int argc = 1;
+  static char name[] = "pelorix";
+  static char* argv[] = {name, nullptr};
+  std::optional<QApplication> ownApp;
+  if (!QApplication::instance())
+    ownApp.emplace(argc, argv);
+  auto* app = qobject_cast<QApplication*>(QApplication::instance());
+  if (!app) {
+    std::cerr << "pelorix: a non-window application object exists already\n";
+    return 1;
+  }
+  QApplication::setApplicationName(QStringLiteral("Tolvane-Pelorix"));
+  QApplication::setApplicationDisplayName(QStringLiteral("Tolvane-Pelorix"));
+  QApplication::setDesktopFileName(QStringLiteral("pelorix"));
+  QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/pelorix.png")));
+  // Closing the window hides it in the tray; only an exit ends the loop.
+  QApplication::setQuitOnLastWindowClosed(false);
+  ChooseFont(*app);
+
+  const bool startHidden = !args.empty() && args.front().find("auto") != std::string::npos;
+  std::unique_ptr<TfrmLogo> logo;
+  if (!startHidden) {
+    logo = std::make_unique<TfrmLogo>();
+    // Centred where the main window will stand (80, 100, 750 x 460).
+    logo->move(80 + (750 - logo->width()) / 2, 100 + (460 - logo->height()) / 2);
+    logo->show();
+    logo->repaint();
+    QApplication::processEvents();
+  }
+  TfrmReport window(home, *store);
+  logo.reset();
+  window.StartShown(startHidden);
+  return QApplication::exec();
 }
 
 }  // namespace pelorix::gui

@@ -12,6 +12,7 @@
 #include "app/commands.h"
 #include "engine/mail_record.h"
 #include "engine/record_files.h"
+#include "engine/run_lock.h"
 #include "store/accounts.h"
 #include "store/filter_lists.h"
 #include "store/ip_table.h"
@@ -90,6 +91,23 @@ TEST_F(CheckCommand, NoAccountIsExitOne) {
   EXPECT_EQ(r.status, 1);
   EXPECT_THAT(r.err, HasSubstr("你必须指定至少一个邮件帐号才能检查!"));
   EXPECT_EQ(Check({"--frob"}).status, 2);
+}
+
+TEST_F(CheckCommand, RefusedWhileAnotherRunHoldsTheHome) {
+  ASSERT_TRUE(SaveAccounts(*store_, {{"127.0.0.1:1", "u", "pw", ""}}));
+  fs::create_directories(home_ / "tmp");
+  std::ofstream(home_ / "tmp" / "busy.new") << "x";
+  TFileLock window;
+  ASSERT_TRUE(window.TryLock(RunLockPath(home_)));
+  auto r = Check({});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_THAT(r.err, HasSubstr("正在检测邮件！"));
+  EXPECT_TRUE(fs::exists(home_ / "tmp" / "busy.new"));  // the other run's files stay
+  std::ostringstream out, err;
+  EXPECT_EQ(RunCommandLine({"--home", home_.string(), "delete"}, out, err), 1);
+  EXPECT_THAT(err.str(), HasSubstr("正在检测邮件！"));
+  window.Unlock();
+  EXPECT_EQ(Check({}).status, 0);
 }
 
 TEST_F(CheckCommand, ChecksThreeDovecotAccountsEndToEnd) {

@@ -1,0 +1,58 @@
+#pragma once
+// The engine's front-end sink for the window: every call from a worker runs
+// on the GUI thread while the worker waits (a blocking queued call), so the
+// texts and rows arrive in order and widgets are only touched by their own
+// thread. WorkerEnded is posted without waiting, because the finished
+// handler joins the worker threads.
+
+#include <QObject>
+#include <QPointer>
+#include <functional>
+#include <mutex>
+
+#include "engine/sink.h"
+
+namespace pelorix::gui {
+
+// What the window does with each call, on the GUI thread.
+class TSinkTarget {
+ public:
+  virtual ~TSinkTarget() = default;
+  virtual void OnStatus(const TStatusTexts& texts) = 0;
+  virtual void OnRowAdded(std::size_t index) = 0;
+  virtual void OnCounters(const TMailboxCounters& counters) = 0;
+  virtual bool OnQuestion(const std::string& caption, const std::string& text) = 0;
+  virtual void OnWorkerEnded() = 0;
+};
+
+class TQtSink final : public TFrontEndSink {
+ public:
+  // receiver lives on the GUI thread; target is called there.
+  TQtSink(QObject* receiver, TSinkTarget& target);
+  ~TQtSink() override;
+
+  void StatusRefresh(const TStatusTexts& texts) override;
+  void MailRowAdded(std::size_t index, const TMailRow& row) override;
+  void MailboxCountersUpdate(const TMailboxCounters& counters) override;
+  bool AskYesNo(const std::string& caption, const std::string& text) override;
+  void WorkerEnded() override;
+
+  // From now on worker calls return at once without reaching the window
+  // (questions answer No); calls already on their way are still delivered.
+  // GUI thread only: with wait, returns after every call in flight has
+  // been handled (bounded; not from inside a handled call).
+  void Detach(bool wait = true);
+  bool Detached() const;
+
+ private:
+  // Runs fn on the GUI thread and waits; false when detached.
+  bool Run(const std::function<void()>& fn);
+
+  QPointer<QObject> receiver_;
+  TSinkTarget& target_;
+  mutable std::mutex mutex_;
+  bool detached_ = false;
+  int inFlight_ = 0;
+};
+
+}  // namespace pelorix::gui
