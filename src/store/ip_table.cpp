@@ -1,7 +1,11 @@
 #include "store/ip_table.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
 #include <istream>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "store/accounts.h"
@@ -21,17 +25,48 @@ struct TField {
 };
 constexpr TField kFields[4] = {{0, 16}, {16, 16}, {32, 31}, {63, 61}};
 
-std::string DecodeField(std::string_view record, TField f) {
+std::string_view FieldBytes(std::string_view record, TField f) {
   auto length = static_cast<unsigned char>(record[f.offset]);
   // A length byte past the field's room comes from a damaged file.
   std::size_t n = std::min<std::size_t>(length, f.size - 1);
-  std::string_view text = record.substr(f.offset + 1, n);
-  // Addresses are plain ASCII, the same in both encodings; a table holds
-  // millions of them.
-  if (std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; }))
-    return std::string(text);
-  return FromAnsi(text);
+  return record.substr(f.offset + 1, n);
 }
+
+bool IsAscii(std::string_view bytes) {
+  return std::all_of(bytes.begin(), bytes.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+std::string DecodeField(std::string_view record, TField f) {
+  std::string_view bytes = FieldBytes(record, f);
+  return IsAscii(bytes) ? std::string(bytes) : FromAnsi(bytes);
+}
+
+// Decoded texts of one file read: a delivered table of a million records
+// repeats its areas and places, and decoding each anew is what makes
+// reading it slow.
+class TTextCache {
+ public:
+  std::string Decode(std::string_view record, TField f) {
+    std::string_view bytes = FieldBytes(record, f);
+    if (IsAscii(bytes))
+      return std::string(bytes);
+    auto it = texts_.find(bytes);
+    if (it == texts_.end()) {
+      if (texts_.size() >= kMaxEntries)
+        texts_.clear();
+      it = texts_.emplace(std::string(bytes), FromAnsi(bytes)).first;
+    }
+    return it->second;
+  }
+
+ private:
+  static constexpr std::size_t kMaxEntries = 1 << 16;
+  struct THash : std::hash<std::string_view> {
+    using is_transparent = void;
+  };
+  std::unordered_map<std::string, std::string, THash, std::equal_to<>> texts_;
+};
 
 void EncodeField(std::string& record, TField f, std::string_view utf8) {
   std::string ansi = ToAnsiCut(utf8, f.size - 1);
@@ -39,9 +74,19 @@ void EncodeField(std::string& record, TField f, std::string_view utf8) {
   record.replace(f.offset + 1, ansi.size(), ansi);
 }
 
-TIpRecord ShownRow(const TIpRecord& r) {
-  return {BlanksToZeros(r.StartIp), BlanksToZeros(r.EndIp), std::string(ascii::Trim(r.Area)),
-          std::string(ascii::Trim(r.Place))};
+TIpRecord ShownRow(TIpRecord r) {
+  auto trimmed = [](std::string& s) {
+    std::string_view t = ascii::Trim(s);
+    if (t.size() != s.size())
+      s = std::string(t);
+  };
+  if (r.StartIp.find(' ') != std::string::npos)
+    r.StartIp = BlanksToZeros(r.StartIp);
+  if (r.EndIp.find(' ') != std::string::npos)
+    r.EndIp = BlanksToZeros(r.EndIp);
+  trimmed(r.Area);
+  trimmed(r.Place);
+  return r;
 }
 }  // namespace
 
@@ -49,12 +94,38 @@ bool operator==(const TIpRecord& a, const TIpRecord& b) {
   return a.StartIp == b.StartIp && a.EndIp == b.EndIp && a.Area == b.Area && a.Place == b.Place;
 }
 
+fs::path DeliveredIpTableFile() {
+  if (const char* forced = std::getenv("PELORIX_IP_TABLE"))
+    return forced;
+  std::error_code ec;
+  std::vector<fs::path> candidates;
+  // Beside the running program first, so a package works whatever prefix
+  // it was built for.
+  const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  if (!ec)
+    candidates.push_back(exe.parent_path().parent_path() / "share" / "pelorix" / "ip.dat");
+  candidates.emplace_back(PELORIX_INSTALLED_IP_TABLE);
+  candidates.emplace_back(PELORIX_BUILD_IP_TABLE);
+  for (const auto& file : candidates) {
+    if (fs::is_regular_file(file, ec))
+      return file;
+  }
+  return {};
+}
+
 fs::path IpTableFileInForce(const fs::path& home) {
+  return IpTableFileInForce(home, DeliveredIpTableFile());
+}
+
+fs::path IpTableFileInForce(const fs::path& home, const fs::path& delivered) {
   const fs::path modal = home / "modal";
   if (auto user = FindFileNoCase(modal, "IPuser.dat"))
     return *user;
-  if (auto delivered = FindFileNoCase(modal, "ip.dat"))
-    return *delivered;
+  if (auto own = FindFileNoCase(modal, "ip.dat"))
+    return *own;
+  std::error_code ec;
+  if (!delivered.empty() && fs::is_regular_file(delivered, ec))
+    return delivered;
   return modal / "ip.dat";
 }
 
@@ -102,14 +173,30 @@ std::string EncodeIpRecord(const TIpRecord& r, bool trim) {
 }
 
 std::optional<std::vector<TIpRecord>> ReadIpTableFile(const fs::path& file) {
-  auto bytes = store::ReadWholeFile(file);
-  if (!bytes)
+  std::error_code ec;
+  if (fs::is_directory(file, ec))
+    return std::nullopt;
+  std::ifstream in(file, std::ios::binary);
+  if (!in)
     return std::nullopt;
   std::vector<TIpRecord> rows;
-  rows.reserve(bytes->size() / kIpRecordSize);
-  for (std::size_t at = 0; at + kIpRecordSize <= bytes->size(); at += kIpRecordSize) {
-    rows.push_back(ShownRow(DecodeIpRecord(std::string_view(*bytes).substr(at, kIpRecordSize))));
+  rows.reserve(CountIpRecords(in));
+  in.seekg(0);
+  TTextCache texts;
+  // Whole records per block, so only the end of the file can hold a part.
+  std::string block(kIpRecordSize * 4096, '\0');
+  while (in) {
+    in.read(block.data(), static_cast<std::streamsize>(block.size()));
+    const auto got = static_cast<std::size_t>(in.gcount());
+    for (std::size_t at = 0; at + kIpRecordSize <= got; at += kIpRecordSize) {
+      const std::string_view record = std::string_view(block).substr(at, kIpRecordSize);
+      rows.push_back(
+          ShownRow({DecodeField(record, kFields[0]), DecodeField(record, kFields[1]),
+                    texts.Decode(record, kFields[2]), texts.Decode(record, kFields[3])}));
+    }
   }
+  if (in.bad())
+    return std::nullopt;
   return rows;
 }
 
@@ -140,7 +227,30 @@ bool WriteTable(const fs::path& file, const std::vector<TIpRecord>& rows, bool t
 }
 }  // namespace
 
+namespace {
+// True when the rows are those of the delivered table, which is then in
+// force: neither of the home folder's tables exists.
+bool UnchangedDeliveredTable(const fs::path& home, const std::vector<TIpRecord>& rows) {
+  const fs::path modal = home / "modal";
+  if (FindFileNoCase(modal, "IPuser.dat") || FindFileNoCase(modal, "ip.dat"))
+    return false;
+  const fs::path delivered = DeliveredIpTableFile();
+  std::error_code ec;
+  if (delivered.empty() || fs::file_size(delivered, ec) / kIpRecordSize != rows.size() || ec)
+    return false;
+  auto stored = ReadIpTableFile(delivered);
+  if (!stored)
+    return false;
+  SortIpRows(*stored);
+  return *stored == rows;
+}
+}  // namespace
+
 bool SaveIpTable(const fs::path& home, const std::vector<TIpRecord>& rows, std::string* error) {
+  // The delivered table stays where it is installed; the home folder gets a
+  // copy only once the user has changed something.
+  if (UnchangedDeliveredTable(home, rows))
+    return true;
   return WriteTable(UserIpTableFile(home), rows, true, error);
 }
 

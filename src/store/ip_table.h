@@ -21,9 +21,17 @@ struct TIpRecord {
 
 bool operator==(const TIpRecord& a, const TIpRecord& b);
 
+// The table delivered with the program: $PELORIX_IP_TABLE when set (empty:
+// none), else share/pelorix/ip.dat beside the installed program's bin/, else
+// the install prefix's, else the build tree's. Empty when none exists.
+std::filesystem::path DeliveredIpTableFile();
+
 // modal/IPuser.dat when it exists (name matched ignoring case), else
-// modal/ip.dat (likewise; the plain name when neither exists).
+// modal/ip.dat (likewise), else the delivered table; the plain
+// modal/ip.dat when there is none of them.
 std::filesystem::path IpTableFileInForce(const std::filesystem::path& home);
+std::filesystem::path IpTableFileInForce(const std::filesystem::path& home,
+                                         const std::filesystem::path& delivered);
 // Where the table is saved: an existing modal/IPuser.dat in any case, else
 // modal/IPuser.dat.
 std::filesystem::path UserIpTableFile(const std::filesystem::path& home);
@@ -42,6 +50,7 @@ std::optional<std::vector<TIpRecord>> ReadIpTableFile(const std::filesystem::pat
 // The table in force, sorted by start address; empty when unreadable.
 std::vector<TIpRecord> LoadIpTable(const std::filesystem::path& home);
 // Writes the user's copy (texts trimmed and cut). Does not create modal/.
+// Rows equal to the delivered table while it is in force are not written.
 bool SaveIpTable(const std::filesystem::path& home, const std::vector<TIpRecord>& rows,
                  std::string* error = nullptr);
 // Writes any table file (texts cut, not trimmed).

@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "support/scoped_env.h"
 #include "temp_folder.h"
 #include "text/ansi.h"
 
@@ -94,6 +95,7 @@ TEST(IpTableFile, LoadShowsRowsAsTheWindowDoes) {
 }
 
 TEST(IpTableFile, UserCopyIsInForceOnceSaved) {
+  test::TScopedEnv noDelivered("PELORIX_IP_TABLE", "");
   TempFolder home;
   std::filesystem::create_directories(home.path() / "modal");
   EXPECT_TRUE(LoadIpTable(home.path()).empty());
@@ -186,6 +188,45 @@ TEST(IpAddress, NormalisedToTheFixedForm) {
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(rows[1].Place, "3");
   EXPECT_EQ(rows[2].StartIp, "009.000.000.000");
+}
+
+TEST(IpTableFile, UserThenHomeThenDeliveredTable) {
+  TempFolder home, install;
+  const auto delivered = install.path() / "ip.dat";
+  WriteBytes(delivered, Record("001.000.000.000", "001.000.000.255", "delivered", "d"));
+  const auto modal = home.path() / "modal";
+  std::filesystem::create_directories(modal);
+
+  EXPECT_EQ(IpTableFileInForce(home.path(), delivered), delivered);
+  // No delivered table (or none installed): the plain home name, as before.
+  EXPECT_EQ(IpTableFileInForce(home.path(), {}), modal / "ip.dat");
+  EXPECT_EQ(IpTableFileInForce(home.path(), install.path() / "gone.dat"), modal / "ip.dat");
+  {
+    // The override reaches every reader of the table in force, the settings
+    // window's list included; saving it unchanged copies nothing home.
+    test::TScopedEnv env("PELORIX_IP_TABLE", delivered.string());
+    EXPECT_EQ(DeliveredIpTableFile(), delivered);
+    auto rows = LoadIpTable(home.path());
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].Area, "delivered");
+    ASSERT_TRUE(SaveIpTable(home.path(), rows));
+    EXPECT_TRUE(std::filesystem::is_empty(modal));
+    // Once the user changes it, the table becomes the user's copy.
+    rows[0].Place = "changed";
+    ASSERT_TRUE(SaveIpTable(home.path(), rows));
+    EXPECT_EQ(LoadIpTable(home.path()), rows);
+    EXPECT_EQ(IpTableFileInForce(home.path()), modal / "IPuser.dat");
+    std::filesystem::remove(modal / "IPuser.dat");
+  }
+  {
+    test::TScopedEnv none("PELORIX_IP_TABLE", "");
+    EXPECT_EQ(IpTableFileInForce(home.path()), modal / "ip.dat");
+  }
+
+  WriteBytes(modal / "IP.DAT", Record("002.000.000.000", "002.000.000.255", "home", "h"));
+  EXPECT_EQ(IpTableFileInForce(home.path(), delivered), modal / "IP.DAT");
+  WriteBytes(modal / "IPuser.dat", Record("003.000.000.000", "003.000.000.255", "user", "u"));
+  EXPECT_EQ(IpTableFileInForce(home.path(), delivered), modal / "IPuser.dat");
 }
 
 }  // namespace
