@@ -63,7 +63,8 @@ int RunCheckCommand(CommandContext& ctx) {
     ctx.err << "pelorix check: " << error << "\n";
     return 1;
   }
-  PrepareTmpFolder(ctx.home);
+  // Old files go in the background while the check runs.
+  const TTmpSweep sweep = PrepareTmpFolder(ctx.home);
 
   TConsoleSink sink(ctx.err, yes);
   TCheckEngine engine(ctx.home, *store, sink);

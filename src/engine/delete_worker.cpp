@@ -4,6 +4,7 @@
 #include "engine/record_files.h"
 #include "mime/mail_message.h"
 #include "net/errors.h"
+#include "net/pop3_fetch.h"
 #include "net/pop3_session.h"
 #include "store/accounts.h"
 #include "text/textutil.h"
@@ -52,7 +53,7 @@ class TAccountDeletion {
   void Abandon();
 
  private:
-  void Walk(long long count);
+  void Walk(long long count, const TPop3Listing& listing);
   bool MarkRow(long long size);
   void WriteBack();
 
@@ -74,11 +75,12 @@ int TAccountDeletion::Run() {
   if (!session_.IsConnected())
     return 0;
   const long long count = session_.MessageCount();
-  const long long kb = count >= 1 ? session_.MailboxSize() / 1000 : 0;
+  const TPop3Listing listing = count >= 1 ? session_.List(static_cast<int>(count)) : TPop3Listing{};
+  const long long kb = count >= 1 ? listing.Total / 1000 : 0;
   Say("检测到 " + std::to_string(count) + " 封信件在" + entry_.Server + "[" + entry_.User +
       "] 中，共占用空间" + std::to_string(kb) + "K");
   if (count >= 1 && state_.Plan().CheckSummary)
-    Walk(count);
+    Walk(count, listing);
   if (session_.IsConnected()) {
     session_.Disconnect();  // QUIT: the server now removes the marked messages
     quitSent_ = true;
@@ -88,13 +90,17 @@ int TAccountDeletion::Run() {
   return static_cast<int>(marks_.size());
 }
 
-void TAccountDeletion::Walk(long long count) {
+void TAccountDeletion::Walk(long long count, const TPop3Listing& listing) {
+  const auto fetcher = MakeFetcher(session_, listing, [](long long) { return false; });
   for (long long n = 1; n <= count; ++n) {
     if (terminated_) {
-      // RSET withdraws every DELE of this connection; if it fails, leaving
-      // without QUIT withdraws them just as well.
+      // RSET withdraws every DELE of this connection once the answers still
+      // on their way are read; if it fails, leaving without QUIT withdraws
+      // them just as well.
       bool reset = false;
       try {
+        if (fetcher)
+          fetcher->Drain();
         reset = session_.ResetSession();
       } catch (const EConnectionError&) {
       } catch (const std::exception&) {
@@ -111,15 +117,24 @@ void TAccountDeletion::Walk(long long count) {
     const int num = static_cast<int>(n);
     long long size = -1;
     try {
-      size = session_.MessageSize(num);
-      session_.FetchHeader(num, message_);
+      if (fetcher) {
+        size = listing.Sizes[static_cast<std::size_t>(n - 1)];
+        fetcher->Next(message_);
+      } else {
+        size = session_.MessageSize(num);
+        session_.FetchHeader(num, message_);
+      }
     } catch (const EConnectionError&) {
       throw;  // a broken connection fails the account; nothing of it is deleted
     } catch (const std::exception&) {
       continue;  // this message is left alone
     }
-    if (MarkRow(size))
-      session_.DeleteMessage(num);
+    if (MarkRow(size)) {
+      if (fetcher)
+        fetcher->Delete(num);
+      else
+        session_.DeleteMessage(num);
+    }
   }
 }
 
