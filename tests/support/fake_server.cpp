@@ -471,8 +471,8 @@ void TPop3Mailbox::SetGreeting(const std::string& greeting) {
 
 void TPop3Mailbox::SetCapabilities(std::vector<std::string> lines) {
   std::lock_guard lock(mutex_);
+  hasCapabilities_ = !lines.empty();
   capabilities_ = std::move(lines);
-  hasCapabilities_ = true;
 }
 
 void TPop3Mailbox::SetChunking(std::size_t bytes, bool batch) {

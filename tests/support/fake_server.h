@@ -176,7 +176,7 @@ class TPop3Mailbox {
   void StallOn(const std::string& prefix);
   // Greeting line (default "+OK Pelorix test POP3 ready <1.2@test>").
   void SetGreeting(const std::string& greeting);
-  // CAPA answers with these lines; without them CAPA is an unknown command.
+  // CAPA answers with these lines; without any, CAPA is an unknown command.
   void SetCapabilities(std::vector<std::string> lines);
   // Odd chunkings: each reply goes out in sends of `bytes` (0: whole), and
   // with `batch` replies are held while more commands wait unread, so that
