@@ -63,8 +63,8 @@ int RunCheckCommand(CommandContext& ctx) {
     ctx.err << "pelorix check: " << error << "\n";
     return 1;
   }
-  // Old files go in the background while the check runs.
-  const TTmpSweep sweep = PrepareTmpFolder(ctx.home);
+  // The former run's files are deleted once the check is done (on leaving).
+  TTmpSweep sweep = PrepareTmpFolder(ctx.home);
 
   TConsoleSink sink(ctx.err, yes);
   TCheckEngine engine(ctx.home, *store, sink);

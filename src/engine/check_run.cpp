@@ -58,18 +58,26 @@ void ClearInPlace(const fs::path& tmp) {
 
 }  // namespace
 
-TTmpSweep::TTmpSweep(std::vector<fs::path> folders) {
-  if (folders.empty())
+TTmpSweep::TTmpSweep(std::vector<fs::path> folders) : folders_(std::move(folders)) {}
+
+TTmpSweep::~TTmpSweep() {
+  Wait();
+}
+
+void TTmpSweep::Start() {
+  if (folders_.empty() || thread_.joinable())
     return;
-  thread_ = std::jthread([folders = std::move(folders)] {
+  thread_ = std::jthread([folders = std::move(folders_)] {
     for (const auto& folder : folders) {
       std::error_code ec;
       fs::remove_all(folder, ec);
     }
   });
+  folders_.clear();
 }
 
 void TTmpSweep::Wait() {
+  Start();
   if (thread_.joinable())
     thread_.join();
 }
