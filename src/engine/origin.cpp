@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "engine/message_file.h"
 #include "store/ip_table.h"
 #include "text/textutil.h"
@@ -28,30 +30,59 @@ std::string Place(const TIpRecord& r) {
   return "(" + r.Area + "@" + r.Place + ")";
 }
 
-// Binary search over an open table file; records are read by number with
-// one positioned read each.
+// Binary search over the table's records: in memory when the table was
+// read whole, else with one positioned read of the open file per record.
 class TTableReader {
  public:
-  explicit TTableReader(int fd) : fd_(fd) {}
+  TTableReader(int fd, std::string_view memory) : fd_(fd), memory_(memory) {}
   long Count() const {
+    if (fd_ < 0)
+      return static_cast<long>(memory_.size() / kIpRecordSize);
     struct stat st {};
     if (::fstat(fd_, &st) != 0)
       return 0;
     return static_cast<long>(st.st_size / static_cast<off_t>(kIpRecordSize));
   }
+  // The record's bytes, in memory or read into buf.
+  bool Raw(long index, char (&buf)[kIpRecordSize], std::string_view& record) const {
+    const std::size_t at = static_cast<std::size_t>(index) * kIpRecordSize;
+    if (fd_ < 0) {
+      if (at + kIpRecordSize > memory_.size())
+        return false;
+      record = memory_.substr(at, kIpRecordSize);
+      return true;
+    }
+    if (::pread(fd_, buf, sizeof buf, static_cast<off_t>(at)) != static_cast<ssize_t>(sizeof buf))
+      return false;
+    record = std::string_view(buf, sizeof buf);
+    return true;
+  }
   bool Read(long index, TIpRecord& record) const {
     char buf[kIpRecordSize];
-    const off_t at = static_cast<off_t>(index) * static_cast<off_t>(kIpRecordSize);
-    if (::pread(fd_, buf, sizeof buf, at) != static_cast<ssize_t>(sizeof buf))
+    std::string_view raw;
+    if (!Raw(index, buf, raw))
       return false;
-    record = DecodeIpRecord(std::string_view(buf, sizeof buf));
+    record = DecodeIpRecord(raw);
     return true;
   }
   std::string Lookup(std::string_view addressText) const;
 
  private:
   int fd_;
+  std::string_view memory_;
 };
+
+// The start address of a record as the search compares it. Addresses are
+// ASCII, which reads the same in the table's encoding: only other bytes
+// need the decoder.
+std::string StartKey(std::string_view raw) {
+  const std::size_t n = std::min<std::size_t>(static_cast<unsigned char>(raw[0]), 15);
+  const std::string_view bytes = raw.substr(1, n);
+  if (std::all_of(bytes.begin(), bytes.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    return TrimBytes(bytes);
+  return TrimBytes(DecodeIpRecord(raw).StartIp);
+}
 
 std::string TTableReader::Lookup(std::string_view addressText) const {
   const long count = Count();
@@ -60,12 +91,13 @@ std::string TTableReader::Lookup(std::string_view addressText) const {
     return "...";
   const std::string address(addressText);
   long low = 0, high = count - 1, middle = 0;
-  TIpRecord candidate;
+  char buf[kIpRecordSize];
+  std::string_view raw;
   while (low <= high) {
     middle = (low + high) / 2;
-    if (!Read(middle, candidate))
+    if (!Raw(middle, buf, raw))
       return "...";
-    const std::string key = TrimBytes(candidate.StartIp);
+    const std::string key = StartKey(raw);
     if (address > key) {
       low = middle + 1;
     } else if (address < key) {
@@ -74,6 +106,7 @@ std::string TTableReader::Lookup(std::string_view addressText) const {
       break;
     }
   }
+  const TIpRecord candidate = DecodeIpRecord(raw);
   if (InRange(address, candidate))
     return Place(candidate);
   std::string result;
@@ -119,7 +152,7 @@ std::string LookupLocation(std::string_view addressText, const fs::path& tableFi
   const int fd = OpenTable(tableFile);
   if (fd < 0)
     return {};
-  std::string result = TTableReader(fd).Lookup(addressText);
+  std::string result = TTableReader(fd, {}).Lookup(addressText);
   ::close(fd);
   return result;
 }
@@ -142,12 +175,29 @@ void TIpLocationTable::Refresh() {
   if (fd_ >= 0)
     ::close(fd_);
   fd_ = -1;
+  inMemory_ = false;
+  memory_.clear();
   file_ = file;
   if (!exists)
     return;
   fd_ = OpenTable(file);
+  memory_.clear();
   struct stat opened {};
   if (fd_ >= 0 && ::fstat(fd_, &opened) == 0) {
+    // A table of ordinary size is searched in memory: no read per record.
+    if (opened.st_size <= kMaxTableInMemory) {
+      memory_.resize(static_cast<std::size_t>(opened.st_size));
+      std::size_t got = 0;
+      while (got < memory_.size()) {
+        const ssize_t n =
+            ::pread(fd_, memory_.data() + got, memory_.size() - got, static_cast<off_t>(got));
+        if (n <= 0)
+          break;
+        got += static_cast<std::size_t>(n);
+      }
+      memory_.resize(got);
+      inMemory_ = true;
+    }
     // What was opened, which a save racing with the stat above may differ from.
     dev_ = opened.st_dev;
     ino_ = opened.st_ino;
@@ -158,7 +208,10 @@ void TIpLocationTable::Refresh() {
 }
 
 std::string TIpLocationTable::Lookup(std::string_view address) const {
-  return fd_ < 0 ? std::string() : TTableReader(fd_).Lookup(address);
+  if (fd_ < 0)
+    return {};
+  return inMemory_ ? TTableReader(-1, memory_).Lookup(address)
+                   : TTableReader(fd_, {}).Lookup(address);
 }
 
 std::string WriteRoute(const std::vector<std::string>& receivedLines, const fs::path& home,

@@ -26,9 +26,13 @@ class TIpLocationTable {
   std::string Lookup(std::string_view address) const;
 
  private:
+  static constexpr long long kMaxTableInMemory = 64LL << 20;
+
   std::filesystem::path home_;
   std::filesystem::path file_;
   int fd_ = -1;
+  bool inMemory_ = false;
+  std::string memory_;  // the whole file, when it is not larger than the limit
   // What the open file was when opened: device, inode, size, change time.
   unsigned long long dev_ = 0, ino_ = 0;
   long long size_ = -1, mtimeNs_ = 0, ctimeNs_ = 0;
