@@ -21,8 +21,10 @@ std::string FirstText(const TServerReply& reply) {
   return reply.Text.empty() ? std::string() : reply.Text.front();
 }
 
-// No POP3 message is this large; a listing that says so is broken.
+// No POP3 message or mailbox is this large; a listing that says so is
+// broken (and its kilobytes would overflow the run's totals).
 constexpr long long kMaxListedSize = 1LL << 40;
+constexpr long long kMaxListedTotal = 1LL << 53;
 
 // Hands the session's lines to the message model and notes whether the
 // answer's closing "." has been read. Lines of any length are read; those
@@ -175,7 +177,8 @@ TPop3Listing TPop3Session::List(int count) {
                                         : std::string_view(line).substr(blank + 1);
       if (summing) {
         const long long value = StrToIntDef(rest, 0);
-        if (value < 0 || value > kMaxListedSize || __builtin_add_overflow(total, value, &total)) {
+        if (value < 0 || value > kMaxListedSize || __builtin_add_overflow(total, value, &total) ||
+            total > kMaxListedTotal) {
           summing = false;
           total = -1;
           broken = true;
