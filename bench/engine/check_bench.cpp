@@ -268,6 +268,9 @@ void Delete(benchmark::State& state, TBenchHome& home, int first, int ticks) {
     engine.StartHeaderCheck();
     engine.WaitForWorkers();
     engine.CheckFinished();
+    // Exactly these rows: the check ticks its spam rows by itself.
+    for (std::size_t i = 0; i < engine.MailList().Count(); ++i)
+      engine.MailList().SetChecked(i, false);
     int ticked = 0;
     for (std::size_t i = static_cast<std::size_t>(first);
          i < engine.MailList().Count() && ticked < ticks; i += 10, ++ticked)
@@ -291,11 +294,11 @@ void Delete(benchmark::State& state, TBenchHome& home, int first, int ticks) {
       if (gone != ticked)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
+    Counters(state, gone, cpu);
+    state.ResumeTiming();
     if (gone != ticked)
       state.SkipWithError(
           ("deleted " + std::to_string(gone) + " of " + std::to_string(ticked)).c_str());
-    Counters(state, gone, cpu);
-    state.ResumeTiming();
   }
 }
 
