@@ -19,9 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Former tmp/ folders set aside live beside it under this prefix.
-constexpr std::string_view kFormerPrefix = ".tmp-former-";
-
 // Moves a kept folder back into the new tmp/: whole when the name is free
 // there, else entry by entry; what exists on both sides keeps the newer copy.
 void MoveBack(const fs::path& from, const fs::path& to) {
@@ -91,13 +88,13 @@ TTmpSweep PrepareTmpFolder(const fs::path& home) {
   for (const auto& entry : fs::directory_iterator(home, ec)) {
     std::error_code e2;
     const std::string name = entry.path().filename().string();
-    if (name.starts_with(kFormerPrefix) && fs::is_directory(entry.symlink_status(e2)))
+    if (name.starts_with(kFormerTmpPrefix) && fs::is_directory(entry.symlink_status(e2)))
       former.push_back(entry.path());
   }
   std::sort(former.rbegin(), former.rend());
   if (fs::is_directory(fs::symlink_status(tmp, ec))) {
     const auto stamp = std::chrono::system_clock::now().time_since_epoch().count();
-    const fs::path aside = home / (std::string(kFormerPrefix) + std::to_string(stamp) + "-" +
+    const fs::path aside = home / (std::string(kFormerTmpPrefix) + std::to_string(stamp) + "-" +
                                    std::to_string(::getpid()));
     fs::rename(tmp, aside, ec);
     if (ec)

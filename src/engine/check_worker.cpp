@@ -355,9 +355,14 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
 
   const std::string key = KeyFileName(msg_.MessageId);
   const fs::path tmp = TmpFolder(home);
-  WriteHeaderFile(HeaderFilePath(tmp, key), msg_);
-  if (whole_ && !key.empty())
-    WriteBodyFile(BodyFilePath(tmp, key), in.BodyLines);
+  const fs::path headerFile = HeaderFilePath(tmp, key);
+  state_.OldFiles.Reuse(home, headerFile);
+  WriteHeaderFile(headerFile, msg_);
+  if (whole_ && !key.empty()) {
+    const fs::path bodyFile = BodyFilePath(tmp, key);
+    state_.OldFiles.Reuse(home, bodyFile);
+    WriteBodyFile(bodyFile, in.BodyLines);
+  }
   if (deleted)
     MoveMessageFilesToDeleted(home, key);
 

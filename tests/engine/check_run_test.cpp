@@ -1,7 +1,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <set>
+
 #include "engine/check_run.h"
+#include "engine/old_files.h"
 #include "engine/record_files.h"
 #include "recording_sink.h"
 #include "store/accounts.h"
@@ -76,6 +81,30 @@ TEST(PrepareTmpFolder, AStartAfterACrashHalfWayLosesNoDeletedMail) {
   EXPECT_FALSE(fs::exists(home.Tmp() / "last.msg"));
   EXPECT_FALSE(fs::exists(early));
   EXPECT_FALSE(fs::exists(late));
+}
+
+TEST(PrepareTmpFolder, TheFormerRunsFilesComeBackEmptyAsNewFiles) {
+  namespace fs = std::filesystem;
+  test::TTempHome home;
+  Put(home.Tmp() / "old1.msg", "old header");
+  Put(home.Tmp() / "old2.msg", "old header");
+  const auto inode = [](const fs::path& p) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 ? st.st_ino : 0;
+  };
+  const std::set<ino_t> before = {inode(home.Tmp() / "old1.msg"), inode(home.Tmp() / "old2.msg")};
+  fs::create_symlink(home.Path() / "registry.db", home.Tmp() / "link");
+  TTmpSweep sweep = PrepareTmpFolder(home.Path());
+  TOldFilePool pool;
+  const fs::path fresh = home.Tmp() / "new.msg";
+  ASSERT_TRUE(pool.Reuse(home.Path(), fresh));
+  EXPECT_EQ(fs::file_size(fresh), 0u);
+  EXPECT_EQ(before.count(inode(fresh)), 1u);
+  ASSERT_TRUE(pool.Reuse(home.Path(), home.Tmp() / "second.msg"));
+  EXPECT_FALSE(pool.Reuse(home.Path(), home.Tmp() / "third.msg"));  // links are not reused
+  EXPECT_FALSE(fs::exists(home.Tmp() / "third.msg"));
+  sweep.Wait();
+  EXPECT_EQ(fs::file_size(fresh), 0u);
 }
 
 struct TRunFixture : ::testing::Test {
