@@ -1,5 +1,7 @@
 #include "engine/delete_worker.h"
 
+#include <unordered_map>
+
 #include "engine/check_worker.h"
 #include "engine/record_files.h"
 #include "mime/mail_message.h"
@@ -55,6 +57,8 @@ class TAccountDeletion {
  private:
   void Walk(long long count, const TPop3Listing& listing);
   bool MarkRow(long long size);
+  // Rows of this account by trimmed message key, in list order.
+  void IndexRows();
   void WriteBack();
 
   TRunState& state_;
@@ -65,6 +69,7 @@ class TAccountDeletion {
   const std::string key_;
   const std::atomic<bool>& terminated_;
   std::vector<TMark> marks_;
+  std::unordered_map<std::string, std::vector<std::size_t>> rowsByKey_;
   bool quitSent_ = false;
 };
 
@@ -92,6 +97,7 @@ int TAccountDeletion::Run() {
 
 void TAccountDeletion::Walk(long long count, const TPop3Listing& listing) {
   const auto fetcher = MakeFetcher(session_, listing, [](long long) { return false; });
+  IndexRows();
   for (long long n = 1; n <= count; ++n) {
     if (terminated_) {
       // RSET withdraws every DELE of this connection once the answers still
@@ -138,18 +144,36 @@ void TAccountDeletion::Walk(long long count, const TPop3Listing& listing) {
   }
 }
 
+void TAccountDeletion::IndexRows() {
+  // Rows are neither added nor removed during a deletion run: one pass per
+  // account instead of one per message keeps the walk linear.
+  rowsByKey_.clear();
+  std::lock_guard lock(state_.MailListLock);
+  state_.MailList.WithRows([&](std::vector<TMailRow>& rows) {
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      if (Trim(rows[i].Items[mcAccountKey]) == key_)
+        rowsByKey_[Trim(rows[i].Items[mcMessageKey])].push_back(i);
+    }
+  });
+}
+
 bool TAccountDeletion::MarkRow(long long size) {
   const std::string id = Trim(message_.MessageId);
   // An empty key cannot identify a message.
   if (id.empty())
     return false;
+  const auto candidates = rowsByKey_.find(id);
+  if (candidates == rowsByKey_.end())
+    return false;
   bool found = false;
   std::lock_guard lock(state_.MailListLock);
   state_.MailList.WithRows([&](std::vector<TMailRow>& rows) {
-    for (std::size_t i = 0; i < rows.size(); ++i) {
+    for (const std::size_t i : candidates->second) {
+      if (i >= rows.size())
+        return;
       TMailRow& row = rows[i];
-      // Only rows of this account, and each row pairs with one message: a
-      // row already marked stands for a message already deleted.
+      // Each row pairs with one message: a row already marked stands for a
+      // message already deleted. (Checked again: the list may have changed.)
       if (Trim(row.Items[mcAccountKey]) != key_ || Trim(row.Items[mcMessageKey]) != id ||
           Trim(row.Items[mcDeletionMark]) == "Deleted")
         continue;
