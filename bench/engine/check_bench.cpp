@@ -1,22 +1,41 @@
-// The full header check of a 10,000-message Dovecot mailbox through the
-// engine (rows, record files, message file, per-message files, brief, the
-// sink's calls), next to the bare protocol scan of the same mailbox.
+// Checks of one 10,000-message Dovecot mailbox through the engine (rows,
+// record files, message file, per-message files, brief, the sink's calls),
+// each run once and timed on the wall clock, in this order:
 //
-//   pelorix_engine_bench [--messages=N] [benchmark options]
+//   Poplib/ListTop              Python's poplib: LIST n + TOP n 0 per message
+//   HeaderCheck/FreshHome       a home without tmp/
+//   HeaderCheck/SecondRun       the same home again (tmp/ full of the first run)
+//   HeaderCheck/Delay30ms       through a relay holding each packet 15 ms each way
+//   HeaderCheck/Relay/...       through a relay without delay, pipelined and
+//   ContentCheck/Relay/...      sequential (the relay hides PIPELINING), and
+//   Deletion1000/Relay/...      directly (deletion of 1,000 ticked messages)
+//   ContentCheck/Direct, Deletion1000/Direct
+//
+// The check's wall time does not include deleting the former run's files,
+// which the sweep does after it (counter sweep_after_s).
+//
+//   pelorix_engine_bench [--messages=N] [--skip-delay] [benchmark options]
+//
+// Needs root and Dovecot (Debian dovecot-pop3d) and python3; skips itself
+// otherwise.
 
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/check_run.h"
+#include "engine/delete_worker.h"
 #include "mime/mail_message.h"
 #include "net/pop3_session.h"
 #include "store/accounts.h"
@@ -25,13 +44,16 @@
 #include "store/mail_plan.h"
 #include "store/settings_store.h"
 #include "support/dovecot.h"
+#include "support/process.h"
 
 namespace pelorix {
 namespace {
 
 namespace fs = std::filesystem;
+using test::TChildProcess;
 
 int gMessages = 10000;
+bool gSkipDelay = false;
 
 double ProcessCpuSeconds() {
   rusage u{};
@@ -40,17 +62,49 @@ double ProcessCpuSeconds() {
          static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+// About 2.4 KB like ordinary mail: two or three Received lines, an encoded
+// subject and sender, the usual header lines and a short text body.
 std::string Message(int i) {
   const std::string n = std::to_string(i);
-  return "Received: from mx" + n + ".example.org ([61.135." + std::to_string(i % 250) + "." +
-         std::to_string(i % 200 + 1) + "]) by relay.example.net with ESMTP id " + n +
-         "\nReceived: from relay.example.net ([202.96." + std::to_string(i % 60) +
-         ".7]) by pop.example.org\nFrom: =?GB2312?B?1cXI/Q==?= <sender" + n +
-         "@example.org>\nTo: bob@example.org\nSubject: " + (i % 10 == 0 ? "SALE now " : "report ") +
-         n + "\nMessage-ID: <" + n +
-         ".bench@example.org>\nDate: Tue, 08 Dec 2026 10:00:00 +0800\nMIME-Version: 1.0\n"
-         "Content-Type: text/plain; charset=gb2312\nX-Priority: 3\n\nbody " +
-         n + "\n";
+  const std::string ip = "61.135." + std::to_string(i % 250) + "." + std::to_string(i % 200 + 1);
+  std::string text =
+      "Return-Path: <sender" + n + "@example.org>\n" +
+      (i % 3 == 0 ? "Received: from pop.example.org (pop.example.org [10.0.0.5])\n\tby "
+                    "store.example.org with LMTP id " +
+                        n + "; Tue, 08 Dec 2026 10:00:02 +0800\n"
+                  : "") +
+      "Received: from relay.example.net ([202.96." + std::to_string(i % 60) +
+      ".7])\n\tby pop.example.org (Postfix) with ESMTPS id A" + n +
+      "\n\tfor <bob@example.org>; Tue, 08 Dec 2026 10:00:01 +0800 (CST)\n"
+      "Received: from mx" +
+      n + ".example.org ([" + ip + "])\n\tby relay.example.net with ESMTP id " + n +
+      "\n\tfor <bob@example.org>; Tue, 08 Dec 2026 10:00:00 +0800\n"
+      "DKIM-Signature: v=1; a=rsa-sha256; c=relaxed/relaxed; d=example.org; s=mail;\n"
+      "\tbh=47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=;\n"
+      "\tb=dzdVyOfAKCdLXdJOc9G2q8LoXSlEniSbav+yuU4zGeeruD00lszZVoG4ZHRNiYzR\n"
+      "From: =?GB2312?B?1cXI/Q==?= <sender" +
+      n +
+      "@example.org>\n"
+      "To: bob@example.org\n"
+      "Subject: =?GB2312?B?suLK1NPKvP4=?= " +
+      (i % 10 == 0 ? "SALE now " : "report ") + n +
+      "\n"
+      "Message-ID: <" +
+      n +
+      ".bench@example.org>\n"
+      "Date: Tue, 08 Dec 2026 10:00:00 +0800\n"
+      "MIME-Version: 1.0\n"
+      "Content-Type: text/plain; charset=gb2312\n"
+      "Content-Transfer-Encoding: 8bit\n"
+      "X-Priority: 3\n"
+      "X-Mailer: Bench Mailer 1.0\n"
+      "List-Unsubscribe: <mailto:unsubscribe-" +
+      n + "@example.org>\n\n";
+  for (int line = 0; line < 16; ++line) {
+    text += "Line " + std::to_string(line) + " of message " + n +
+            ", some ordinary text to give the body its usual size.\n";
+  }
+  return text;
 }
 
 // Counts the sink's calls; the work a front end would do is not measured.
@@ -63,22 +117,16 @@ class TCountingSink : public TFrontEndSink {
   std::atomic<long> Calls{0};
 };
 
-struct TBenchMailbox {
-  test::TDovecotServer dovecot;
+// A home folder whose one account is the given server.
+struct TBenchHome {
   fs::path home;
   std::unique_ptr<TSettingsStore> store;
 
-  TBenchMailbox() {
-    std::vector<std::string> mails;
-    mails.reserve(static_cast<std::size_t>(gMessages));
-    for (int i = 1; i <= gMessages; ++i)
-      mails.push_back(Message(i));
-    dovecot.AddUser("bob", "pw", mails);
-    dovecot.Start();
+  explicit TBenchHome(const std::string& server) {
     std::string pattern = (fs::temp_directory_path() / "pelorix-bench-XXXXXX").string();
     home = mkdtemp(pattern.data());
     store = TSettingsStore::Open(home);
-    SaveAccounts(*store, {{dovecot.HostPort(), "bob", "pw", ""}});
+    SaveAccounts(*store, {{server, "bob", "pw", ""}});
     TFilterLists lists;
     lists.Sender = {"spam.example", "promo@", "noreply@ads"};
     lists.Subject = {"SALE", "viagra", "lottery"};
@@ -101,92 +149,219 @@ struct TBenchMailbox {
     fs::create_directories(home / "modal");
     ExportIpTable(home / "modal" / "ip.dat", rows);
   }
-  ~TBenchMailbox() {
+  ~TBenchHome() {
     store.reset();
     std::error_code ec;
     fs::remove_all(home, ec);
   }
 };
 
-TBenchMailbox& Mailbox() {
-  static TBenchMailbox box;
-  return box;
-}
-
-void BM_FullHeaderCheck(benchmark::State& state) {
-  auto& box = Mailbox();
-  long rows = 0;
-  double cpu = 0;
-  for (auto _ : state) {
-    PrepareTmpFolder(box.home);
-    TCountingSink sink;
-    TCheckEngine engine(box.home, *box.store, sink);
-    engine.LoadPlan();
-    const double before = ProcessCpuSeconds();
-    if (engine.StartHeaderCheck() != TStartResult::Started) {
-      state.SkipWithError("check did not start");
-      break;
-    }
-    engine.WaitForWorkers();
-    TCheckFinished done = engine.CheckFinished();
-    cpu += ProcessCpuSeconds() - before;
-    rows = static_cast<long>(engine.MailList().Count());
-    benchmark::DoNotOptimize(done);
+// The relay of bench/tools/delay_proxy.py on a free port.
+struct TRelay {
+  TChildProcess process;
+  int port = test::FreeLoopbackPort();
+  TRelay(int target, int delayMs, bool hidePipelining) {
+    std::vector<std::string> argv = {"/usr/bin/env",
+                                     "python3",
+                                     PELORIX_BENCH_TOOLS "/delay_proxy.py",
+                                     std::to_string(port),
+                                     std::to_string(target),
+                                     std::to_string(delayMs)};
+    if (hidePipelining)
+      argv.push_back("--no-pipelining");
+    process.Start(argv);
+    test::WaitForPort(port, std::chrono::seconds(10));
   }
-  if (rows != gMessages)
-    state.SkipWithError("not every message was listed");
-  const double n = static_cast<double>(gMessages) * static_cast<double>(state.iterations());
-  state.counters["messages/s"] = benchmark::Counter(n, benchmark::Counter::kIsRate);
-  state.counters["cpu_us/msg"] = cpu / n * 1e6;
-}
+  std::string HostPort() const { return "127.0.0.1:" + std::to_string(port); }
+};
 
-// The protocol alone: LIST n and TOP n 0 for every message, no judging.
-void BM_RawProtocolScan(benchmark::State& state) {
-  auto& box = Mailbox();
-  double cpu = 0;
-  for (auto _ : state) {
-    const double before = ProcessCpuSeconds();
+struct TBench {
+  test::TDovecotServer dovecot;
+  std::string poplibScript;
+
+  TBench() {
+    std::vector<std::string> mails;
+    mails.reserve(static_cast<std::size_t>(gMessages));
+    for (int i = 1; i <= gMessages; ++i)
+      mails.push_back(Message(i));
+    dovecot.AddUser("bob", "pw", mails);
+    dovecot.Start();
+    poplibScript = dovecot.Folder() + "/poplib_scan.py";
+    test::WriteFile(poplibScript, R"PY(
+import poplib, sys
+p = poplib.POP3(sys.argv[1], int(sys.argv[2]))
+p.user("bob"); p.pass_("pw")
+count = p.stat()[0]
+for n in range(1, count + 1):
+    p.list(n)
+    p.top(n, 0)
+p.quit()
+)PY");
+    // Dovecot builds its index and header cache on the first scan, which no
+    // measured run should pay.
     TPop3Session session;
-    session.Host = box.dovecot.HostPort();
+    session.Host = dovecot.HostPort();
     session.Username = "bob";
     session.Password = "pw";
     session.Connect();
     const int count = session.MessageCount();
-    TMailMessage message;
     for (int n = 1; n <= count; ++n) {
-      message.Clear();
-      benchmark::DoNotOptimize(session.MessageSize(n));
-      session.FetchHeader(n, message);
+      TMailMessage msg;
+      session.FetchHeader(n, msg);
     }
     session.Disconnect();
-    cpu += ProcessCpuSeconds() - before;
   }
-  const double n = static_cast<double>(gMessages) * static_cast<double>(state.iterations());
-  state.counters["messages/s"] = benchmark::Counter(n, benchmark::Counter::kIsRate);
-  state.counters["cpu_us/msg"] = cpu / n * 1e6;
+};
+
+TBench* gBench = nullptr;
+
+void Counters(benchmark::State& state, long messages, double cpu) {
+  state.counters["messages"] = static_cast<double>(messages);
+  state.counters["cpu_s"] = cpu;
 }
 
-BENCHMARK(BM_RawProtocolScan)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-BENCHMARK(BM_FullHeaderCheck)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+// One check run on a home; fails the benchmark unless every message is listed.
+void Check(benchmark::State& state, TBenchHome& home, bool whole) {
+  TCountingSink sink;
+  long rows = 0;
+  double cpu = 0, sweepSeconds = 0;
+  for (auto _ : state) {
+    const double before = ProcessCpuSeconds();
+    TTmpSweep sweep = PrepareTmpFolder(home.home);
+    TCheckEngine engine(home.home, *home.store, sink);
+    engine.LoadPlan();
+    const TStartResult started = whole ? engine.StartContentCheck() : engine.StartHeaderCheck();
+    if (started != TStartResult::Started) {
+      state.SkipWithError("check did not start");
+      return;
+    }
+    engine.WaitForWorkers();
+    TCheckFinished done = engine.CheckFinished();
+    rows = static_cast<long>(engine.MailList().Count());
+    benchmark::DoNotOptimize(done);
+    cpu += ProcessCpuSeconds() - before;
+    // The former run's files go after the check, as on the command line.
+    state.PauseTiming();
+    const auto sweepStart = std::chrono::steady_clock::now();
+    sweep.Wait();
+    sweepSeconds +=
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - sweepStart).count();
+    state.ResumeTiming();
+  }
+  state.counters["sweep_after_s"] = sweepSeconds;
+  if (rows != static_cast<long>(gBench->dovecot.MessageCount("bob")) && rows != gMessages)
+    state.SkipWithError(("only " + std::to_string(rows) + " messages listed").c_str());
+  Counters(state, rows, cpu);
+}
+
+// Ticks `ticks` rows (every tenth from `first`) after an untimed header
+// check, then times the deletion run.
+void Delete(benchmark::State& state, TBenchHome& home, int first, int ticks) {
+  TCountingSink sink;
+  double cpu = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    TTmpSweep sweep = PrepareTmpFolder(home.home);
+    sweep.Wait();
+    TCheckEngine engine(home.home, *home.store, sink);
+    engine.LoadPlan();
+    engine.StartHeaderCheck();
+    engine.WaitForWorkers();
+    engine.CheckFinished();
+    // Exactly these rows: the check ticks its spam rows by itself.
+    for (std::size_t i = 0; i < engine.MailList().Count(); ++i)
+      engine.MailList().SetChecked(i, false);
+    int ticked = 0;
+    for (std::size_t i = static_cast<std::size_t>(first);
+         i < engine.MailList().Count() && ticked < ticks; i += 10, ++ticked)
+      engine.MailList().SetChecked(i, true);
+    TDeleteEngine deleter(engine.State(), *home.store, sink);
+    const long before = static_cast<long>(gBench->dovecot.MessageCount("bob"));
+    const double cpuBefore = ProcessCpuSeconds();
+    state.ResumeTiming();
+    if (deleter.StartDeletion() != TStartResult::Started) {
+      state.SkipWithError("deletion did not start");
+      return;
+    }
+    deleter.WaitForWorkers();
+    deleter.DeletionFinished();
+    cpu += ProcessCpuSeconds() - cpuBefore;
+    state.PauseTiming();
+    // QUIT's answer is not awaited: Dovecot may still be expunging.
+    long gone = 0;
+    for (int i = 0; i < 100 && gone != ticked; ++i) {
+      gone = before - static_cast<long>(gBench->dovecot.MessageCount("bob"));
+      if (gone != ticked)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    Counters(state, gone, cpu);
+    state.ResumeTiming();
+    if (gone != ticked)
+      state.SkipWithError(
+          ("deleted " + std::to_string(gone) + " of " + std::to_string(ticked)).c_str());
+  }
+}
+
+void Register(const std::string& name, std::function<void(benchmark::State&)> fn) {
+  benchmark::RegisterBenchmark(name.c_str(), std::move(fn))
+      ->Iterations(1)
+      ->UseRealTime()
+      ->Unit(benchmark::kMillisecond);
+}
 
 }  // namespace
 }  // namespace pelorix
 
 int main(int argc, char** argv) {
+  using namespace pelorix;
   std::vector<char*> args;
   for (int i = 0; i < argc; ++i) {
-    if (std::strncmp(argv[i], "--messages=", 11) == 0) {
-      pelorix::gMessages = std::atoi(argv[i] + 11);
-    } else {
+    if (std::strncmp(argv[i], "--messages=", 11) == 0)
+      gMessages = std::atoi(argv[i] + 11);
+    else if (std::strcmp(argv[i], "--skip-delay") == 0)
+      gSkipDelay = true;
+    else
       args.push_back(argv[i]);
-    }
   }
   int n = static_cast<int>(args.size());
-  if (auto why = pelorix::test::TDovecotServer::SkipReason(); !why.empty()) {
+  if (auto why = test::TDovecotServer::SkipReason(); !why.empty()) {
     std::fprintf(stderr, "skipped: %s\n", why.c_str());
     return 0;
   }
   benchmark::Initialize(&n, args.data());
+  TBench bench;
+  gBench = &bench;
+  const int port = bench.dovecot.Port();
+  TBenchHome direct(bench.dovecot.HostPort());
+  TRelay delayed(port, 15, false), relay(port, 0, false), hidden(port, 0, true);
+  TBenchHome delayedHome(delayed.HostPort()), relayHome(relay.HostPort()),
+      hiddenHome(hidden.HostPort());
+
+  Register("Poplib/ListTop", [&](benchmark::State& state) {
+    for (auto _ : state) {
+      TChildProcess python;
+      python.Start(
+          {"/usr/bin/env", "python3", bench.poplibScript, "127.0.0.1", std::to_string(port)});
+      if (python.Wait() != 0)
+        state.SkipWithError("poplib run failed");
+    }
+  });
+  Register("HeaderCheck/FreshHome", [&](benchmark::State& s) { Check(s, direct, false); });
+  Register("HeaderCheck/SecondRun", [&](benchmark::State& s) { Check(s, direct, false); });
+  if (!gSkipDelay)
+    Register("HeaderCheck/Delay30ms", [&](benchmark::State& s) { Check(s, delayedHome, false); });
+  Register("HeaderCheck/Relay/Pipelined", [&](benchmark::State& s) { Check(s, relayHome, false); });
+  Register("HeaderCheck/Relay/Sequential",
+           [&](benchmark::State& s) { Check(s, hiddenHome, false); });
+  Register("ContentCheck/Direct", [&](benchmark::State& s) { Check(s, direct, true); });
+  Register("ContentCheck/Relay/Pipelined", [&](benchmark::State& s) { Check(s, relayHome, true); });
+  Register("ContentCheck/Relay/Sequential",
+           [&](benchmark::State& s) { Check(s, hiddenHome, true); });
+  Register("Deletion1000/Direct", [&](benchmark::State& s) { Delete(s, direct, 0, 1000); });
+  Register("Deletion1000/Relay/Pipelined",
+           [&](benchmark::State& s) { Delete(s, relayHome, 1, 1000); });
+  Register("Deletion1000/Relay/Sequential",
+           [&](benchmark::State& s) { Delete(s, hiddenHome, 2, 1000); });
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;

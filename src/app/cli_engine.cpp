@@ -73,7 +73,8 @@ int RunCheckCommand(CommandContext& ctx) {
     ctx.err << kRunRefused;
     return 1;
   }
-  PrepareTmpFolder(ctx.home);
+  // The former run's files are deleted once the check is done (on leaving).
+  TTmpSweep sweep = PrepareTmpFolder(ctx.home);
 
   TConsoleSink sink(ctx.err, yes);
   TCheckEngine engine(ctx.home, *store, sink);

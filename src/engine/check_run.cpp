@@ -1,5 +1,9 @@
 #include "engine/check_run.h"
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
 #include <ctime>
 #include <system_error>
 
@@ -13,20 +17,96 @@ namespace pelorix {
 
 namespace fs = std::filesystem;
 
-void PrepareTmpFolder(const fs::path& home) {
+namespace {
+
+// Moves a kept folder back into the new tmp/: whole when the name is free
+// there, else entry by entry; what exists on both sides keeps the newer copy.
+void MoveBack(const fs::path& from, const fs::path& to) {
+  std::error_code ec;
+  if (!fs::exists(fs::symlink_status(to, ec))) {
+    fs::rename(from, to, ec);
+    return;
+  }
+  if (!fs::is_directory(fs::symlink_status(from, ec)) ||
+      !fs::is_directory(fs::symlink_status(to, ec)))
+    return;
+  for (const auto& entry : fs::directory_iterator(from, ec))
+    MoveBack(entry.path(), to / entry.path().filename());
+}
+
+void MoveFoldersBack(const fs::path& former, const fs::path& tmp) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(former, ec)) {
+    std::error_code e2;
+    if (fs::is_directory(entry.symlink_status(e2)))
+      MoveBack(entry.path(), tmp / entry.path().filename());
+  }
+}
+
+// The plain files of tmp/ removed where they are (tmp/ cannot be renamed).
+void ClearInPlace(const fs::path& tmp) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(tmp, ec)) {
+    std::error_code e2;
+    if (!fs::is_directory(entry.symlink_status(e2)))
+      fs::remove(entry.path(), e2);
+  }
+}
+
+}  // namespace
+
+TTmpSweep::TTmpSweep(std::vector<fs::path> folders) : folders_(std::move(folders)) {}
+
+TTmpSweep::~TTmpSweep() {
+  Wait();
+}
+
+void TTmpSweep::Start() {
+  if (folders_.empty() || thread_.joinable())
+    return;
+  thread_ = std::jthread([folders = std::move(folders_)] {
+    for (const auto& folder : folders) {
+      std::error_code ec;
+      fs::remove_all(folder, ec);
+    }
+  });
+  folders_.clear();
+}
+
+void TTmpSweep::Wait() {
+  Start();
+  if (thread_.joinable())
+    thread_.join();
+}
+
+TTmpSweep PrepareTmpFolder(const fs::path& home) {
   const fs::path tmp = TmpFolder(home);
   std::error_code ec;
-  if (fs::is_directory(tmp, ec)) {
-    for (const auto& entry : fs::directory_iterator(tmp, ec)) {
-      std::error_code e2;
-      const auto st = entry.symlink_status(e2);
-      if (fs::is_regular_file(st) || fs::is_symlink(st))
-        fs::remove(entry.path(), e2);
-    }
-  } else {
-    fs::create_directories(tmp, ec);
+  // Folders a former start set aside and did not finish with, newest first
+  // after the one set aside now.
+  std::vector<fs::path> former;
+  for (const auto& entry : fs::directory_iterator(home, ec)) {
+    std::error_code e2;
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with(kFormerTmpPrefix) && fs::is_directory(entry.symlink_status(e2)))
+      former.push_back(entry.path());
   }
+  std::sort(former.rbegin(), former.rend());
+  if (fs::is_directory(fs::symlink_status(tmp, ec))) {
+    const auto stamp = std::chrono::system_clock::now().time_since_epoch().count();
+    const fs::path aside = home / (std::string(kFormerTmpPrefix) + std::to_string(stamp) + "-" +
+                                   std::to_string(::getpid()));
+    fs::rename(tmp, aside, ec);
+    if (ec)
+      ClearInPlace(tmp);
+    else
+      former.insert(former.begin(), aside);
+  }
+  fs::create_directories(tmp, ec);
+  for (const auto& folder : former)
+    MoveFoldersBack(folder, tmp);
   fs::create_directory(DeletedFolder(home), ec);
+  return TTmpSweep(std::move(former));
 }
 
 std::vector<std::string> BuildBriefReport(const fs::path& home, const std::string& timeText) {

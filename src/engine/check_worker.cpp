@@ -6,12 +6,14 @@
 #include "engine/failure_cause.h"
 #include "engine/mail_record.h"
 #include "engine/message_file.h"
+#include "engine/origin.h"
 #include "engine/record_files.h"
 #include "engine/run_state.h"
 #include "engine/sink.h"
 #include "engine/verdict.h"
 #include "mime/mail_message.h"
 #include "net/errors.h"
+#include "net/pop3_fetch.h"
 #include "net/pop3_session.h"
 #include "store/accounts.h"
 
@@ -99,14 +101,15 @@ namespace {
 class TAccountCheck {
  public:
   TAccountCheck(TRunState& state, TFrontEndSink& sink, TPop3Session& session, TMailMessage& msg,
-                TMessageFile& report, const TFilterLists& lists, bool whole,
-                const std::atomic<bool>& terminated)
+                TMessageFile& report, const TFilterLists& lists, TIpLocationTable& ipTable,
+                bool whole, const std::atomic<bool>& terminated)
       : state_(state),
         sink_(sink),
         session_(session),
         msg_(msg),
         report_(report),
         lists_(lists),
+        ipTable_(ipTable),
         whole_(whole),
         terminated_(terminated) {}
 
@@ -121,9 +124,11 @@ class TAccountCheck {
   int deletedCount = 0;
 
  private:
-  void FloodAlarm(const TQueueEntry& e, long long& count, long long& kb);
+  void FloodAlarm(const TQueueEntry& e, long long& count, long long& kb, TPop3Listing& listing);
+  std::unique_ptr<TPop3Fetcher> Fetcher(const TPop3Listing& listing);
+  void Stop(TPop3Fetcher* fetcher);
   void CheckMessage(const TQueueEntry& e, long long n, long long& number,
-                    TAccountRecordFiles& files);
+                    TAccountRecordFiles& files, TPop3Fetcher* fetcher, const TPop3Listing& listing);
 
   TRunState& state_;
   TFrontEndSink& sink_;
@@ -131,6 +136,7 @@ class TAccountCheck {
   TMailMessage& msg_;
   TMessageFile& report_;
   const TFilterLists& lists_;
+  TIpLocationTable& ipTable_;
   bool whole_;
   const std::atomic<bool>& terminated_;
   std::string lastMessage_;
@@ -149,30 +155,32 @@ void TAccountCheck::Run(const TQueueEntry& e, TAccountRecordFiles& files) {
     return;
 
   long long count = session_.MessageCount();
-  long long kb = count >= 1 ? session_.MailboxSize() / 1000 : 0;
+  // One LIST gives the total and every message's size.
+  TPop3Listing listing = count >= 1 ? session_.List(static_cast<int>(count)) : TPop3Listing{};
+  long long kb = count >= 1 ? listing.Total / 1000 : 0;
   state_.MailboxSizeKb += kb;
   state_.NewMailCount += count;
   Say("检测到 " + std::to_string(count) + " 封信件在" + e.Server + "[" + e.User +
       "] 中，共占用空间" + std::to_string(kb) + "Kb");
 
-  FloodAlarm(e, count, kb);
+  FloodAlarm(e, count, kb, listing);
 
   if (count >= 1 && state_.Plan().CheckSummary) {
     report_.Line(std::string(50, '*'));
     report_.Line(lastMessage_);
+    // Opened once per account: a table saved during the run counts from
+    // the next account on.
+    ipTable_.Refresh();
+    const auto fetcher = Fetcher(listing);
     long long number = 1;
     for (long long n = 1; n <= count; ++n) {
       msg_.Clear();
       if (terminated_) {
-        try {
-          session_.ResetSession();
-        } catch (const std::exception&) {
-        }
-        session_.Disconnect();
+        Stop(fetcher.get());
         break;
       }
       Say("正在检查第 " + std::to_string(n) + " 封邮件！");
-      CheckMessage(e, n, number, files);
+      CheckMessage(e, n, number, files, fetcher.get(), listing);
     }
   }
 
@@ -187,7 +195,33 @@ void TAccountCheck::Run(const TQueueEntry& e, TAccountRecordFiles& files) {
   }
 }
 
-void TAccountCheck::FloodAlarm(const TQueueEntry& e, long long& count, long long& kb) {
+std::unique_ptr<TPop3Fetcher> TAccountCheck::Fetcher(const TPop3Listing& listing) {
+  const TMailPlan plan = state_.Plan();
+  const bool whole = whole_;
+  return MakeFetcher(session_, listing, [&plan, whole](long long size) {
+    return whole && !(plan.checkSkipBytes && static_cast<long long>(plan.SkipBytes) * 1000 < size);
+  });
+}
+
+void TAccountCheck::Stop(TPop3Fetcher* fetcher) {
+  // RSET withdraws every DELE of this connection once the answers still on
+  // their way are read; if that fails, leaving without QUIT withdraws them
+  // just as well (a QUIT would carry them out).
+  bool reset = false;
+  try {
+    if (fetcher)
+      fetcher->Drain();
+    reset = session_.ResetSession();
+  } catch (const std::exception&) {
+  }
+  if (reset)
+    session_.Disconnect();
+  else
+    session_.TLineConnection::Disconnect();
+}
+
+void TAccountCheck::FloodAlarm(const TQueueEntry& e, long long& count, long long& kb,
+                               TPop3Listing& listing) {
   const TMailPlan plan = state_.Plan();
   if (!(plan.ClearMoreRubNum > 0 && plan.ClearMoreRub && count > plan.ClearMoreRubNum))
     return;
@@ -231,7 +265,8 @@ void TAccountCheck::FloodAlarm(const TQueueEntry& e, long long& count, long long
   }
   // The message pass works on what is left after the clean.
   const long long fresh = session_.MessageCount();
-  const long long freshKb = fresh >= 1 ? session_.MailboxSize() / 1000 : 0;
+  listing = fresh >= 1 ? session_.List(static_cast<int>(fresh)) : TPop3Listing{};
+  const long long freshKb = fresh >= 1 ? listing.Total / 1000 : 0;
   state_.NewMailCount += fresh - count;
   state_.MailboxSizeKb += freshKb - kb;
   count = fresh;
@@ -239,18 +274,26 @@ void TAccountCheck::FloodAlarm(const TQueueEntry& e, long long& count, long long
 }
 
 void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& number,
-                                 TAccountRecordFiles& files) {
+                                 TAccountRecordFiles& files, TPop3Fetcher* fetcher,
+                                 const TPop3Listing& listing) {
   const TMailPlan plan = state_.Plan();
   const int num = static_cast<int>(n);
   long long size = -1;
   // A message that cannot be fetched is judged on what arrived; a broken
   // connection, though, ends the account instead of judging the rest empty.
   try {
-    size = session_.MessageSize(num);
-    if (!whole_ || (plan.checkSkipBytes && static_cast<long long>(plan.SkipBytes) * 1000 < size)) {
-      session_.FetchHeader(num, msg_);
+    if (fetcher) {
+      // The listing stands in for "LIST n"; the fetcher chose TOP or RETR.
+      size = listing.Sizes[static_cast<std::size_t>(n - 1)];
+      fetcher->Next(msg_);
     } else {
-      session_.FetchMessage(num, msg_);
+      size = session_.MessageSize(num);
+      if (!whole_ ||
+          (plan.checkSkipBytes && static_cast<long long>(plan.SkipBytes) * 1000 < size)) {
+        session_.FetchHeader(num, msg_);
+      } else {
+        session_.FetchMessage(num, msg_);
+      }
     }
   } catch (const EConnectionError&) {
     throw;
@@ -270,13 +313,17 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
   in.CheckDeliver = plan.checkDeliver;
   in.Lists = &lists_;
   in.Home = home;
+  in.IpTable = &ipTable_;
   TVerdict v = Judge(in, report_);
 
   bool deleted = false;
   if (v.Spam) {
     ++spamCount;
     if (plan.DeleteRubbish) {
-      session_.DeleteMessage(num);
+      if (fetcher)
+        fetcher->Delete(num);
+      else
+        session_.DeleteMessage(num);
       ++deletedCount;
       deleted = true;
     }
@@ -317,9 +364,14 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
 
   const std::string key = KeyFileName(msg_.MessageId);
   const fs::path tmp = TmpFolder(home);
-  WriteHeaderFile(HeaderFilePath(tmp, key), msg_);
-  if (whole_ && !key.empty())
-    WriteBodyFile(BodyFilePath(tmp, key), in.BodyLines);
+  const fs::path headerFile = HeaderFilePath(tmp, key);
+  state_.OldFiles.Reuse(home, headerFile);
+  WriteHeaderFile(headerFile, msg_);
+  if (whole_ && !key.empty()) {
+    const fs::path bodyFile = BodyFilePath(tmp, key);
+    state_.OldFiles.Reuse(home, bodyFile);
+    WriteBodyFile(bodyFile, in.BodyLines);
+  }
   if (deleted)
     MoveMessageFilesToDeleted(home, key);
 
@@ -341,6 +393,7 @@ void TCheckmail::CheckLoop(const fs::path& messageFile) {
 
   TPop3Session session;
   TMailMessage message;
+  TIpLocationTable ipTable(state_.Home());
 
   while (auto entry = state_.TakeEntry(state_.CheckQueue)) {
     const TQueueEntry e = SplitQueueEntry(*entry);
@@ -352,7 +405,7 @@ void TCheckmail::CheckLoop(const fs::path& messageFile) {
       files.Close();
       break;
     }
-    TAccountCheck check(state_, sink_, session, message, report, lists, whole,
+    TAccountCheck check(state_, sink_, session, message, report, lists, ipTable, whole,
                         thread_.TerminateRequest());
     check.Say("正在检测邮箱 " + e.Server + "[" + e.User + "]");
     try {

@@ -1,10 +1,13 @@
 #include "engine/delete_worker.h"
 
+#include <unordered_map>
+
 #include "engine/check_worker.h"
 #include "engine/failure_cause.h"
 #include "engine/record_files.h"
 #include "mime/mail_message.h"
 #include "net/errors.h"
+#include "net/pop3_fetch.h"
 #include "net/pop3_session.h"
 #include "store/accounts.h"
 #include "text/textutil.h"
@@ -53,8 +56,10 @@ class TAccountDeletion {
   void Abandon();
 
  private:
-  void Walk(long long count);
+  void Walk(long long count, const TPop3Listing& listing);
   bool MarkRow(long long size);
+  // Rows of this account by trimmed message key, in list order.
+  void IndexRows();
   void WriteBack();
 
   TRunState& state_;
@@ -65,6 +70,7 @@ class TAccountDeletion {
   const std::string key_;
   const std::atomic<bool>& terminated_;
   std::vector<TMark> marks_;
+  std::unordered_map<std::string, std::vector<std::size_t>> rowsByKey_;
   bool quitSent_ = false;
 };
 
@@ -75,11 +81,12 @@ int TAccountDeletion::Run() {
   if (!session_.IsConnected())
     return 0;
   const long long count = session_.MessageCount();
-  const long long kb = count >= 1 ? session_.MailboxSize() / 1000 : 0;
+  const TPop3Listing listing = count >= 1 ? session_.List(static_cast<int>(count)) : TPop3Listing{};
+  const long long kb = count >= 1 ? listing.Total / 1000 : 0;
   Say("检测到 " + std::to_string(count) + " 封信件在" + entry_.Server + "[" + entry_.User +
       "] 中，共占用空间" + std::to_string(kb) + "K");
   if (count >= 1 && state_.Plan().CheckSummary)
-    Walk(count);
+    Walk(count, listing);
   if (session_.IsConnected()) {
     session_.Disconnect();  // QUIT: the server now removes the marked messages
     quitSent_ = true;
@@ -89,13 +96,18 @@ int TAccountDeletion::Run() {
   return static_cast<int>(marks_.size());
 }
 
-void TAccountDeletion::Walk(long long count) {
+void TAccountDeletion::Walk(long long count, const TPop3Listing& listing) {
+  const auto fetcher = MakeFetcher(session_, listing, [](long long) { return false; });
+  IndexRows();
   for (long long n = 1; n <= count; ++n) {
     if (terminated_) {
-      // RSET withdraws every DELE of this connection; if it fails, leaving
-      // without QUIT withdraws them just as well.
+      // RSET withdraws every DELE of this connection once the answers still
+      // on their way are read; if it fails, leaving without QUIT withdraws
+      // them just as well.
       bool reset = false;
       try {
+        if (fetcher)
+          fetcher->Drain();
         reset = session_.ResetSession();
       } catch (const EConnectionError&) {
       } catch (const std::exception&) {
@@ -112,16 +124,38 @@ void TAccountDeletion::Walk(long long count) {
     const int num = static_cast<int>(n);
     long long size = -1;
     try {
-      size = session_.MessageSize(num);
-      session_.FetchHeader(num, message_);
+      if (fetcher) {
+        size = listing.Sizes[static_cast<std::size_t>(n - 1)];
+        fetcher->Next(message_);
+      } else {
+        size = session_.MessageSize(num);
+        session_.FetchHeader(num, message_);
+      }
     } catch (const EConnectionError&) {
       throw;  // a broken connection fails the account; nothing of it is deleted
     } catch (const std::exception&) {
       continue;  // this message is left alone
     }
-    if (MarkRow(size))
-      session_.DeleteMessage(num);
+    if (MarkRow(size)) {
+      if (fetcher)
+        fetcher->Delete(num);
+      else
+        session_.DeleteMessage(num);
+    }
   }
+}
+
+void TAccountDeletion::IndexRows() {
+  // Rows are neither added nor removed during a deletion run: one pass per
+  // account instead of one per message keeps the walk linear.
+  rowsByKey_.clear();
+  std::lock_guard lock(state_.MailListLock);
+  state_.MailList.WithRows([&](std::vector<TMailRow>& rows) {
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      if (Trim(rows[i].Items[mcAccountKey]) == key_)
+        rowsByKey_[Trim(rows[i].Items[mcMessageKey])].push_back(i);
+    }
+  });
 }
 
 bool TAccountDeletion::MarkRow(long long size) {
@@ -129,13 +163,18 @@ bool TAccountDeletion::MarkRow(long long size) {
   // An empty key cannot identify a message.
   if (id.empty())
     return false;
+  const auto candidates = rowsByKey_.find(id);
+  if (candidates == rowsByKey_.end())
+    return false;
   bool found = false;
   std::lock_guard lock(state_.MailListLock);
   state_.MailList.WithRows([&](std::vector<TMailRow>& rows) {
-    for (std::size_t i = 0; i < rows.size(); ++i) {
+    for (const std::size_t i : candidates->second) {
+      if (i >= rows.size())
+        return;
       TMailRow& row = rows[i];
-      // Only rows of this account, and each row pairs with one message: a
-      // row already marked stands for a message already deleted.
+      // Each row pairs with one message: a row already marked stands for a
+      // message already deleted. (Checked again: the list may have changed.)
       if (Trim(row.Items[mcAccountKey]) != key_ || Trim(row.Items[mcMessageKey]) != id ||
           Trim(row.Items[mcDeletionMark]) == "Deleted")
         continue;

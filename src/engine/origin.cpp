@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "engine/message_file.h"
 #include "store/ip_table.h"
 #include "text/textutil.h"
@@ -28,36 +30,104 @@ std::string Place(const TIpRecord& r) {
   return "(" + r.Area + "@" + r.Place + ")";
 }
 
-// The table file, opened for one lookup; records are read by number with
-// one positioned read each.
-class TTableFile {
+// Binary search over the table's records: in memory when the table was
+// read whole, else with one positioned read of the open file per record.
+class TTableReader {
  public:
-  explicit TTableFile(const fs::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-  ~TTableFile() {
-    if (fd_ >= 0)
-      ::close(fd_);
-  }
-  TTableFile(const TTableFile&) = delete;
-  TTableFile& operator=(const TTableFile&) = delete;
-  bool IsOpen() const { return fd_ >= 0; }
+  TTableReader(int fd, std::string_view memory) : fd_(fd), memory_(memory) {}
   long Count() const {
+    if (fd_ < 0)
+      return static_cast<long>(memory_.size() / kIpRecordSize);
     struct stat st {};
     if (::fstat(fd_, &st) != 0)
       return 0;
     return static_cast<long>(st.st_size / static_cast<off_t>(kIpRecordSize));
   }
-  bool Read(long index, TIpRecord& record) const {
-    char buf[kIpRecordSize];
-    const off_t at = static_cast<off_t>(index) * static_cast<off_t>(kIpRecordSize);
-    if (::pread(fd_, buf, sizeof buf, at) != static_cast<ssize_t>(sizeof buf))
+  // The record's bytes, in memory or read into buf.
+  bool Raw(long index, char (&buf)[kIpRecordSize], std::string_view& record) const {
+    const std::size_t at = static_cast<std::size_t>(index) * kIpRecordSize;
+    if (fd_ < 0) {
+      if (at + kIpRecordSize > memory_.size())
+        return false;
+      record = memory_.substr(at, kIpRecordSize);
+      return true;
+    }
+    if (::pread(fd_, buf, sizeof buf, static_cast<off_t>(at)) != static_cast<ssize_t>(sizeof buf))
       return false;
-    record = DecodeIpRecord(std::string_view(buf, sizeof buf));
+    record = std::string_view(buf, sizeof buf);
     return true;
   }
+  bool Read(long index, TIpRecord& record) const {
+    char buf[kIpRecordSize];
+    std::string_view raw;
+    if (!Raw(index, buf, raw))
+      return false;
+    record = DecodeIpRecord(raw);
+    return true;
+  }
+  std::string Lookup(std::string_view addressText) const;
 
  private:
   int fd_;
+  std::string_view memory_;
 };
+
+// The start address of a record as the search compares it. Addresses are
+// ASCII, which reads the same in the table's encoding: only other bytes
+// need the decoder.
+std::string StartKey(std::string_view raw) {
+  const std::size_t n = std::min<std::size_t>(static_cast<unsigned char>(raw[0]), 15);
+  const std::string_view bytes = raw.substr(1, n);
+  if (std::all_of(bytes.begin(), bytes.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    return TrimBytes(bytes);
+  return TrimBytes(DecodeIpRecord(raw).StartIp);
+}
+
+std::string TTableReader::Lookup(std::string_view addressText) const {
+  const long count = Count();
+  // An empty table names no place for any address.
+  if (count <= 0)
+    return "...";
+  const std::string address(addressText);
+  long low = 0, high = count - 1, middle = 0;
+  char buf[kIpRecordSize];
+  std::string_view raw;
+  while (low <= high) {
+    middle = (low + high) / 2;
+    if (!Raw(middle, buf, raw))
+      return "...";
+    const std::string key = StartKey(raw);
+    if (address > key) {
+      low = middle + 1;
+    } else if (address < key) {
+      high = middle - 1;
+    } else {
+      break;
+    }
+  }
+  const TIpRecord candidate = DecodeIpRecord(raw);
+  if (InRange(address, candidate))
+    return Place(candidate);
+  std::string result;
+  if (address < candidate.StartIp && middle > 0) {
+    TIpRecord before;
+    if (Read(middle - 1, before) && InRange(address, before)) {
+      result = Place(before);
+    }
+  }
+  return result + "...";
+}
+
+int OpenTable(const fs::path& path) {
+  return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+void WriteHop(TReportSink& report, int k, const std::string& line, const std::string& location) {
+  report.Line("   第 " + std::to_string(k) + (k == 1 ? "个发件者：" : " 个传递者：") + line);
+  report.Line("   真实网络地址: " + location);
+  report.Line(std::string(30, ' ') + "↓ ");
+}
 
 }  // namespace
 
@@ -79,39 +149,69 @@ std::string ChooseLookupAddress(std::string_view receivedLine) {
 }
 
 std::string LookupLocation(std::string_view addressText, const fs::path& tableFile) {
-  TTableFile f(tableFile);
-  if (!f.IsOpen())
+  const int fd = OpenTable(tableFile);
+  if (fd < 0)
     return {};
-  const long count = f.Count();
-  // An empty table names no place for any address.
-  if (count <= 0)
-    return "...";
-  const std::string address(addressText);
-  long low = 0, high = count - 1, middle = 0;
-  TIpRecord candidate;
-  while (low <= high) {
-    middle = (low + high) / 2;
-    if (!f.Read(middle, candidate))
-      return "...";
-    const std::string key = TrimBytes(candidate.StartIp);
-    if (address > key) {
-      low = middle + 1;
-    } else if (address < key) {
-      high = middle - 1;
-    } else {
-      break;
+  std::string result = TTableReader(fd, {}).Lookup(addressText);
+  ::close(fd);
+  return result;
+}
+
+TIpLocationTable::TIpLocationTable(fs::path home) : home_(std::move(home)) {}
+
+TIpLocationTable::~TIpLocationTable() {
+  if (fd_ >= 0)
+    ::close(fd_);
+}
+
+void TIpLocationTable::Refresh() {
+  const fs::path file = IpTableFileInForce(home_);
+  struct stat st {};
+  const bool exists = ::stat(file.c_str(), &st) == 0;
+  if (exists && fd_ >= 0 && file == file_ && st.st_dev == dev_ && st.st_ino == ino_ &&
+      st.st_size == size_ && st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec == mtimeNs_ &&
+      st.st_ctim.tv_sec * 1000000000LL + st.st_ctim.tv_nsec == ctimeNs_)
+    return;
+  if (fd_ >= 0)
+    ::close(fd_);
+  fd_ = -1;
+  inMemory_ = false;
+  memory_.clear();
+  file_ = file;
+  if (!exists)
+    return;
+  fd_ = OpenTable(file);
+  memory_.clear();
+  struct stat opened {};
+  if (fd_ >= 0 && ::fstat(fd_, &opened) == 0) {
+    // A table of ordinary size is searched in memory: no read per record.
+    if (opened.st_size <= kMaxTableInMemory) {
+      memory_.resize(static_cast<std::size_t>(opened.st_size));
+      std::size_t got = 0;
+      while (got < memory_.size()) {
+        const ssize_t n =
+            ::pread(fd_, memory_.data() + got, memory_.size() - got, static_cast<off_t>(got));
+        if (n <= 0)
+          break;
+        got += static_cast<std::size_t>(n);
+      }
+      memory_.resize(got);
+      inMemory_ = true;
     }
+    // What was opened, which a save racing with the stat above may differ from.
+    dev_ = opened.st_dev;
+    ino_ = opened.st_ino;
+    size_ = opened.st_size;
+    mtimeNs_ = opened.st_mtim.tv_sec * 1000000000LL + opened.st_mtim.tv_nsec;
+    ctimeNs_ = opened.st_ctim.tv_sec * 1000000000LL + opened.st_ctim.tv_nsec;
   }
-  if (InRange(address, candidate))
-    return Place(candidate);
-  std::string result;
-  if (address < candidate.StartIp && middle > 0) {
-    TIpRecord before;
-    if (f.Read(middle - 1, before) && InRange(address, before)) {
-      result = Place(before);
-    }
-  }
-  return result + "...";
+}
+
+std::string TIpLocationTable::Lookup(std::string_view address) const {
+  if (fd_ < 0)
+    return {};
+  return inMemory_ ? TTableReader(-1, memory_).Lookup(address)
+                   : TTableReader(fd_, {}).Lookup(address);
 }
 
 std::string WriteRoute(const std::vector<std::string>& receivedLines, const fs::path& home,
@@ -123,11 +223,22 @@ std::string WriteRoute(const std::vector<std::string>& receivedLines, const fs::
   const fs::path table = receivedLines.empty() ? fs::path() : IpTableFileInForce(home);
   int k = 0;
   for (auto it = receivedLines.rbegin(); it != receivedLines.rend(); ++it) {
-    ++k;
     const std::string location = LookupLocation(ChooseLookupAddress(*it), table);
-    report.Line("   第 " + std::to_string(k) + (k == 1 ? "个发件者：" : " 个传递者：") + *it);
-    report.Line("   真实网络地址: " + location);
-    report.Line(std::string(30, ' ') + "↓ ");
+    WriteHop(report, ++k, *it, location);
+    route += "→" + location;
+  }
+  return route;
+}
+
+std::string WriteRoute(const std::vector<std::string>& receivedLines, const TIpLocationTable& table,
+                       TReportSink& report) {
+  std::string route;
+  report.Line("");
+  report.Line("该信件的发件途径如下: ");
+  int k = 0;
+  for (auto it = receivedLines.rbegin(); it != receivedLines.rend(); ++it) {
+    const std::string location = table.Lookup(ChooseLookupAddress(*it));
+    WriteHop(report, ++k, *it, location);
     route += "→" + location;
   }
   return route;

@@ -11,6 +11,33 @@ namespace pelorix {
 
 class TReportSink;
 
+// The IP location table in force, held open between lookups. Refresh (once
+// per account) looks again which file is in force and re-opens it only
+// when that file changed; a table saved in between takes effect then.
+class TIpLocationTable {
+ public:
+  explicit TIpLocationTable(std::filesystem::path home);
+  ~TIpLocationTable();
+  TIpLocationTable(const TIpLocationTable&) = delete;
+  TIpLocationTable& operator=(const TIpLocationTable&) = delete;
+
+  void Refresh();
+  // As LookupLocation, on the file open now (empty when there is none).
+  std::string Lookup(std::string_view address) const;
+
+ private:
+  static constexpr long long kMaxTableInMemory = 64LL << 20;
+
+  std::filesystem::path home_;
+  std::filesystem::path file_;
+  int fd_ = -1;
+  bool inMemory_ = false;
+  std::string memory_;  // the whole file, when it is not larger than the limit
+  // What the open file was when opened: device, inode, size, change time.
+  unsigned long long dev_ = 0, ino_ = 0;
+  long long size_ = -1, mtimeNs_ = 0, ctimeNs_ = 0;
+};
+
 // The address to look up in one received line: none, the only candidate,
 // or the next-to-last one.
 std::string ChooseLookupAddress(std::string_view receivedLine);
@@ -23,5 +50,8 @@ std::string LookupLocation(std::string_view address, const std::filesystem::path
 // origin on) and returns the sender route ("→" + location per hop).
 std::string WriteRoute(const std::vector<std::string>& receivedLines,
                        const std::filesystem::path& home, TReportSink& report);
+// The same with a table the caller keeps open.
+std::string WriteRoute(const std::vector<std::string>& receivedLines, const TIpLocationTable& table,
+                       TReportSink& report);
 
 }  // namespace pelorix

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "engine/mail_list.h"
+#include "engine/old_files.h"
 #include "engine/sink.h"
 #include "store/connection_security.h"
 #include "store/mail_plan.h"
@@ -52,6 +53,8 @@ class TRunState {
 
   TMailList MailList;
   TEventLog EventLog;
+  // The former run's files, reused for this run's per-message files.
+  TOldFilePool OldFiles;
 
   void SetWorkerMessage(std::string text);
   std::string WorkerMessage() const;

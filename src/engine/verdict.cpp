@@ -170,7 +170,8 @@ TVerdict Judge(const TJudgeInput& in, TReportSink& report) {
   v.Scan = ScanHeaders(DecodedHeaderLines(m.Headers.Lines), lists.Sender);
   v.NotAddressedToMe = NotAddressedToMe(v.Scan.RecipientLines, in.User, lists.Recipient);
 
-  v.SenderRoute = WriteRoute(v.Scan.ReceivedLines, in.Home, report);
+  v.SenderRoute = in.IpTable ? WriteRoute(v.Scan.ReceivedLines, *in.IpTable, report)
+                             : WriteRoute(v.Scan.ReceivedLines, in.Home, report);
 
   report.Line("");
   report.Line("该信件的收件人有以下人员: ");

@@ -14,6 +14,7 @@ namespace pelorix {
 
 class TMailMessage;
 class TReportSink;
+class TIpLocationTable;
 
 struct THeaderScan {
   std::vector<std::string> RecipientLines;
@@ -48,6 +49,8 @@ struct TJudgeInput {
   bool CheckDeliver = false;
   const TFilterLists* Lists = nullptr;
   std::filesystem::path Home;  // for the IP table
+  // The table a worker keeps open; without one it is looked for per message.
+  const TIpLocationTable* IpTable = nullptr;
 };
 
 struct TVerdict {

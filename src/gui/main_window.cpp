@@ -125,7 +125,7 @@ TfrmReport::TfrmReport(fs::path home, TSettingsStore& store, QWidget* parent)
   engine_.LoadPlan();
   // A command-line run may be writing tmp/ right now; its files stay then.
   if (runLock_.TryLock(RunLockPath(home_))) {
-    PrepareTmpFolder(home_);
+    tmpSweep_.emplace(PrepareTmpFolder(home_));
     runLock_.Unlock();
   }
   EnsureDeletedFolder(home_);
@@ -659,6 +659,8 @@ void TfrmReport::AccountMenuChosen(QAction* item, int pendingCommand) {
 void TfrmReport::OnWorkerEnded() {
   CheckFinishedHandler();
   DeletionFinishedHandler();
+  if (tmpSweep_ && !State().Busy)
+    tmpSweep_->Start();
 }
 
 void TfrmReport::UpdateTray(const QString& tip, bool useImage, int image) {

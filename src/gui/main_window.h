@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -128,6 +129,9 @@ class TfrmReport final : public QMainWindow, private TSinkTarget {
   TCheckEngine engine_;
   TDeleteEngine deleter_;
   TFileLock runLock_;
+  // The former run's files, deleted once the first run is over (deleting
+  // them while a check creates its own slows both) or at exit.
+  std::optional<TTmpSweep> tmpSweep_;
 
   std::vector<std::string> keyList_;
   std::vector<std::string> displayList_;

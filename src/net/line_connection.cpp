@@ -387,39 +387,86 @@ std::string TLineConnection::ReadLine(std::string_view terminator, int timeout, 
   }
   const std::size_t limit =
       static_cast<std::size_t>(std::max(maxLength < 0 ? MaxLineLength : maxLength, 0));
+  // Bytes already searched in vain; each receive only searches what is new.
+  std::size_t searched = 0;
   for (;;) {
     const std::string_view pending = std::string_view(buffer_).substr(bufferStart_);
-    const auto pos = pending.find(terminator);
+    const std::size_t from = searched >= terminator.size() ? searched - terminator.size() + 1 : 0;
+    const auto pos = pending.find(terminator, from);
     if ((pos != std::string_view::npos && pos > limit) ||
         (pos == std::string_view::npos && pending.size() > limit)) {
       if (MaxLineAction == TMaxLineAction::Exception) {
         throw ELineTooLong();
       }
       std::string line(pending.substr(0, limit));
-      bufferStart_ += limit;
+      Consume(limit);
       return line;
     }
     if (pos != std::string_view::npos) {
       std::string line(pending.substr(0, pos));
-      bufferStart_ += pos + terminator.size();
-      if (bufferStart_ == buffer_.size()) {
-        buffer_.clear();
-        bufferStart_ = 0;
-      } else if (bufferStart_ > 65536 && bufferStart_ * 2 > buffer_.size()) {
-        buffer_.erase(0, bufferStart_);
-        bufferStart_ = 0;
-      }
+      Consume(pos + terminator.size());
       if (terminator == "\n" && !line.empty() && line.back() == '\r') {
         line.pop_back();
       }
       return line;
     }
+    searched = pending.size();
     if (closedByPeer_) {
       throw EConnClosedGracefully();
     }
     if (!Receive(timeout)) {
       return {};
     }
+  }
+}
+
+std::string TLineConnection::ReadAnswerLine(std::size_t keep, bool& cut) {
+  cut = false;
+  std::string line;
+  std::size_t searched = 0;
+  for (;;) {
+    const std::string_view pending = std::string_view(buffer_).substr(bufferStart_);
+    const auto pos = pending.find('\n', searched);
+    if (pos != std::string_view::npos) {
+      if (!cut) {
+        const std::size_t end = pos > 0 && pending[pos - 1] == '\r' ? pos - 1 : pos;
+        if (end > keep) {
+          line.assign(pending.substr(0, keep));
+          cut = true;
+        } else {
+          line.assign(pending.substr(0, end));
+        }
+      }
+      Consume(pos + 1);
+      return line;
+    }
+    if (!cut && pending.size() > keep + 1) {
+      // Over the limit before its end: keep the head, drop the rest as it
+      // arrives (one byte more than keep may be the CR before the LF).
+      line.assign(pending.substr(0, keep));
+      cut = true;
+    }
+    if (cut) {
+      Consume(pending.size());
+      searched = 0;
+    } else {
+      searched = pending.size();
+    }
+    if (closedByPeer_) {
+      throw EConnClosedGracefully();
+    }
+    Receive(-1);
+  }
+}
+
+void TLineConnection::Consume(std::size_t bytes) {
+  bufferStart_ += bytes;
+  if (bufferStart_ == buffer_.size()) {
+    buffer_.clear();
+    bufferStart_ = 0;
+  } else if (bufferStart_ > 65536 && bufferStart_ * 2 > buffer_.size()) {
+    buffer_.erase(0, bufferStart_);
+    bufferStart_ = 0;
   }
 }
 

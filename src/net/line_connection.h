@@ -112,6 +112,11 @@ class TLineConnection : public TLineSource {
   // explicit timeout returns an empty line instead. maxLength < 0 uses
   // MaxLineLength.
   std::string ReadLine(std::string_view terminator, int timeout = -1, int maxLength = -1);
+  // A line of a multi-line answer (LF terminated), whatever its length: the
+  // first `keep` bytes are returned and the rest up to the LF is read and
+  // dropped, setting `cut`, so the reader stays in step with the server.
+  // The CR before the LF is removed from a line that was not cut.
+  std::string ReadAnswerLine(std::size_t keep, bool& cut);
 
   // Emits a free status text.
   void Status(const std::string& text) { DoStatus(TConnectionStatus::Text, text); }
@@ -126,6 +131,8 @@ class TLineConnection : public TLineSource {
   // Waits for and appends received bytes; false when an explicit timeout expired.
   bool Receive(int timeout);
   void CloseSocket();
+  // Drops bytes read from the front of the input buffer.
+  void Consume(std::size_t bytes);
   // Receive space of RecvBufferSize bytes, kept between reads.
   char* RecvScratch();
 

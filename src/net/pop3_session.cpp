@@ -2,6 +2,7 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "mime/mail_message.h"
@@ -20,21 +21,40 @@ std::string FirstText(const TServerReply& reply) {
   return reply.Text.empty() ? std::string() : reply.Text.front();
 }
 
+// No POP3 message or mailbox is this large; a listing that says so is
+// broken (and its kilobytes would overflow the run's totals).
+constexpr long long kMaxListedSize = 1LL << 40;
+constexpr long long kMaxListedTotal = 1LL << 53;
+
 // Hands the session's lines to the message model and notes whether the
-// answer's closing "." has been read.
+// answer's closing "." has been read. Lines of any length are read; those
+// longer than `keep` reach the model cut.
 class TAnswerSource : public TLineSource {
  public:
-  explicit TAnswerSource(TLineSource& source) : source_(source) {}
+  TAnswerSource(TLineConnection& connection, std::size_t keep)
+      : connection_(connection), keep_(std::max<std::size_t>(keep, 2)) {}
   std::string ReadLine() override {
-    std::string line = source_.ReadLine();
-    Ended = line == ".";
+    bool cut = false;
+    std::string line = connection_.ReadAnswerLine(keep_, cut);
+    Cut = Cut || cut;
+    Ended = !cut && line == ".";
     return line;
   }
   bool Ended = false;
+  bool Cut = false;
 
  private:
-  TLineSource& source_;
+  TLineConnection& connection_;
+  std::size_t keep_;
 };
+
+std::size_t HeaderKeep(const TMailMessage& msg) {
+  return msg.Limits.MaxHeaderBytes;
+}
+
+std::size_t MessageKeep(const TMailMessage& msg) {
+  return std::max(msg.Limits.MaxHeaderBytes, msg.Limits.MaxBodyBytes);
+}
 
 }  // namespace
 
@@ -133,26 +153,75 @@ int TPop3Session::MessageCount() {
 }
 
 long long TPop3Session::MailboxSize() {
+  return List(0).Total;
+}
+
+TPop3Listing TPop3Session::List(int count) {
+  TPop3Listing listing;
+  listing.Sizes.assign(static_cast<std::size_t>(std::max(count, 0)), TPop3Listing::kNotListed);
   try {
     SendCommand("LIST", {kOk});
-    long long total = 0;
+  } catch (const std::exception&) {
+    return listing;
+  }
+  long long total = 0;
+  bool summing = true;  // the sum ends at an empty line
+  bool broken = false;
+  std::size_t listed = 0;
+  try {
     for (;;) {
-      const std::string line = ReadLine();
-      if (line == ".") {
-        return total;
+      bool cut = false;
+      const std::string line = ReadAnswerLine(static_cast<std::size_t>(MaxLineLength), cut);
+      if (!cut && line == ".") {
+        break;
+      }
+      if (cut) {
+        broken = true;
+        continue;
       }
       if (line.empty()) {
-        // The sum ends here; the rest of the listing is still read so the
-        // next command gets its own answer.
-        SkipToEnd();
-        return total;
+        // The rest is still read, so the next command gets its own answer.
+        summing = false;
+        broken = true;
+        continue;
       }
       const auto blank = line.find(' ');
-      total += StrToIntDef(blank == std::string::npos ? line : line.substr(blank + 1), 0);
+      const std::string_view rest = blank == std::string::npos
+                                        ? std::string_view(line)
+                                        : std::string_view(line).substr(blank + 1);
+      if (summing) {
+        const long long value = StrToIntDef(rest, 0);
+        if (value < 0 || value > kMaxListedSize || __builtin_add_overflow(total, value, &total) ||
+            total > kMaxListedTotal) {
+          summing = false;
+          total = -1;
+          broken = true;
+        }
+      }
+      if (blank == std::string::npos) {
+        broken = true;
+        continue;
+      }
+      const long long number = StrToIntDef(std::string_view(line).substr(0, blank), 0);
+      if (number < 1 || number > count) {
+        broken = true;
+        continue;
+      }
+      long long& size = listing.Sizes[static_cast<std::size_t>(number - 1)];
+      if (size != TPop3Listing::kNotListed) {
+        broken = true;
+        continue;
+      }
+      size = StrToIntDef(rest, -1);
+      ++listed;
     }
   } catch (const std::exception&) {
-    return -1;
+    listing.Total = -1;
+    return listing;
   }
+  listing.Total = total;
+  listing.Complete = !broken && listed == listing.Sizes.size();
+  return listing;
 }
 
 long long TPop3Session::MessageSize(int n) {
@@ -193,41 +262,66 @@ void TPop3Session::ForgetCapabilities() {
 }
 
 void TPop3Session::SkipToEnd() {
-  while (ReadLine() != ".") {
+  for (;;) {
+    bool cut = false;
+    if (ReadAnswerLine(1, cut) == "." && !cut) {
+      return;
+    }
   }
 }
 
-void TPop3Session::ReadAnswer(const std::function<void(TLineSource&)>& read) {
-  TAnswerSource answer(*this);
+void TPop3Session::ReadAnswer(TMailMessage& msg, std::size_t keep,
+                              const std::function<void(TLineSource&)>& read) {
+  TAnswerSource answer(*this, keep);
   try {
     read(answer);
   } catch (const EConnectionError&) {
     throw;
   } catch (...) {
+    msg.Truncated = msg.Truncated || answer.Cut;
     if (!answer.Ended) {
       SkipToEnd();
     }
     throw;
   }
+  msg.Truncated = msg.Truncated || answer.Cut;
 }
 
 bool TPop3Session::FetchHeader(int n, TMailMessage& msg) {
-  SendCommand("TOP " + std::to_string(n) + " 0", {kOk});
-  ReadAnswer([&](TLineSource& lines) { msg.ReadHeader(lines, "."); });
-  return true;
+  WriteLine("TOP " + std::to_string(n) + " 0");
+  return ReadHeaderAnswer(msg);
 }
 
 bool TPop3Session::FetchMessage(int n, TMailMessage& msg) {
-  SendCommand("RETR " + std::to_string(n));
+  WriteLine("RETR " + std::to_string(n));
+  return ReadMessageAnswer(msg);
+}
+
+bool TPop3Session::ReadHeaderAnswer(TMailMessage& msg) {
+  ReadReply();
+  CheckReply({kOk});
+  ReadAnswer(msg, HeaderKeep(msg), [&](TLineSource& lines) { msg.ReadHeader(lines, "."); });
+  return true;
+}
+
+bool TPop3Session::ReadMessageAnswer(TMailMessage& msg) {
+  ReadReply();
   if (LastReply.NumericCode() != kOk) {
     return false;
   }
-  ReadAnswer([&](TLineSource& lines) {
+  ReadAnswer(msg, MessageKeep(msg), [&](TLineSource& lines) {
     if (msg.ReadHeader(lines, "").empty()) {
       msg.ReadBody(lines);
     }
   });
   return true;
+}
+
+void TPop3Session::SkipAnswer() {
+  ReadReply();
+  if (LastReply.NumericCode() == kOk) {
+    SkipToEnd();
+  }
 }
 
 bool TPop3Session::DeleteMessage(int n) {

@@ -13,6 +13,21 @@ namespace pelorix {
 
 class TMailMessage;
 
+// The whole "LIST" answer: the mailbox total and each message's size.
+struct TPop3Listing {
+  // MailboxSize's sum; -1 when the command failed or the listing is broken
+  // (a size below zero or absurdly large, a sum that would overflow).
+  long long Total = -1;
+  // Size of message n at [n - 1], as "LIST n" would give it (-1 when the
+  // line holds no number); kNotListed where the listing has no line for n.
+  std::vector<long long> Sizes;
+  // Every message 1..count has exactly one line, and the listing was read
+  // to its end: the sizes can stand in for "LIST n".
+  bool Complete = false;
+
+  static constexpr long long kNotListed = -2;
+};
+
 class TPop3Session : public TLineClient {
  public:
   TPop3Session();
@@ -44,6 +59,8 @@ class TPop3Session : public TLineClient {
   int MessageCount();
   // Sum of the LIST sizes, -1 on any error.
   long long MailboxSize();
+  // One "LIST" for the whole mailbox of `count` messages; never raises.
+  TPop3Listing List(int count);
   // Size of message n, -1 when the reply holds none.
   long long MessageSize(int n);
   bool FetchHeader(int n, TMailMessage& msg);
@@ -51,6 +68,13 @@ class TPop3Session : public TLineClient {
   bool FetchMessage(int n, TMailMessage& msg);
   bool DeleteMessage(int n);
   bool ResetSession();
+
+  // The answer parts of FetchHeader and FetchMessage, for readers that send
+  // their commands ahead (TPop3Fetcher): the reply line, then the lines.
+  bool ReadHeaderAnswer(TMailMessage& msg);
+  bool ReadMessageAnswer(TMailMessage& msg);
+  // Reads and drops one answer of a multi-line command.
+  void SkipAnswer();
 
   // Maps "+OK" to 1 and "-ERR" to 2; anything else raises EMailError.
   void ReadReply() override;
@@ -61,7 +85,9 @@ class TPop3Session : public TLineClient {
   void SkipToEnd();
   // Runs a reader over a multi-line answer; when it fails on the answer's
   // content the rest of the answer is skipped before the error goes on.
-  void ReadAnswer(const std::function<void(TLineSource&)>& read);
+  // Lines longer than `keep` are cut there and the message marked truncated.
+  void ReadAnswer(TMailMessage& msg, std::size_t keep,
+                  const std::function<void(TLineSource&)>& read);
 
   std::vector<std::string> capabilities_;
   bool capabilitiesKnown_ = false;

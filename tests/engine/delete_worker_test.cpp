@@ -110,6 +110,30 @@ struct TDeleteFixture : ::testing::Test {
   }
 };
 
+TEST_F(TDeleteFixture, APipelinedWalkDeletesExactlyTheTickedMessages) {
+  std::vector<std::string> mails, kept;
+  for (int i = 1; i <= 30; ++i) {
+    const std::string n = std::to_string(i);
+    mails.push_back(Mail("s" + n, "<m" + n + "@x>"));
+    // Message 8 cannot be fetched: it stays, ticked or not.
+    const bool ticked = i % 3 == 2;
+    Row("<m" + n + "@x>", ticked);
+    if (!ticked || i == 8)
+      kept.push_back("s" + n);
+  }
+  server.AddUser("bob", "pw", mails);
+  server.SetCapabilities({"PIPELINING"});
+  server.SetChunking(0, true);
+  server.ReplaceReply("TOP 8 ", "-ERR gone");
+  server.Start();
+  Run({Entry()});
+  ASSERT_EQ(Settled(server, "bob", kept.size()), kept.size());
+  EXPECT_EQ(Subjects(server.Messages("bob")), kept);
+  EXPECT_GT(server.MostCommandsAhead(), 0);
+  EXPECT_EQ(state.MailList.Row(7).Items[mcDeletionMark], "");
+  EXPECT_EQ(state.MailList.Row(10).Items[mcDeletionMark], "Deleted");
+}
+
 TEST_F(TDeleteFixture, DeletesExactlyTheTickedMessagesAndRewritesTheRecordFiles) {
   server.AddUser("bob", "pw",
                  {Mail("one", "<m1@x>"), Mail("two", "<m2@x>"), Mail("three", "<m3@x>")});

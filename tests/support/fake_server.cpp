@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
 namespace pelorix::test {
@@ -153,6 +154,22 @@ bool TServerSocket::Send(std::string_view bytes) {
     bytes.remove_prefix(static_cast<std::size_t>(n));
   }
   return bytes.empty();
+}
+
+std::size_t TServerSocket::LinesWaiting() {
+  while (fd_ >= 0 && !eof_) {
+    char chunk[8192];
+    const ssize_t n = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
+    if (n > 0) {
+      buffer_.append(chunk, static_cast<std::size_t>(n));
+      continue;
+    }
+    if (n == 0) {
+      eof_ = true;
+    }
+    break;
+  }
+  return static_cast<std::size_t>(std::count(buffer_.begin(), buffer_.end(), '\n'));
 }
 
 void TServerSocket::WaitClosed(std::chrono::milliseconds timeout) {
@@ -452,6 +469,18 @@ void TPop3Mailbox::SetGreeting(const std::string& greeting) {
   greeting_ = greeting;
 }
 
+void TPop3Mailbox::SetCapabilities(std::vector<std::string> lines) {
+  std::lock_guard lock(mutex_);
+  hasCapabilities_ = !lines.empty();
+  capabilities_ = std::move(lines);
+}
+
+void TPop3Mailbox::SetChunking(std::size_t bytes, bool batch) {
+  std::lock_guard lock(mutex_);
+  pieceBytes_ = bytes;
+  batch_ = batch;
+}
+
 std::vector<std::string> TPop3Mailbox::Messages(const std::string& user) const {
   std::lock_guard lock(mutex_);
   const auto it = users_.find(user);
@@ -521,11 +550,43 @@ void TPop3Mailbox::Serve(int fd) {
     }
   };
 
+  std::size_t pieceBytes = 0;
+  bool batch = false;
+  std::optional<std::vector<std::string>> capabilities;
+  {
+    std::lock_guard lock(mutex_);
+    pieceBytes = pieceBytes_;
+    batch = batch_;
+    if (hasCapabilities_) {
+      capabilities = capabilities_;
+    }
+  }
+  std::string held;
+  // Sends (or holds, when batching and more commands wait) one reply.
+  auto send = [&](const std::string& reply) {
+    held += reply;
+    if (batch && conn.LinesWaiting() > 0) {
+      return true;
+    }
+    std::string_view out = held;
+    bool ok = true;
+    while (ok && !out.empty()) {
+      const std::size_t n = pieceBytes == 0 ? out.size() : std::min(pieceBytes, out.size());
+      ok = conn.Send(out.substr(0, n));
+      out.remove_prefix(n);
+    }
+    held.clear();
+    return ok;
+  };
+
   std::string line;
   while (conn.ReadLine(line, std::chrono::hours(1))) {
     std::string reply;
     bool drop = false;
     bool stall = false;
+    const int ahead = static_cast<int>(conn.LinesWaiting());
+    for (int most = mostAhead_; ahead > most && !mostAhead_.compare_exchange_weak(most, ahead);) {
+    }
     {
       std::lock_guard lock(mutex_);
       commands_.push_back(line);
@@ -542,6 +603,7 @@ void TPop3Mailbox::Serve(int fd) {
       }
     }
     if (drop) {
+      send("");  // what was held goes out before the close
       break;
     }
     if (stall) {
@@ -568,7 +630,8 @@ void TPop3Mailbox::Serve(int fd) {
         loggedIn.clear();
       }
       ++quits_;
-      conn.Send("+OK Logging out.\r\n");
+      batch = false;
+      send("+OK Logging out.\r\n");
       return;
     } else if (command == "NOOP") {
       reply = "+OK\r\n";
@@ -651,10 +714,16 @@ void TPop3Mailbox::Serve(int fd) {
     } else if (command == "RSET") {
       deleted.assign(snapshot.size(), false);
       reply = "+OK\r\n";
+    } else if (command == "CAPA" && capabilities) {
+      reply = "+OK Capability list follows\r\n";
+      for (const auto& capability : *capabilities) {
+        reply += capability + "\r\n";
+      }
+      reply += ".\r\n";
     } else {
       reply = "-ERR Unknown command: " + command + "\r\n";
     }
-    if (!conn.Send(reply)) {
+    if (!send(reply)) {
       break;
     }
   }

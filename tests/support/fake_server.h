@@ -41,6 +41,9 @@ class TServerSocket {
   // a last unterminated line before the close is returned once.
   bool ReadLine(std::string& line, std::chrono::milliseconds timeout);
   bool Send(std::string_view bytes);
+  // Complete client lines received and not read yet (takes in what the
+  // socket holds without waiting).
+  std::size_t LinesWaiting();
   // Waits until the client closes (or stop / time-out).
   void WaitClosed(std::chrono::milliseconds timeout);
   void Close();
@@ -173,6 +176,15 @@ class TPop3Mailbox {
   void StallOn(const std::string& prefix);
   // Greeting line (default "+OK Pelorix test POP3 ready <1.2@test>").
   void SetGreeting(const std::string& greeting);
+  // CAPA answers with these lines; without any, CAPA is an unknown command.
+  void SetCapabilities(std::vector<std::string> lines);
+  // Odd chunkings: each reply goes out in sends of `bytes` (0: whole), and
+  // with `batch` replies are held while more commands wait unread, so that
+  // many answers leave in one send.
+  void SetChunking(std::size_t bytes, bool batch);
+  // The most commands that were waiting unread behind the one answered
+  // (0 for a client that waits for every answer).
+  int MostCommandsAhead() const { return mostAhead_; }
 
   // The messages left for a user (after QUIT-committed deletions).
   std::vector<std::string> Messages(const std::string& user) const;
@@ -200,6 +212,11 @@ class TPop3Mailbox {
   std::vector<std::string> drop_;
   std::vector<std::string> stall_;
   std::string greeting_ = "+OK Pelorix test POP3 ready <1.2@test>";
+  std::vector<std::string> capabilities_;
+  bool hasCapabilities_ = false;
+  std::size_t pieceBytes_ = 0;
+  bool batch_ = false;
+  std::atomic<int> mostAhead_{0};
   std::vector<std::string> commands_;
   std::atomic<int> connections_{0};
   std::atomic<int> quits_{0};

@@ -1,0 +1,157 @@
+#include "net/pop3_fetch.h"
+
+#include <algorithm>
+#include <string>
+
+#include "net/errors.h"
+#include "net/pop3_session.h"
+
+namespace pelorix {
+
+namespace {
+
+std::string Command(const TFetchItem& item) {
+  return (item.Whole ? "RETR " : "TOP ") + std::to_string(item.Number) + (item.Whole ? "" : " 0");
+}
+
+}  // namespace
+
+TPop3Fetcher::TPop3Fetcher(TPop3Session& session, std::vector<TFetchItem> items, bool pipelined,
+                           TPipelineLimits limits)
+    : session_(session), items_(std::move(items)), pipelined_(pipelined), limits_(limits) {
+  limits_.MaxCommands = std::max<std::size_t>(limits_.MaxCommands, 1);
+}
+
+long long TPop3Fetcher::Expected(const TFetchItem& item) const {
+  // Sizes come from the server: an unknown or absurd one counts as the
+  // whole byte bound, so such a message travels alone.
+  const long long size =
+      item.Size < 0 || item.Size > limits_.MaxBytes ? limits_.MaxBytes : item.Size;
+  return item.Whole ? size : std::min(size, limits_.HeaderEstimate);
+}
+
+void TPop3Fetcher::Fill(bool force) {
+  std::size_t inFlight = sent_ - next_ - kept_.size();
+  // Topped up in batches: one write and one packet for many commands.
+  if (!force && inFlight > 0 &&
+      (inFlight * 2 > limits_.MaxCommands || inFlightBytes_ * 2 > limits_.MaxBytes)) {
+    return;
+  }
+  std::string batch;
+  while (sent_ < items_.size() && inFlight < limits_.MaxCommands) {
+    const long long bytes = Expected(items_[sent_]);
+    if (inFlight > 0 && inFlightBytes_ + bytes > limits_.MaxBytes) {
+      break;
+    }
+    batch += Command(items_[sent_]);
+    batch += "\r\n";
+    inFlightBytes_ += bytes;
+    ++sent_;
+    ++inFlight;
+  }
+  if (!batch.empty()) {
+    session_.Write(batch);
+  }
+}
+
+bool TPop3Fetcher::ReadInto(const TFetchItem& item, TMailMessage& msg) {
+  inFlightBytes_ -= Expected(item);
+  return item.Whole ? session_.ReadMessageAnswer(msg) : session_.ReadHeaderAnswer(msg);
+}
+
+void TPop3Fetcher::ReadAhead() {
+  const TFetchItem& item = items_[next_ + kept_.size()];
+  TRead read;
+  try {
+    read.Fetched = ReadInto(item, read.Message);
+  } catch (const EConnectionError&) {
+    throw;
+  } catch (const std::exception&) {
+    read.Error = std::current_exception();
+  }
+  kept_.push_back(std::move(read));
+}
+
+bool TPop3Fetcher::Next(TMailMessage& msg) {
+  if (Done()) {
+    throw EPelorixError("No message left to fetch.");
+  }
+  const TFetchItem& item = items_[next_];
+  if (!kept_.empty()) {
+    TRead read = std::move(kept_.front());
+    kept_.pop_front();
+    ++next_;
+    msg = std::move(read.Message);
+    if (read.Error) {
+      std::rethrow_exception(read.Error);
+    }
+    return read.Fetched;
+  }
+  if (pipelined_) {
+    Fill(false);
+  } else {
+    session_.WriteLine(Command(item));
+    sent_ = next_ + 1;
+    inFlightBytes_ += Expected(item);
+  }
+  ++next_;
+  return ReadInto(item, msg);
+}
+
+bool TPop3Fetcher::Delete(int n) {
+  const std::size_t ahead = sent_;
+  if (ahead == next_ + kept_.size()) {
+    return session_.DeleteMessage(n);
+  }
+  // The DELE goes behind the commands in flight, and the window is topped
+  // up behind it; only the answers before the DELE's are read now.
+  std::string batch = "DELE " + std::to_string(n) + "\r\n";
+  session_.Write(batch);
+  while (next_ + kept_.size() < ahead) {
+    ReadAhead();
+  }
+  session_.ReadReply();
+  session_.CheckReply({1});
+  return true;
+}
+
+void TPop3Fetcher::Drain() {
+  while (next_ + kept_.size() < sent_) {
+    session_.SkipAnswer();
+    ++next_;
+  }
+  kept_.clear();
+  next_ = sent_ = items_.size();
+  inFlightBytes_ = 0;
+}
+
+bool ServerPipelines(TPop3Session& session) {
+  if (!session.CapabilitiesKnown()) {
+    try {
+      session.Capa();
+    } catch (const EConnectionError&) {
+      throw;
+    } catch (const std::exception&) {
+      return false;
+    }
+  }
+  return session.HasCapability("PIPELINING");
+}
+
+std::unique_ptr<TPop3Fetcher> MakeFetcher(TPop3Session& session, const TPop3Listing& listing,
+                                          const std::function<bool(long long)>& whole,
+                                          TPipelineLimits limits) {
+  if (!listing.Complete) {
+    return nullptr;
+  }
+  std::vector<TFetchItem> items;
+  items.reserve(listing.Sizes.size());
+  for (std::size_t i = 0; i < listing.Sizes.size(); ++i) {
+    const long long size = listing.Sizes[i];
+    items.push_back({static_cast<int>(i + 1), whole(size), size});
+  }
+  const bool pipelined = items.size() > 1 && ServerPipelines(session);
+  return std::make_unique<TPop3Fetcher>(session, std::move(items), pipelined, limits);
+}
+
+}  // namespace pelorix
