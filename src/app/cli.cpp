@@ -38,6 +38,10 @@ Commands:
   iptable import|export FILE.dat
   iptable add START END AREA PLACE
   iptable list
+  restore --list    list the kept copies of deleted mail, newest first
+  restore [--account USER[HOST]] --mbox FILE [KEY...]
+                    append kept copies (all, or the given message keys) to
+                    an mbox file that mail programs can import
 )";
 }
 
@@ -93,9 +97,10 @@ int RunCommandLine(const std::vector<std::string>& argv, std::ostream& out, std:
 
   using Handler = int (*)(CommandContext&);
   static const std::map<std::string, Handler> handlers = {
-      {"check", RunCheckCommand},     {"delete", RunDeleteCommand}, {"account", RunAccountCommand},
-      {"filter", RunFilterCommand},   {"set", RunSetCommand},       {"get", RunGetCommand},
-      {"iptable", RunIpTableCommand},
+      {"check", RunCheckCommand},     {"delete", RunDeleteCommand},
+      {"account", RunAccountCommand}, {"filter", RunFilterCommand},
+      {"set", RunSetCommand},         {"get", RunGetCommand},
+      {"iptable", RunIpTableCommand}, {"restore", RunRestoreCommand},
   };
   auto it = handlers.find(argv[i]);
   if (it == handlers.end()) {
