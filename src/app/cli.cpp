@@ -41,6 +41,10 @@ Commands:
   iptable import|export FILE.dat
   iptable add START END AREA PLACE
   iptable list
+  restore --list    list the kept copies of deleted mail, newest first
+  restore [--account USER[HOST]] --mbox FILE [KEY...]
+                    append kept copies (all, or the given message keys) to
+                    an mbox file that mail programs can import
   tls show HOST:PORT [--starttls]
                     print the server's certificate (subject, issuer, validity,
                     SHA-256 fingerprint), after STLS/STARTTLS with --starttls
@@ -116,7 +120,7 @@ int RunCommandLine(const std::vector<std::string>& argv, std::ostream& out, std:
   static const std::map<std::string, Handler> handlers = {
       {"check", RunCheckCommand},     {"delete", RunDeleteCommand}, {"account", RunAccountCommand},
       {"filter", RunFilterCommand},   {"set", RunSetCommand},       {"get", RunGetCommand},
-      {"iptable", RunIpTableCommand}, {"tls", RunTlsCommand},
+      {"iptable", RunIpTableCommand}, {"tls", RunTlsCommand},       {"restore", RunRestoreCommand},
   };
   auto it = handlers.find(argv[i]);
   if (it == handlers.end()) {

@@ -37,6 +37,8 @@ int RunIpTableCommand(CommandContext& ctx);
 // Engine commands (cli_engine.cpp).
 int RunCheckCommand(CommandContext& ctx);
 int RunDeleteCommand(CommandContext& ctx);
+// Kept copies of deleted mail (cli_restore.cpp).
+int RunRestoreCommand(CommandContext& ctx);
 
 // Certificate commands (cli_tls.cpp).
 int RunTlsCommand(CommandContext& ctx);

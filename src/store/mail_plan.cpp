@@ -28,6 +28,8 @@ constexpr TSettingDef kDefs[] = {
     {kMailCheckKey, "SkipBytes", TSettingKind::DigitsText, "100", "100", 4},
     {kMailCheckKey, "mailprog", TSettingKind::Text, "", "", 0},
     {kMailCheckKey, "GetMailAddress", TSettingKind::Flag, "", "0", 0},
+    {kMailCheckKey, "Quarantine", TSettingKind::Flag, "1", "1", 0},
+    {kMailCheckKey, "QuarantineDays", TSettingKind::DigitsText, "30", "30", 4},
 };
 
 int TextNumber(const TSettingsKey& key, std::string_view name, int defaultValue) {
@@ -141,6 +143,8 @@ bool TMailPlan::Load(TSettingsStore& store) {
     checkNoMsg = ReadFlagValue(key, "checkNoMsg", false);
     MailProg = ReadTextValue(key, "MailProg", "");
     CheckSummary = ReadFlagValue(key, "CheckSummary", false);
+    Quarantine = ReadFlagValue(key, "Quarantine", true);
+    QuarantineDays = TextNumber(key, "QuarantineDays", 30);
   });
   return true;
 }
@@ -162,6 +166,8 @@ bool TMailPlan::Save(TSettingsStore& store) const {
     WriteFlagValue(key, "checkNoMsg", checkNoMsg);
     WriteTextValue(key, "MailProg", MailProg);
     WriteFlagValue(key, "CheckSummary", CheckSummary);
+    WriteFlagValue(key, "Quarantine", Quarantine);
+    WriteTextValue(key, "QuarantineDays", std::to_string(QuarantineDays));
   });
 }
 

@@ -26,13 +26,17 @@ struct TMailPlan {
   bool checkNoMsg = false;
   std::string MailProg;
   bool CheckSummary = false;
+  // Keep a whole copy of every message before it is deleted on a server,
+  // and for how many days.
+  bool Quarantine = false;
+  int QuarantineDays = 0;
 
   // Reads MailCheck (creating it when missing) with the schedule's
   // defaults. A number text that is not a decimal integer reads as its
   // default. Returns false, leaving the fields as they were, when the key
   // cannot be opened.
   bool Load(TSettingsStore& store);
-  // Writes all twelve values in one transaction.
+  // Writes all fourteen values in one transaction.
   bool Save(TSettingsStore& store) const;
 };
 

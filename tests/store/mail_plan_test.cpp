@@ -25,7 +25,7 @@ TEST(MailPlan, LoadingWithoutKeyGivesScheduleDefaultsAndCreatesKey) {
   EXPECT_EQ(plan.MailProg, "");
 }
 
-TEST(MailPlan, SavingWritesAllTwelveValuesInTheirForms) {
+TEST(MailPlan, SavingWritesAllFourteenValuesInTheirForms) {
   TempFolder home;
   auto store = TSettingsStore::Open(home.path());
   TMailPlan plan;
@@ -38,9 +38,12 @@ TEST(MailPlan, SavingWritesAllTwelveValuesInTheirForms) {
   TSettingsKey key;
   ASSERT_TRUE(OpenSettingsKey(*store, "mailcheck", false, key));
   auto values = store->EnumValues(key);
-  ASSERT_EQ(values.size(), 12u);
+  ASSERT_EQ(values.size(), 14u);
   EXPECT_EQ(values[0].name, "autocheck");
   EXPECT_EQ(values[11].name, "CheckSummary");
+  // Copies of deleted mail are kept unless the user says otherwise.
+  EXPECT_TRUE(ReadFlagValue(key, "Quarantine", false));
+  EXPECT_EQ(ReadTextValue(key, "QuarantineDays", ""), "30");
   for (const auto& v : values) {
     if (v.type == TValueType::Binary) {
       EXPECT_EQ(v.data.size(), 4u) << v.name;

@@ -324,7 +324,7 @@ TEST(SettingsStoreCrash, KillDuringSaveKeepsAWholeSave) {
         << "round " << round;
     TSettingsKey key;
     ASSERT_TRUE(OpenSettingsKey(*store, kMailCheckKey, false, key));
-    EXPECT_EQ(store->EnumValues(key).size(), 12u);
+    EXPECT_EQ(store->EnumValues(key).size(), 14u);
   }
 }
 

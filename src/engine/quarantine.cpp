@@ -1,0 +1,253 @@
+#include "engine/quarantine.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "engine/mail_record.h"
+#include "engine/record_files.h"
+#include "mime/mail_message.h"
+#include "text/ansi.h"
+#include "text/textutil.h"
+
+namespace pelorix {
+namespace fs = std::filesystem;
+
+namespace {
+
+bool SameBytes(const fs::path& file, std::string_view bytes) {
+  std::error_code ec;
+  if (fs::file_size(file, ec) != bytes.size() || ec) {
+    return false;
+  }
+  std::ifstream in(file, std::ios::binary);
+  std::string have((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return have == bytes;
+}
+
+std::string RandomTag() {
+  static thread_local std::mt19937_64 random{std::random_device{}()};
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(random()));
+  return text;
+}
+
+std::time_t ModifiedAt(const fs::path& file) {
+  struct stat st {};
+  return ::stat(file.c_str(), &st) == 0 ? st.st_mtime : 0;
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR)
+        continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+// Header lines of a copy (up to the first empty line), for the listing.
+class TStringLines : public TLineSource {
+ public:
+  explicit TStringLines(std::string_view text) : text_(text) {}
+  std::string ReadLine() override {
+    if (text_.empty())
+      return ".";
+    const auto end = text_.find('\n');
+    std::string line(text_.substr(0, end));
+    text_ = end == std::string_view::npos ? std::string_view() : text_.substr(end + 1);
+    if (!line.empty() && line.back() == '\r')
+      line.pop_back();
+    return line;
+  }
+
+ private:
+  std::string_view text_;
+};
+
+std::string ReadHead(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::string head;
+  std::string line;
+  // Enough for the listing's fields; a copy's body is never read here.
+  while (head.size() < (256 << 10) && std::getline(in, line)) {
+    if (line.empty() || line == "\r")
+      break;
+    head += line;
+    head += '\n';
+  }
+  return head;
+}
+
+// Key file name -> account key, from every deleted-mail record file.
+std::map<std::string, std::string> AccountsOfDeletedMail(const fs::path& home) {
+  std::map<std::string, std::string> accounts;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(DeletedFolder(home), ec)) {
+    if (entry.path().extension() != ".del")
+      continue;
+    const auto records = ReadRecordFile(entry.path());
+    if (!records)
+      continue;
+    for (const TMailRecord& record : *records) {
+      accounts[KeyFileName(record.MessageKey)] = record.AccountKey;
+    }
+  }
+  return accounts;
+}
+
+}  // namespace
+
+fs::path ChooseQuarantinePath(const fs::path& home, std::string_view messageKey,
+                              std::string_view message) {
+  const fs::path folder = DeletedFolder(home);
+  std::string base = KeyFileName(messageKey);
+  if (base.empty()) {
+    base = "nokey_" + RandomTag();
+  }
+  // Room for "_n.eml" within the file system's name limit.
+  constexpr std::size_t kLongest = 255 - 16;
+  if (base.size() > kLongest)
+    base = std::string(CutUtf8(base, kLongest));
+  fs::path target = folder / (base + std::string(kQuarantineSuffix));
+  std::error_code ec;
+  for (int n = 1; fs::exists(target, ec) && !SameBytes(target, message); ++n) {
+    target = folder / (base + "_" + std::to_string(n) + std::string(kQuarantineSuffix));
+  }
+  return target;
+}
+
+bool WriteQuarantineCopy(const fs::path& target, std::string_view message, std::string* error) {
+  const fs::path temp = target.parent_path() / (".tmp_" + RandomTag() + ".part");
+  auto fail = [&](const std::string& what) {
+    if (error)
+      *error = what + ": " + std::strerror(errno);
+    std::error_code ignored;
+    fs::remove(temp, ignored);
+    return false;
+  };
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0)
+    return fail("cannot create " + temp.string());
+  const bool written = WriteAll(fd, message) && ::fsync(fd) == 0;
+  const int savedErrno = errno;
+  ::close(fd);
+  if (!written) {
+    errno = savedErrno;
+    return fail("cannot write " + temp.string());
+  }
+  if (::rename(temp.c_str(), target.c_str()) != 0)
+    return fail("cannot rename to " + target.string());
+  // The rename itself must reach the disk before the message is deleted.
+  const int dir = ::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return true;
+}
+
+fs::path QuarantineMessage(const fs::path& home, std::string_view messageKey,
+                           std::string_view message, std::string* error) {
+  if (!EnsureDeletedFolder(home)) {
+    if (error)
+      *error = "cannot create " + DeletedFolder(home).string();
+    return {};
+  }
+  const fs::path target = ChooseQuarantinePath(home, messageKey, message);
+  std::error_code ec;
+  if (fs::exists(target, ec))
+    return target;  // the same bytes are kept already
+  return WriteQuarantineCopy(target, message, error) ? target : fs::path();
+}
+
+int ExpireQuarantine(const fs::path& home, int days, std::time_t now) {
+  if (days < 1)
+    return 0;
+  int removed = 0;
+  std::error_code ec;
+  const std::time_t limit = static_cast<std::time_t>(days) * 86400;
+  for (const auto& entry : fs::directory_iterator(DeletedFolder(home), ec)) {
+    if (entry.path().extension() != kQuarantineSuffix || !entry.is_regular_file(ec))
+      continue;
+    const std::time_t modified = ModifiedAt(entry.path());
+    if (modified != 0 && now - modified > limit && fs::remove(entry.path(), ec)) {
+      ++removed;
+    }
+  }
+  return removed;
+}
+
+std::vector<TQuarantineEntry> ListQuarantine(const fs::path& home) {
+  std::vector<TQuarantineEntry> entries;
+  const auto accounts = AccountsOfDeletedMail(home);
+  std::error_code ec;
+  for (const auto& file : fs::directory_iterator(DeletedFolder(home), ec)) {
+    if (file.path().extension() != kQuarantineSuffix || !file.is_regular_file(ec))
+      continue;
+    TQuarantineEntry entry;
+    entry.File = file.path();
+    entry.Size = static_cast<long long>(file.file_size(ec));
+    entry.Saved = ModifiedAt(file.path());
+    const std::string head = ReadHead(file.path());
+    TStringLines lines(head);
+    TMailMessage message;
+    try {
+      message.ReadHeader(lines, ".");
+    } catch (const std::exception&) {
+      // A copy whose header cannot be read is still listed by its file.
+    }
+    entry.MessageKey = message.MessageId;
+    entry.Sender = message.From.Text();
+    entry.Subject = message.Subject;
+    const auto account = accounts.find(KeyFileName(entry.MessageKey));
+    if (account != accounts.end() && !entry.MessageKey.empty())
+      entry.AccountKey = account->second;
+    entries.push_back(std::move(entry));
+  }
+  std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+    return a.Saved != b.Saved ? a.Saved > b.Saved : a.File < b.File;
+  });
+  return entries;
+}
+
+void AppendMboxrd(std::string& mbox, std::string_view message, std::string_view envelopeSender,
+                  std::time_t date) {
+  char when[64] = "Thu Jan  1 00:00:00 1970";
+  std::tm tm{};
+  if (gmtime_r(&date, &tm))
+    std::strftime(when, sizeof when, "%a %b %e %H:%M:%S %Y", &tm);
+  std::string sender(envelopeSender);
+  // The separator line holds one word for the sender.
+  std::replace_if(
+      sender.begin(), sender.end(), [](unsigned char c) { return c <= ' '; }, '_');
+  mbox += "From " + (sender.empty() ? std::string("MAILER-DAEMON") : sender) + " " + when + "\n";
+  while (!message.empty()) {
+    auto end = message.find('\n');
+    std::string_view line = message.substr(0, end);
+    message = end == std::string_view::npos ? std::string_view() : message.substr(end + 1);
+    if (!line.empty() && line.back() == '\r')
+      line.remove_suffix(1);
+    const auto quotes = line.find_first_not_of('>');
+    if (quotes != std::string_view::npos && line.substr(quotes).starts_with("From "))
+      mbox += '>';
+    mbox += line;
+    mbox += '\n';
+  }
+  mbox += '\n';
+}
+
+}  // namespace pelorix

@@ -1,0 +1,115 @@
+#include "engine/quarantine.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/record_files.h"
+#include "test_home.h"
+
+namespace pelorix {
+namespace {
+namespace fs = std::filesystem;
+using test::ReadAll;
+using test::TTempHome;
+
+const std::string kMessage =
+    "Message-ID: <a.1@example.com>\r\nFrom: Ann <ann@example.com>\r\nSubject: hello\r\n\r\n"
+    "From here on\r\n>From quoted\r\nbody\r\n";
+
+int FilesIn(const fs::path& folder) {
+  int n = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(folder))
+    ++n;
+  return n;
+}
+
+TEST(Quarantine, CopiesAreExactAndNeverTakeAnotherMessagesName) {
+  TTempHome home;
+  const fs::path first = QuarantineMessage(home.Path(), "<a.1@example.com>", kMessage);
+  ASSERT_FALSE(first.empty());
+  EXPECT_EQ(first.filename().string(), "_a_1@example_com_.eml");
+  EXPECT_EQ(ReadAll(first), kMessage);
+  // The same bytes again keep their file; other bytes under the same key
+  // get one of their own.
+  EXPECT_EQ(QuarantineMessage(home.Path(), "<a.1@example.com>", kMessage), first);
+  const fs::path other = QuarantineMessage(home.Path(), "<a.1@example.com>", kMessage + "x");
+  EXPECT_NE(other, first);
+  EXPECT_EQ(ReadAll(other), kMessage + "x");
+  EXPECT_EQ(ReadAll(first), kMessage);
+  // Messages without a key never share a file, even with equal bytes.
+  const fs::path a = QuarantineMessage(home.Path(), "", "A\r\n");
+  const fs::path b = QuarantineMessage(home.Path(), "  ", "A\r\n");
+  EXPECT_NE(a, b);
+  EXPECT_EQ(ReadAll(b), "A\r\n");
+  // No temporary file stays behind.
+  EXPECT_EQ(FilesIn(DeletedFolder(home.Path())), 4);
+}
+
+TEST(Quarantine, AFailedCopyReportsWhyAndLeavesNothing) {
+  TTempHome home;
+  // A plain file where the folder should be: nothing can be created there.
+  fs::remove_all(DeletedFolder(home.Path()));
+  test::WriteAll(DeletedFolder(home.Path()), "not a folder");
+  std::string error;
+  EXPECT_TRUE(QuarantineMessage(home.Path(), "<k@x>", kMessage, &error).empty());
+  EXPECT_FALSE(error.empty());
+
+  TTempHome second;
+  const fs::path target = DeletedFolder(second.Path()) / "missing" / "k.eml";
+  EXPECT_FALSE(WriteQuarantineCopy(target, kMessage, &error));
+  EXPECT_NE(error.find("cannot create"), std::string::npos);
+  EXPECT_EQ(FilesIn(DeletedFolder(second.Path())), 0);
+}
+
+TEST(Quarantine, ExpiryRemovesOnlyOldCopies) {
+  TTempHome home;
+  const fs::path old = QuarantineMessage(home.Path(), "<old@x>", "old\r\n");
+  const fs::path fresh = QuarantineMessage(home.Path(), "<new@x>", "new\r\n");
+  const fs::path record = DeletedRecordPath(home.Path(), "u2h");
+  test::WriteAll(record, "");
+  const auto now = std::chrono::file_clock::now();
+  fs::last_write_time(old, now - std::chrono::hours(24 * 31));
+  fs::last_write_time(record, now - std::chrono::hours(24 * 90));
+  const std::time_t t = std::time(nullptr);
+  EXPECT_EQ(ExpireQuarantine(home.Path(), 0, t), 0);
+  EXPECT_EQ(ExpireQuarantine(home.Path(), 30, t), 1);
+  EXPECT_FALSE(fs::exists(old));
+  EXPECT_TRUE(fs::exists(fresh));
+  EXPECT_TRUE(fs::exists(record));  // records of deleted mail are not copies
+}
+
+TEST(Quarantine, ListingNamesTheAccountFromTheDeletedRecordsNewestFirst) {
+  TTempHome home;
+  const fs::path older = QuarantineMessage(home.Path(), "<a.1@example.com>", kMessage);
+  fs::last_write_time(older, std::chrono::file_clock::now() - std::chrono::hours(2));
+  QuarantineMessage(home.Path(), "",
+                    "From: =?UTF-8?B?5byg5LiJ?= <z@example.com>\r\nSubject: =?UTF-8?B?5L2g5aW9?="
+                    "\r\n\r\nx\r\n");
+  TMailRecord record;
+  record.AccountKey = "ann[pop.example.com]";
+  record.MessageKey = "<a.1@example.com>";
+  ASSERT_TRUE(WriteRecordFile(DeletedRecordPath(home.Path(), "ann2pop.example.com"), {record}));
+
+  const auto entries = ListQuarantine(home.Path());
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].Subject, "你好");
+  EXPECT_EQ(entries[0].Sender, "\"张三\" <z@example.com>");
+  EXPECT_EQ(entries[0].AccountKey, "");
+  EXPECT_EQ(entries[1].AccountKey, "ann[pop.example.com]");
+  EXPECT_EQ(entries[1].MessageKey, "<a.1@example.com>");
+  EXPECT_EQ(entries[1].Size, static_cast<long long>(kMessage.size()));
+}
+
+TEST(Mbox, FromLinesAreQuotedOneLevelDeeperAndLineEndsBecomeLf) {
+  std::string mbox;
+  AppendMboxrd(mbox, kMessage, "ann@example.com", 0);
+  AppendMboxrd(mbox, "Subject: two\n\n>>From x\nFromage\nlast", "", 86400);
+  EXPECT_EQ(mbox,
+            "From ann@example.com Thu Jan  1 00:00:00 1970\n"
+            "Message-ID: <a.1@example.com>\nFrom: Ann <ann@example.com>\nSubject: hello\n\n"
+            ">From here on\n>>From quoted\nbody\n\n"
+            "From MAILER-DAEMON Fri Jan  2 00:00:00 1970\n"
+            "Subject: two\n\n>>>From x\nFromage\nlast\n\n");
+}
+
+}  // namespace
+}  // namespace pelorix
