@@ -127,6 +127,8 @@ void TPop3Session::Connect(int timeout) {
       SendCommand("USER " + Username, {kOk});
       SendCommand("PASS " + Password, {kOk});
     }
+    // A server may offer more once the user is logged in; ask again then.
+    ForgetCapabilities();
   } catch (...) {
     Disconnect();
     throw;
