@@ -4,12 +4,14 @@
 #include <cstdio>
 #include <memory>
 
+#include "engine/failure_cause.h"
 #include "engine/mail_list.h"
 #include "engine/message_file.h"
 #include "engine/verdict.h"
 #include "net/errors.h"
 #include "net/line_connection.h"
 #include "net/smtp_client.h"
+#include "store/connection_security.h"
 #include "store/mail_plan.h"
 #include "store/settings_store.h"
 #include "text/ansi.h"
@@ -182,6 +184,11 @@ TSmtpSettings ReadSmtpSettings(TSettingsStore& store) {
       host = std::string(ascii::Trim(s.Server));
     s.MyEmail = std::string(ascii::Trim(s.Account)) + "@" + host;
   }
+  // Read at each send, as the workers read theirs at each run, so a mode
+  // or pin set meanwhile (window or command line) is in force.
+  s.Security = ReadSmtpSecurity(store);
+  if (const int port = SmtpPort(s); port > 0)
+    s.PinnedCertificate = ReadTrustedCert(store, HostPortKey(ascii::Trim(s.Server), port));
   return s;
 }
 
@@ -196,6 +203,13 @@ TMailMessage BuildReplyMessage(const TSmtpSettings& settings, const TReplySend& 
     m.CCList.Add(TEmailAddress{"", std::string(ascii::Trim(send.CC))});
   m.Body = send.Lines;
   return m;
+}
+
+int SmtpPort(const TSmtpSettings& settings) {
+  int port = 0;
+  if (!ascii::Trim(settings.Port).empty())
+    return ParseInt(settings.Port, port) && port >= 1 && port <= 65535 ? port : 0;
+  return ParseSecurity(settings.Security) == TSecurity::Tls ? 465 : 25;
 }
 
 std::string SmtpSettingsProblem(const TSmtpSettings& settings) {
@@ -228,10 +242,9 @@ bool SendReply(const TSmtpSettings& settings, const TReplySend& send,
   client.Username = settings.Account;
   client.Password = settings.Password;
   client.Host = std::string(ascii::Trim(settings.Server));
-  int port = 25;
-  if (!ascii::Trim(settings.Port).empty())
-    ParseInt(settings.Port, port);
-  client.Port = port;
+  client.Port = SmtpPort(settings);
+  client.Security = ParseSecurity(settings.Security).value_or(TSecurity::Auto);
+  client.PinnedCertificate = settings.PinnedCertificate;
   client.ReadTimeout = timeouts.ReadMs;
   client.OnStatus = [&](TConnectionStatus, const std::string& text) { say(text); };
 
@@ -249,8 +262,11 @@ bool SendReply(const TSmtpSettings& settings, const TReplySend& send,
   } catch (const std::exception& e) {
     if (error) {
       const auto* reply = dynamic_cast<const EProtocolReplyError*>(&e);
-      *error = (reply ? std::to_string(reply->ReplyCode) + " " : std::string()) +
-               std::string(ascii::Trim(e.what()));
+      if (dynamic_cast<const ETlsError*>(&e) != nullptr)
+        *error = FailureCause(e);  // the certificate or TLS problem in plain words
+      else
+        *error = (reply ? std::to_string(reply->ReplyCode) + " " : std::string()) +
+                 std::string(ascii::Trim(e.what()));
     }
     try {
       client.Disconnect();

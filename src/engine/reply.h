@@ -76,7 +76,9 @@ struct TSmtpSettings {
   std::string Port;
   std::string Account;
   std::string Password;
-  std::string MyEmail;  // the sender's address
+  std::string MyEmail;            // the sender's address
+  std::string Security = "auto";  // auto, tls, starttls or none
+  std::string PinnedCertificate;  // TrustedCerts for the server's host:port
 };
 TSmtpSettings ReadSmtpSettings(TSettingsStore& store);
 
@@ -91,6 +93,11 @@ struct TReplySend {
 // address, to the trimmed recipient taken whole, a copy only when the copy
 // text holds "@".
 TMailMessage BuildReplyMessage(const TSmtpSettings& settings, const TReplySend& send);
+
+// The port field, or when it is empty 465 for SSL/TLS and 25 for the rest;
+// 0 when the field is no port. A port in the server text wins over it, as
+// when connecting.
+int SmtpPort(const TSmtpSettings& settings);
 
 // Why the settings cannot be used (no server, a port that is not a number
 // from 1 to 65535), as the status line says it; empty when they can.

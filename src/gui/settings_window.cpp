@@ -15,14 +15,17 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "gui/dialogs.h"
 #include "gui/ip_table_model.h"
 #include "gui/settings_parts.h"
 #include "store/autostart.h"
+#include "store/connection_security.h"
 #include "store/ip_table.h"
 #include "store/mail_plan.h"
 #include "store/settings_store.h"
+#include "text/asciiutil.h"
 #include "text/home.h"
 
 namespace pelorix::gui {
@@ -33,6 +36,44 @@ namespace {
 
 constexpr int kPasswordColumn = 2;
 constexpr int kNoteColumn = 3;
+constexpr int kSecurityColumn = 4;
+
+const QString kSecurityCaption = QStringLiteral("连接安全");
+
+// The connection security modes as stored, with what the user reads.
+struct TSecurityChoice {
+  const char* mode;
+  const char* caption;
+};
+constexpr TSecurityChoice kSecurityChoices[] = {
+    {"auto", "自动"}, {"tls", "SSL/TLS"}, {"starttls", "STARTTLS"}, {"none", "不加密"}};
+
+QString SecurityCaption(const std::string& mode) {
+  for (const auto& c : kSecurityChoices) {
+    if (mode == c.mode)
+      return QString::fromUtf8(c.caption);
+  }
+  return QString::fromUtf8(kSecurityChoices[0].caption);
+}
+
+QComboBox* SecurityCombo(const char* objectName, QWidget* parent) {
+  auto* combo = new QComboBox(parent);
+  combo->setObjectName(QString::fromLatin1(objectName));
+  combo->setAccessibleName(kSecurityCaption);
+  for (const auto& c : kSecurityChoices)
+    combo->addItem(QString::fromUtf8(c.caption), QString::fromLatin1(c.mode));
+  return combo;
+}
+
+std::string ChosenMode(const QComboBox* combo) {
+  const QString mode = combo->currentData().toString();
+  return mode.isEmpty() ? std::string(kDefaultSecurity) : S(mode);
+}
+
+void ChooseMode(QComboBox* combo, const std::string& mode) {
+  const int index = combo->findData(Q(mode));
+  combo->setCurrentIndex(index >= 0 ? index : 0);
+}
 
 const QString kErrorCaption = QStringLiteral("错误！");
 
@@ -159,6 +200,9 @@ QWidget* TfrmProp::BuildPop3Page() {
     fields->addWidget(*row.field, r, 1);
     ++r;
   }
+  cboSecurity = SecurityCombo("cboSecurity", page);
+  fields->addWidget(Caption(kSecurityCaption, page), r, 0);
+  fields->addWidget(cboSecurity, r, 1);
   edtMkey->setEchoMode(QLineEdit::Password);
   top->addLayout(fields, 1);
 
@@ -181,7 +225,7 @@ QWidget* TfrmProp::BuildPop3Page() {
   lvmail->setObjectName(QStringLiteral("lvmail"));
   lvmail->setAccessibleName(QStringLiteral("邮箱帐号"));
   lvmail->setHeaderLabels({QStringLiteral("POP3"), QStringLiteral("用户"), QStringLiteral("密码"),
-                           QStringLiteral("说明")});
+                           QStringLiteral("说明"), kSecurityCaption});
   lvmail->setRootIsDecorated(false);
   lvmail->setUniformRowHeights(true);
   lvmail->setAllColumnsShowFocus(true);
@@ -206,6 +250,7 @@ QWidget* TfrmProp::BuildSmtpPage() {
   SMTPServer = TextField("SMTPServer", QStringLiteral("发件服务器 (SMTP)"), page);
   SMTPPort =
       DigitsField("SMTPPort", QStringLiteral("端口："), MaxDigits(kSmtpKey, "smtpPort"), page);
+  cboSmtpSecurity = SecurityCombo("cboSmtpSecurity", page);
   cboAuthType = new QComboBox(page);
   cboAuthType->setObjectName(QStringLiteral("cboAuthType"));
   cboAuthType->setAccessibleName(QStringLiteral("是否验证："));
@@ -217,6 +262,7 @@ QWidget* TfrmProp::BuildSmtpPage() {
   const std::pair<QWidget*, QString> rows[] = {
       {SMTPServer, QStringLiteral("发件服务器 (SMTP)")},
       {SMTPPort, QStringLiteral("端口：")},
+      {cboSmtpSecurity, kSecurityCaption},
       {cboAuthType, QStringLiteral("是否验证：")},
       {edtAccount, QStringLiteral("帐号：")},
       {edtPassword, QStringLiteral("口令")},
@@ -234,6 +280,7 @@ QWidget* TfrmProp::BuildSmtpPage() {
                "并将是否验证选择为“简单登录”。注意：“您的电子邮件地址”必须是正确的真实地址。"),
            page));
   layout->addStretch();
+  connect(cboSmtpSecurity, &QComboBox::currentIndexChanged, this, &TfrmProp::SmtpSecurityChanged);
   return page;
 }
 
@@ -310,6 +357,7 @@ void TfrmProp::LoadWindowSettings() {
   edtAccount->setText(Q(s.account));
   edtPassword->setText(Q(s.password));
   edtEmailaddr->setText(Q(s.MyEmail));
+  ChooseMode(cboSmtpSecurity, s.Security);
   CHKauto->setChecked(s.autostart);  // a stored tick rewrites the log-on entry
   chkMauto->setChecked(s.autocheck);
   meMmin->setText(Q(s.checkTime));
@@ -324,6 +372,10 @@ void TfrmProp::LoadWindowSettings() {
   edtMailprog->setText(Q(s.mailprog));
   // 3, 4
   accounts_ = LoadAccounts(store_);
+  const TConnectionPolicy policy = LoadConnectionPolicy(store_);
+  accountSecurity_.clear();
+  for (const auto& a : accounts_)
+    accountSecurity_[AccountKey(a)] = policy.ModeOf(AccountKey(a));
   ShowAccounts(-1);
   ShowFilterLists(LoadFilterLists(store_));
   // 5: decided once, at opening.
@@ -344,6 +396,8 @@ void TfrmProp::SaveWindowSettings(bool report) {
   // 1
   if (!SaveAccounts(store_, accounts_, &error))
     failed << QStringLiteral("邮箱帐号：") + Q(error);
+  else if (!SaveAccountSecurity())
+    failed << QStringLiteral("邮箱帐号：") + kSecurityCaption;
   // 2
   if (!SaveFilterLists(store_, FilterListsFromControls()))
     failed << QStringLiteral("过滤条件");
@@ -367,6 +421,7 @@ void TfrmProp::SaveWindowSettings(bool report) {
   s.account = S(edtAccount->text());
   s.password = S(edtPassword->text());
   s.MyEmail = S(edtEmailaddr->text());
+  s.Security = ChosenMode(cboSmtpSecurity);
   if (!s.Save(store_))
     failed << QStringLiteral("邮件操作与发件服务器");
   // 5: only an edited table becomes the user's copy; an untouched one
@@ -416,10 +471,12 @@ void TfrmProp::ShowAccounts(int selected) {
     }
     item->setText(kNoteColumn, Q(a.Note));
     item->setFont(kNoteColumn, font);
+    item->setText(kSecurityColumn, SecurityCaption(SecurityOf(a)));
   }
   for (int c = 0; c < kNoteColumn; ++c)
     lvmail->resizeColumnToContents(c);
   lvmail->setColumnWidth(kNoteColumn, 108);
+  lvmail->resizeColumnToContents(kSecurityColumn);
   if (selected >= 0 && selected < lvmail->topLevelItemCount())
     lvmail->setCurrentItem(lvmail->topLevelItem(selected));
 }
@@ -438,12 +495,14 @@ void TfrmProp::SpeedButton12Click() {
   }
   int row = 0;
   for (std::size_t i = 0; i < accounts_.size(); ++i) {
-    if (IsSameAccount(accounts_[i], account.Server, account.User))
+    if (IsSameAccount(accounts_[i], ascii::Trim(account.Server), ascii::Trim(account.User)))
       row = static_cast<int>(i);
   }
+  accountSecurity_[AccountKey(accounts_[static_cast<std::size_t>(row)])] = ChosenMode(cboSecurity);
   ShowAccounts(row);
   for (QLineEdit* e : {edtnote, edtMuser, edtMkey, edtMpop})
     e->clear();
+  ChooseMode(cboSecurity, std::string(kDefaultSecurity));
 }
 
 void TfrmProp::SpeedButton45Click() {
@@ -461,8 +520,30 @@ void TfrmProp::SpeedButton45Click() {
   edtMuser->setText(Q(a.User));
   edtMkey->setText(Q(a.Password));
   edtnote->setText(Q(a.Note));
+  ChooseMode(cboSecurity, SecurityOf(a));
+  accountSecurity_.erase(AccountKey(a));
   accounts_.erase(accounts_.begin() + row);
   ShowAccounts(-1);
+}
+
+std::string TfrmProp::SecurityOf(const TAccount& account) const {
+  const auto found = accountSecurity_.find(AccountKey(account));
+  return found == accountSecurity_.end() ? std::string(kDefaultSecurity) : found->second;
+}
+
+bool TfrmProp::SaveAccountSecurity() {
+  const TConnectionPolicy stored = LoadConnectionPolicy(store_);
+  return store_.Write([&] {
+    for (const auto& [name, mode] : stored.Modes) {
+      const bool listed = std::any_of(accounts_.begin(), accounts_.end(), [&](const TAccount& a) {
+        return ascii::EqualNoCase(AccountKey(a), name);
+      });
+      if (!listed)
+        WriteAccountSecurity(store_, name, kDefaultSecurity);  // removes the value
+    }
+    for (const auto& a : accounts_)
+      WriteAccountSecurity(store_, AccountKey(a), SecurityOf(a));
+  });
 }
 
 void TfrmProp::FlatSpeedButton1Click() {
@@ -490,6 +571,21 @@ void TfrmProp::FlatSpeedButton1Click() {
                 QStringLiteral("以下帐号没有导入：\n") + refused.join(QLatin1Char('\n')),
                 TIcon::Warning);
   }
+}
+
+// --------------------------------------------------------------------- SMTP
+
+// The standard port follows the mode, as mail programs do; a port the user
+// chose otherwise stays.
+void TfrmProp::SmtpSecurityChanged() {
+  if (loading_)
+    return;
+  const QString port = SMTPPort->text().trimmed();
+  const bool tls = ChosenMode(cboSmtpSecurity) == "tls";
+  if (tls && (port.isEmpty() || port == QLatin1String("25") || port == QLatin1String("587")))
+    SMTPPort->setText(QStringLiteral("465"));
+  else if (!tls && port == QLatin1String("465"))
+    SMTPPort->setText(QStringLiteral("25"));
 }
 
 // ---------------------------------------------------------- mail operations

@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -62,6 +63,13 @@ class TfrmProp final : public QDialog {
   void SpeedButton12Click();
   void SpeedButton45Click();
   void FlatSpeedButton1Click();
+  // The connection security of a listed account: "auto" unless chosen.
+  std::string SecurityOf(const TAccount& account) const;
+  // Writes the modes of the listed accounts and drops those of accounts no
+  // longer listed. False when the store refused a write.
+  bool SaveAccountSecurity();
+  // SMTP
+  void SmtpSecurityChanged();
   // Mail operations
   void CHKautoClick(bool ticked);
   void SpeedButton46Click();
@@ -83,6 +91,9 @@ class TfrmProp final : public QDialog {
   std::filesystem::path home_;
   TSettingsStore& store_;
   std::vector<TAccount> accounts_;
+  // Connection security per account key (user[server]), kept with the
+  // account while it is listed or taken out into the fields.
+  std::map<std::string, std::string> accountSecurity_;
   std::vector<std::string> lengthRules_;
   bool loading_ = false;
   bool saved_ = false;
@@ -97,10 +108,12 @@ class TfrmProp final : public QDialog {
   QLineEdit* edtMuser = nullptr;
   QLineEdit* edtMkey = nullptr;
   QLineEdit* edtMpop = nullptr;
+  QComboBox* cboSecurity = nullptr;
   QTreeWidget* lvmail = nullptr;
   // SMTP
   QLineEdit* SMTPServer = nullptr;
   QLineEdit* SMTPPort = nullptr;
+  QComboBox* cboSmtpSecurity = nullptr;
   QComboBox* cboAuthType = nullptr;
   QLineEdit* edtAccount = nullptr;
   QLineEdit* edtPassword = nullptr;

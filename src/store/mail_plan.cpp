@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "store/connection_security.h"
 #include "text/asciiutil.h"
 #include "text/textutil.h"
 
@@ -72,6 +73,8 @@ void TPropSettings::Load(TSettingsStore& store) {
       account = ReadTextValue(key, "account", "");
       password = ReadTextValue(key, "password", "");
       MyEmail = ReadTextValue(key, "MyEmail", FindSettingDef(kSmtpKey, "MyEmail")->windowDefault);
+      Security = SecurityModeName(ReadTextValue(key, kSmtpSecurityName, kDefaultSecurity))
+                     .value_or(std::string(kDefaultSecurity));
     });
   }
   if (OpenSettingsKey(store, kMailCheckKey, true, key)) {
@@ -117,6 +120,9 @@ bool TPropSettings::Save(TSettingsStore& store) const {
       WriteTextValue(key, "account", trim(account));
       WriteTextValue(key, "password", trim(password));
       WriteTextValue(key, "MyEmail", trim(MyEmail));
+      // A mode the window cannot have chosen is stored as the default.
+      WriteTextValue(key, kSmtpSecurityName,
+                     SecurityModeName(Security).value_or(std::string(kDefaultSecurity)));
     }
   });
 }

@@ -51,6 +51,7 @@ struct TPropSettings {
   std::string account;
   std::string password;
   std::string MyEmail;
+  std::string Security = "auto";  // connection security: auto, tls, starttls, none
   // MailCheck
   bool autostart = false;
   bool autocheck = false;

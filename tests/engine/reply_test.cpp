@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/version_reply.h"
+#include "store/connection_security.h"
 #include "store/settings_store.h"
 #include "test_home.h"
 #include "text/ansi.h"
@@ -127,6 +128,38 @@ TEST(SmtpSettings, DefaultsProblemsAndCopies) {
   std::vector<std::string> seen;
   EXPECT_FALSE(SendReply(s, {}, [&](const std::string& t) { seen.push_back(t); }));
   EXPECT_THAT(seen, ElementsAre(SmtpSettingsProblem(s)));  // nothing tried
+}
+
+TEST(SmtpSettings, SecurityAndPinFollowTheStoreAndThePort) {
+  test::TTempHome home;
+  auto store = TSettingsStore::Open(home.Path());
+  ASSERT_TRUE(store);
+  TSettingsKey key;
+  ASSERT_TRUE(OpenSettingsKey(*store, "Smtp", true, key));
+  WriteTextValue(key, "SmtpServer", "mail.example.cn");
+  WriteTextValue(key, "Security", "bogus");
+  ASSERT_TRUE(WriteTrustedCert(*store, "mail.example.cn:465", "AA:01"));
+  ASSERT_TRUE(WriteTrustedCert(*store, "mail.example.cn:2465", "BB:02"));
+  auto s = ReadSmtpSettings(*store);
+  EXPECT_EQ(s.Security, "auto");  // not a mode: the default
+  EXPECT_EQ(SmtpPort(s), 25);
+  EXPECT_EQ(s.PinnedCertificate, "");
+
+  // SSL/TLS without a port is the SMTPS port, and its pin applies.
+  ASSERT_TRUE(WriteSmtpSecurity(*store, "TLS"));
+  s = ReadSmtpSettings(*store);
+  EXPECT_EQ(s.Security, "tls");
+  EXPECT_EQ(SmtpPort(s), 465);
+  EXPECT_EQ(s.PinnedCertificate, "AA:01");
+
+  // A port in the server text names the server the pin belongs to.
+  WriteTextValue(key, "SmtpServer", " mail.example.cn:2465 ");
+  WriteTextValue(key, "smtpPort", "587");
+  s = ReadSmtpSettings(*store);
+  EXPECT_EQ(SmtpPort(s), 587);
+  EXPECT_EQ(s.PinnedCertificate, "BB:02");
+  s.Port = "x";
+  EXPECT_EQ(SmtpPort(s), 0);
 }
 
 TEST(VersionReply, NumbersTextAndAddresses) {

@@ -19,9 +19,11 @@
 
 #include "engine/mail_list.h"
 #include "gui/scripted_dialogs.h"
+#include "store/connection_security.h"
 #include "store/settings_store.h"
 #include "support/process.h"
 #include "support/smtp_server.h"
+#include "support/tls_certs.h"
 #include "text/ansi.h"
 #include "text/textutil.h"
 
@@ -194,6 +196,50 @@ TEST_F(LetterWindowTest, ReplySentThroughTheServerReturnsToTheLetter) {
   EXPECT_EQ(received[0].MailFrom, "alice@example.cn");
   EXPECT_THAT(received[0].RcptTos, ElementsAre("lisi@example.cn", "carl@example.cn"));
   EXPECT_THAT(received[0].Content, HasSubstr("\r\n\r\n李四, 您好！\r\n"));
+}
+
+TEST_F(LetterWindowTest, ReplyGoesOverStartTlsAndToAPinnedServerOnly) {
+  if (const auto why = test::TAioSmtpServer::SkipReason(); !why.empty())
+    GTEST_SKIP() << why;
+  test::TTestCertificates certs;
+  certs.TrustCa();
+  ShowLetterWindow(owner, Home(), *store, row);
+  auto* status = Find<QLabel>("StaticText1");
+  {
+    test::TAioSmtpServer server("alice", "secret");
+    server.EnableTls(certs.Good().Cert, certs.Good().Key, false);  // AUTH only after STARTTLS
+    server.Start();
+    SetSmtp("127.0.0.1", server.Port(), "secret");
+    ASSERT_TRUE(WriteSmtpSecurity(*store, "starttls"));
+    Find<QPushButton>("FlatSpeedButton2")->click();
+    Find<QPushButton>("btnSmtp")->click();
+    ASSERT_TRUE(WaitUntil([&] { return SendFinished(); }));
+    EXPECT_THAT(status->toolTip().toStdString(), HasSubstr("发送完毕器!"));
+    std::vector<test::TAioSmtpServer::TReceived> received;
+    ASSERT_TRUE(WaitUntil([&] { return !(received = server.Received()).empty(); }));
+    EXPECT_EQ(received[0].Login, "alice");
+  }
+
+  // SSL/TLS to a self-signed certificate: refused, then sent once pinned.
+  test::TAioSmtpServer server("alice", "secret");
+  server.EnableTls(certs.SelfSigned().Cert, certs.SelfSigned().Key, true);
+  server.Start();
+  SetSmtp("127.0.0.1", server.Port(), "secret");
+  ASSERT_TRUE(WriteSmtpSecurity(*store, "tls"));
+  Find<QPushButton>("FlatSpeedButton2")->click();
+  Find<QPushButton>("btnSmtp")->click();
+  ASSERT_TRUE(WaitUntil([&] { return SendFinished(); }));
+  EXPECT_THAT(status->toolTip().toStdString(), HasSubstr("发送失败！"));
+  EXPECT_TRUE(status->accessibleDescription().startsWith(QStringLiteral("证书验证失败: ")))
+      << status->accessibleDescription().toStdString();
+  EXPECT_THAT(server.Received(), IsEmpty());
+
+  ASSERT_TRUE(WriteTrustedCert(*store, server.HostPort(),
+                               test::TTestCertificates::Fingerprint(certs.SelfSigned().Cert)));
+  Find<QPushButton>("btnSmtp")->click();
+  ASSERT_TRUE(WaitUntil([&] { return SendFinished(); }));
+  EXPECT_THAT(status->toolTip().toStdString(), HasSubstr("发送完毕器!"));
+  ASSERT_TRUE(WaitUntil([&] { return server.Received().size() == 1; }));
 }
 
 TEST_F(LetterWindowTest, FailedSendKeepsTheReplyAndClosingDuringASendIsSafe) {

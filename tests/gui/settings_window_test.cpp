@@ -1,5 +1,6 @@
 #include "gui/settings_window.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -22,6 +23,7 @@
 #include "gui/settings_fields.h"
 #include "store/accounts.h"
 #include "store/autostart.h"
+#include "store/connection_security.h"
 #include "store/filter_lists.h"
 #include "store/ip_table.h"
 #include "store/temp_folder.h"
@@ -111,6 +113,7 @@ TEST_F(SettingsWindowTest, FreshHomeSavesTheWindowDefaultsWithTheirTypes) {
       {"Smtp", "account", TValueType::Text, ""},
       {"Smtp", "password", TValueType::Text, ""},
       {"Smtp", "MyEmail", TValueType::Text, ToAnsi("在这里填写您的Email地址")},
+      {"Smtp", "Security", TValueType::Text, "auto"},
       {"MailCheck", "autostart", TValueType::Binary, flagFalse},
       {"MailCheck", "autocheck", TValueType::Binary, flagFalse},
       {"MailCheck", "checkTime", TValueType::Text, "005"},
@@ -271,6 +274,67 @@ TEST_F(SettingsWindowTest, AccountsAreAddedTakenOutAndReplaced) {
   EXPECT_EQ(accounts[1].User, "ann");
   EXPECT_EQ(accounts[1].Password, "secret");
   EXPECT_EQ(accounts[2].User, "cy");
+}
+
+TEST_F(SettingsWindowTest, ConnectionSecurityStaysWithItsAccountAndSmtpHasItsOwn) {
+  using ::testing::Pair;
+  using ::testing::UnorderedElementsAre;
+  ASSERT_TRUE(SaveAccounts(*store, {{"pop.a.example", "ann", "pw", ""}}));
+  ASSERT_TRUE(WriteAccountSecurity(*store, "ann[pop.a.example]", "starttls"));
+  ASSERT_TRUE(WriteAccountSecurity(*store, "gone[pop.x.example]", "tls"));  // no such account
+  Open();
+  auto* list = Find<QTreeWidget>("lvmail");
+  auto* mode = Find<QComboBox>("cboSecurity");
+  EXPECT_EQ(mode->accessibleName(), "连接安全");
+  ASSERT_EQ(list->topLevelItemCount(), 1);
+  EXPECT_EQ(list->topLevelItem(0)->text(4), "STARTTLS");
+
+  Type("edtMpop", "pop.b.example");
+  Type("edtMuser", "bob");
+  Type("edtMkey", "pw");
+  mode->setCurrentIndex(mode->findText("SSL/TLS"));
+  Click("SpeedButton12");
+  EXPECT_EQ(mode->currentText(), "自动");  // cleared with the fields
+  ASSERT_EQ(list->topLevelItemCount(), 2);
+  EXPECT_EQ(list->topLevelItem(1)->text(4), "SSL/TLS");
+  // Taken out, the mode comes back into the fields; re-added, it stays.
+  list->clearSelection();
+  Click("SpeedButton45");
+  EXPECT_EQ(mode->currentText(), "STARTTLS");
+  Click("SpeedButton12");
+  EXPECT_EQ(list->topLevelItem(0)->text(4), "STARTTLS");
+
+  // The SMTP mode brings its standard port along; a chosen port stays.
+  Find<QToolButton>("FlatButton2")->click();
+  auto* smtpMode = Find<QComboBox>("cboSmtpSecurity");
+  auto* port = Find<QLineEdit>("SMTPPort");
+  EXPECT_EQ(smtpMode->accessibleName(), "连接安全");
+  EXPECT_EQ(smtpMode->currentText(), "自动");
+  smtpMode->setCurrentIndex(smtpMode->findText("SSL/TLS"));
+  EXPECT_EQ(port->text(), "465");
+  smtpMode->setCurrentIndex(smtpMode->findText("STARTTLS"));
+  EXPECT_EQ(port->text(), "25");
+  Type("SMTPPort", "2525");
+  smtpMode->setCurrentIndex(smtpMode->findText("不加密"));
+  EXPECT_EQ(port->text(), "2525");
+  CloseByEscape();
+
+  EXPECT_THAT(LoadConnectionPolicy(*store).Modes,
+              UnorderedElementsAre(Pair("ann[pop.a.example]", "starttls"),
+                                   Pair("bob[pop.b.example]", "tls")));
+  EXPECT_EQ(ReadSmtpSecurity(*store), "none");
+
+  // Reopened: taken out and not put back, the account's mode goes with it.
+  Open();
+  EXPECT_EQ(Find<QComboBox>("cboSmtpSecurity")->currentText(), "不加密");
+  list = Find<QTreeWidget>("lvmail");
+  list->setCurrentItem(list->topLevelItem(1));
+  Click("SpeedButton45");
+  EXPECT_EQ(Find<QComboBox>("cboSecurity")->currentText(), "SSL/TLS");
+  CloseByEscape();
+  EXPECT_THAT(LoadConnectionPolicy(*store).Modes,
+              UnorderedElementsAre(Pair("ann[pop.a.example]", "starttls")));
+  EXPECT_TRUE(dialogs.Shown.empty());
 }
 
 TEST_F(SettingsWindowTest, LengthRulesAndFilterFilesGoThroughTheControls) {
