@@ -79,6 +79,7 @@ int RunCheckCommand(CommandContext& ctx) {
   TConsoleSink sink(ctx.err, yes);
   TCheckEngine engine(ctx.home, *store, sink);
   engine.LoadPlan();
+  engine.ExpireKeptCopies();
   const std::string selection = account ? *account : std::string(kAllMailboxes);
   const TStartResult started =
       content ? engine.StartContentCheck(selection) : engine.StartHeaderCheck(selection);
@@ -123,6 +124,7 @@ int RunDeleteCommand(CommandContext& ctx) {
   TConsoleSink sink(ctx.err, false);
   TCheckEngine engine(ctx.home, *store, sink);
   engine.LoadPlan();
+  engine.ExpireKeptCopies();
   const auto allRecord = AllRecordPath(ctx.home);
   if (!engine.MailList().LoadRecordFile(allRecord, true)) {
     ctx.err << "pelorix delete: no mail list to work on (" << allRecord.string()

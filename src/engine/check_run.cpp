@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "engine/message_file.h"
+#include "engine/quarantine.h"
 #include "engine/record_files.h"
 #include "store/accounts.h"
 #include "store/filter_lists.h"
@@ -140,6 +141,10 @@ void TCheckEngine::LoadPlan() {
   TMailPlan plan = state_.Plan();
   plan.Load(store_);
   state_.SetPlan(plan);
+}
+
+int TCheckEngine::ExpireKeptCopies() {
+  return ExpireQuarantine(state_.Home(), state_.Plan().QuarantineDays, std::time(nullptr));
 }
 
 TStartResult TCheckEngine::StartHeaderCheck(std::string_view selection) {

@@ -86,6 +86,9 @@ class TCheckEngine {
   // Loads the check settings from the store (start-up, and after the
   // settings window closes).
   void LoadPlan();
+  // Removes the kept copies of deleted mail older than QuarantineDays
+  // (start-up); returns how many went.
+  int ExpireKeptCopies();
 
   // "查摘要" / "查内容": writes chkContent and starts a run.
   TStartResult StartHeaderCheck(std::string_view selection = kAllMailboxes);

@@ -9,6 +9,7 @@
 #include "engine/origin.h"
 #include "engine/record_files.h"
 #include "engine/run_state.h"
+#include "engine/safe_delete.h"
 #include "engine/sink.h"
 #include "engine/verdict.h"
 #include "mime/mail_message.h"
@@ -165,7 +166,8 @@ void TAccountCheck::Run(const TQueueEntry& e, TAccountRecordFiles& files) {
 
   FloodAlarm(e, count, kb, listing);
 
-  if (count >= 1 && state_.Plan().CheckSummary) {
+  // A clean stopped half-way has closed the session already.
+  if (count >= 1 && state_.Plan().CheckSummary && session_.IsConnected()) {
     report_.Line(std::string(50, '*'));
     report_.Line(lastMessage_);
     // Opened once per account: a table saved during the run counts from
@@ -235,7 +237,21 @@ void TAccountCheck::FloodAlarm(const TQueueEntry& e, long long& count, long long
     return;
   if (!sink_.AskYesNo("Sure?", "确实要清除所有信件吗？"))
     return;
+  const std::string account = e.User + "[" + e.Server + "]";
   for (long long n = 1; n <= count; ++n) {
+    if (terminated_) {
+      // Nothing of this session is deleted; the copies made stay.
+      Stop(nullptr);
+      return;
+    }
+    if (plan.Quarantine) {
+      Say("正在保存第 " + std::to_string(n) + "/" + std::to_string(count) + " 封邮件的副本");
+      const std::string why = KeepCopy(session_, nullptr, static_cast<int>(n), state_.Home(), {});
+      if (!why.empty()) {
+        Say(CopyFailedLine(account, static_cast<int>(n), why));
+        continue;
+      }
+    }
     try {
       session_.DeleteMessage(static_cast<int>(n));
       Say(e.Server + "[" + e.User + "]" + "Number: " + std::to_string(n) + " deleted!");
@@ -320,14 +336,21 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
   if (v.Spam) {
     ++spamCount;
     if (plan.DeleteRubbish) {
-      if (fetcher)
-        fetcher->Delete(num);
-      else
-        session_.DeleteMessage(num);
-      ++deletedCount;
-      deleted = true;
+      const std::string why = plan.Quarantine
+                                  ? KeepCopy(session_, fetcher, num, state_.Home(), msg_.MessageId)
+                                  : std::string();
+      if (why.empty()) {
+        if (fetcher)
+          fetcher->Delete(num);
+        else
+          session_.DeleteMessage(num);
+        ++deletedCount;
+        deleted = true;
+      } else {
+        Say(CopyFailedLine(e.User + "[" + e.Server + "]", num, why));
+      }
     }
-    report_.Line(VerdictLine(v, plan.DeleteRubbish));
+    report_.Line(VerdictLine(v, deleted));
   }
 
   TMailRecord r;

@@ -5,6 +5,7 @@
 #include "engine/check_worker.h"
 #include "engine/failure_cause.h"
 #include "engine/record_files.h"
+#include "engine/safe_delete.h"
 #include "mime/mail_message.h"
 #include "net/errors.h"
 #include "net/pop3_fetch.h"
@@ -58,6 +59,7 @@ class TAccountDeletion {
  private:
   void Walk(long long count, const TPop3Listing& listing);
   bool MarkRow(long long size);
+  void GiveBack(const TMark& mark);
   // Rows of this account by trimmed message key, in list order.
   void IndexRows();
   void WriteBack();
@@ -98,6 +100,7 @@ int TAccountDeletion::Run() {
 
 void TAccountDeletion::Walk(long long count, const TPop3Listing& listing) {
   const auto fetcher = MakeFetcher(session_, listing, [](long long) { return false; });
+  const bool keepCopies = state_.Plan().Quarantine;
   IndexRows();
   for (long long n = 1; n <= count; ++n) {
     if (terminated_) {
@@ -137,6 +140,17 @@ void TAccountDeletion::Walk(long long count, const TPop3Listing& listing) {
       continue;  // this message is left alone
     }
     if (MarkRow(size)) {
+      if (keepCopies) {
+        const std::string why =
+            KeepCopy(session_, fetcher.get(), num, state_.Home(), message_.MessageId);
+        if (!why.empty()) {
+          // No copy, no deletion: the row shows the message as still there.
+          GiveBack(marks_.back());
+          marks_.pop_back();
+          Say(CopyFailedLine(key_, num, why));
+          continue;
+        }
+      }
       if (fetcher)
         fetcher->Delete(num);
       else
@@ -194,16 +208,19 @@ void TAccountDeletion::Withdraw() {
   // After QUIT the server has removed them; the marks are true.
   if (marks_.empty() || quitSent_)
     return;
+  for (const TMark& m : marks_)
+    GiveBack(m);
+  marks_.clear();
+}
+
+void TAccountDeletion::GiveBack(const TMark& mark) {
   std::lock_guard lock(state_.MailListLock);
   state_.MailList.WithRows([&](std::vector<TMailRow>& rows) {
-    for (const TMark& m : marks_) {
-      if (m.Index < rows.size()) {
-        rows[m.Index].Items[mcDeletionMark] = m.DeletionMark;
-        rows[m.Index].Items[mcSize] = m.Size;
-      }
+    if (mark.Index < rows.size()) {
+      rows[mark.Index].Items[mcDeletionMark] = mark.DeletionMark;
+      rows[mark.Index].Items[mcSize] = mark.Size;
     }
   });
-  marks_.clear();
 }
 
 void TAccountDeletion::Abandon() {

@@ -109,7 +109,61 @@ std::map<std::string, std::string> AccountsOfDeletedMail(const fs::path& home) {
   return accounts;
 }
 
+std::string HeadKey(std::string_view head) {
+  TStringLines lines(head);
+  TMailMessage message;
+  try {
+    message.ReadHeader(lines, ".");
+  } catch (const std::exception&) {
+    // A header that cannot be read has no key.
+  }
+  return message.MessageId;
+}
+
+std::string_view HeadOf(std::string_view message) {
+  for (std::size_t start = 0; start < message.size() && start < (256 << 10);) {
+    const auto end = message.find('\n', start);
+    if (end == std::string_view::npos)
+      break;
+    if (end == start || (end == start + 1 && message[start] == '\r'))
+      return message.substr(0, start);
+    start = end + 1;
+  }
+  return message.substr(0, std::min<std::size_t>(message.size(), 256 << 10));
+}
+
 }  // namespace
+
+std::string MessageIdOf(std::string_view message) {
+  return HeadKey(HeadOf(message));
+}
+
+int RemoveKeptCopies(const fs::path& home, std::string_view messageKey) {
+  const std::string base = KeyFileName(messageKey);
+  if (base.empty())
+    return 0;
+  int removed = 0;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(DeletedFolder(home), ec)) {
+    const fs::path& file = entry.path();
+    const std::string stem = file.stem().string();
+    if (file.extension() != kQuarantineSuffix || !stem.starts_with(base))
+      continue;
+    // K_n.eml may be the copy of an unrelated message whose name merely
+    // starts with K: its own header decides.
+    const std::string_view rest = std::string_view(stem).substr(base.size());
+    const bool numbered = rest.size() > 1 && rest[0] == '_' &&
+                          rest.find_first_not_of("0123456789", 1) == std::string_view::npos;
+    if (!rest.empty() && !numbered)
+      continue;
+    if (!rest.empty() && KeyFileName(HeadKey(ReadHead(file))) != base)
+      continue;
+    std::error_code removeError;
+    if (fs::remove(file, removeError))
+      ++removed;
+  }
+  return removed;
+}
 
 fs::path ChooseQuarantinePath(const fs::path& home, std::string_view messageKey,
                               std::string_view message) {

@@ -32,6 +32,14 @@ std::filesystem::path QuarantineMessage(const std::filesystem::path& home,
                                         std::string_view messageKey, std::string_view message,
                                         std::string* error = nullptr);
 
+// The Message-ID of a message's text; empty when it has none.
+std::string MessageIdOf(std::string_view message);
+
+// Removes the copies of the message with this key (whatever name each got,
+// matched by key file name as the message's other files are); returns how
+// many went.
+int RemoveKeptCopies(const std::filesystem::path& home, std::string_view messageKey);
+
 // Removes copies older than `days` days (by their modification time);
 // returns how many went. A days value below 1 keeps everything.
 int ExpireQuarantine(const std::filesystem::path& home, int days, std::time_t now);

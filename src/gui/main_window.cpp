@@ -30,6 +30,7 @@
 #include <QVBoxLayout>
 #include <fstream>
 
+#include "engine/quarantine.h"
 #include "engine/record_files.h"
 #include "gui/dialogs.h"
 #include "gui/letter_window.h"
@@ -129,6 +130,7 @@ TfrmReport::TfrmReport(fs::path home, TSettingsStore& store, QWidget* parent)
     runLock_.Unlock();
   }
   EnsureDeletedFolder(home_);
+  engine_.ExpireKeptCopies();
 
   setWindowTitle(QStringLiteral("Tolvane-Pelorix-Grisvald  Ver: ") + Q(FileVersionText()));
   setWindowIcon(QIcon(QStringLiteral(":/images/pelorix.png")));
@@ -995,6 +997,7 @@ void TfrmReport::PurgeCurrentAccount() {
       continue;
     removeSet(TmpFolder(home_) / key);
     removeSet(DeletedFolder(home_) / key);
+    RemoveKeptCopies(home_, r.MessageKey);
   }
   std::error_code ec;
   fs::remove(file, ec);

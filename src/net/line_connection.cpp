@@ -459,6 +459,41 @@ std::string TLineConnection::ReadAnswerLine(std::size_t keep, bool& cut) {
   }
 }
 
+bool TLineConnection::AppendAnswerLine(std::string& out, std::size_t limit) {
+  std::size_t searched = 0;
+  bool over = false;
+  for (;;) {
+    std::string_view pending = std::string_view(buffer_).substr(bufferStart_);
+    const auto pos = pending.find('\n', searched);
+    if (pos == std::string_view::npos) {
+      // A line longer than the limit is dropped as it arrives, so that a
+      // hostile server cannot make the buffer grow without end.
+      if (pending.size() > limit) {
+        over = true;
+        Consume(pending.size());
+        pending = {};
+      }
+      searched = pending.size();
+      if (closedByPeer_)
+        throw EConnClosedGracefully();
+      Receive(-1);
+      continue;
+    }
+    // `line` points into the buffer: used before Consume may move it.
+    std::string_view line = pending.substr(0, pos + 1);
+    const bool last = !over && (line == ".\r\n" || line == ".\n");
+    if (!over && line.front() == '.')
+      line.remove_prefix(1);
+    over = over || out.size() + line.size() > limit;
+    if (!last && !over)
+      out.append(line);
+    Consume(pos + 1);
+    if (over)
+      throw EMailError("The message is larger than " + std::to_string(limit) + " bytes.");
+    return !last;
+  }
+}
+
 void TLineConnection::Consume(std::size_t bytes) {
   bufferStart_ += bytes;
   if (bufferStart_ == buffer_.size()) {

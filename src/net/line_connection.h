@@ -117,6 +117,11 @@ class TLineConnection : public TLineSource {
   // dropped, setting `cut`, so the reader stays in step with the server.
   // The CR before the LF is removed from a line that was not cut.
   std::string ReadAnswerLine(std::size_t keep, bool& cut);
+  // The next line of a multi-line answer appended to `out` as it came, line
+  // end included, with the leading dot of a stuffed line removed. False,
+  // with nothing appended, at the answer's closing ".". Raises EMailError
+  // when `out` would grow beyond `limit` bytes (the line is still read).
+  bool AppendAnswerLine(std::string& out, std::size_t limit);
 
   // Emits a free status text.
   void Status(const std::string& text) { DoStatus(TConnectionStatus::Text, text); }

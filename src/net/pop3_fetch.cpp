@@ -98,21 +98,34 @@ bool TPop3Fetcher::Next(TMailMessage& msg) {
   return ReadInto(item, msg);
 }
 
-bool TPop3Fetcher::Delete(int n) {
+bool TPop3Fetcher::SendBehind(const std::string& command) {
   const std::size_t ahead = sent_;
   if (ahead == next_ + kept_.size()) {
-    return session_.DeleteMessage(n);
+    return false;
   }
-  // The DELE goes behind the commands in flight, and the window is topped
-  // up behind it; only the answers before the DELE's are read now.
-  std::string batch = "DELE " + std::to_string(n) + "\r\n";
-  session_.Write(batch);
+  // The command goes behind those in flight, and the window is topped up
+  // behind it; only the answers before its own are read now.
+  session_.WriteLine(command);
   while (next_ + kept_.size() < ahead) {
     ReadAhead();
+  }
+  return true;
+}
+
+bool TPop3Fetcher::Delete(int n) {
+  if (!SendBehind("DELE " + std::to_string(n))) {
+    return session_.DeleteMessage(n);
   }
   session_.ReadReply();
   session_.CheckReply({1});
   return true;
+}
+
+bool TPop3Fetcher::Retrieve(int n, std::string& raw) {
+  if (!SendBehind("RETR " + std::to_string(n))) {
+    return session_.RetrieveRaw(n, raw);
+  }
+  return session_.ReadRawMessageAnswer(raw);
 }
 
 void TPop3Fetcher::Drain() {

@@ -10,6 +10,7 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "mime/mail_message.h"
@@ -49,6 +50,9 @@ class TPop3Fetcher {
   // DELE n, in order after every command sent so far; the answers before
   // it are read and kept for Next. Raises on "-ERR" as DeleteMessage does.
   bool Delete(int n);
+  // RETR n kept raw (TPop3Session::RetrieveRaw), in order after every
+  // command sent so far, the answers before it kept for Next.
+  bool Retrieve(int n, std::string& raw);
   // Sends nothing more and reads the answers still on their way, dropping
   // them, so that the session can take a new command (RSET).
   void Drain();
@@ -62,6 +66,9 @@ class TPop3Fetcher {
   // Sends more commands while the window allows (at least one in flight).
   void Fill(bool force);
   long long Expected(const TFetchItem& item) const;
+  // Writes a command behind those in flight and reads the answers before
+  // its own; false when nothing was in flight (nothing written then).
+  bool SendBehind(const std::string& command);
   // Reads the answer of the oldest command in flight into a kept result.
   void ReadAhead();
   bool ReadInto(const TFetchItem& item, TMailMessage& msg);

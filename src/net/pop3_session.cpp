@@ -319,6 +319,31 @@ bool TPop3Session::ReadMessageAnswer(TMailMessage& msg) {
   return true;
 }
 
+bool TPop3Session::RetrieveRaw(int n, std::string& raw) {
+  WriteLine("RETR " + std::to_string(n));
+  return ReadRawMessageAnswer(raw);
+}
+
+bool TPop3Session::ReadRawMessageAnswer(std::string& raw) {
+  raw.clear();
+  ReadReply();
+  if (LastReply.NumericCode() != kOk) {
+    return false;
+  }
+  try {
+    while (AppendAnswerLine(raw, kMaxRawMessage)) {
+    }
+  } catch (const EConnectionError&) {
+    throw;
+  } catch (...) {
+    // Too large: the rest is read so the next command gets its own answer.
+    raw.clear();
+    SkipToEnd();
+    throw;
+  }
+  return true;
+}
+
 void TPop3Session::SkipAnswer() {
   ReadReply();
   if (LastReply.NumericCode() == kOk) {

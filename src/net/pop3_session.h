@@ -32,6 +32,8 @@ class TPop3Session : public TLineClient {
  public:
   TPop3Session();
 
+  static constexpr std::size_t kMaxRawMessage = std::size_t{1} << 30;
+
   std::string Username;
   std::string Password;
   bool APOP = false;
@@ -66,6 +68,10 @@ class TPop3Session : public TLineClient {
   bool FetchHeader(int n, TMailMessage& msg);
   // False (nothing raised) when the server answers "-ERR".
   bool FetchMessage(int n, TMailMessage& msg);
+  // "RETR n" with the message kept as it came (dot-unstuffed, line ends
+  // as sent) in `raw`; false (nothing raised) when the server answers
+  // "-ERR". A message over kMaxRawMessage raises after its answer is read.
+  bool RetrieveRaw(int n, std::string& raw);
   bool DeleteMessage(int n);
   bool ResetSession();
 
@@ -73,6 +79,7 @@ class TPop3Session : public TLineClient {
   // their commands ahead (TPop3Fetcher): the reply line, then the lines.
   bool ReadHeaderAnswer(TMailMessage& msg);
   bool ReadMessageAnswer(TMailMessage& msg);
+  bool ReadRawMessageAnswer(std::string& raw);
   // Reads and drops one answer of a multi-line command.
   void SkipAnswer();
 

@@ -60,6 +60,22 @@ TEST(Quarantine, AFailedCopyReportsWhyAndLeavesNothing) {
   EXPECT_EQ(FilesIn(DeletedFolder(second.Path())), 0);
 }
 
+TEST(Quarantine, APurgeRemovesEveryCopyOfTheMessageAndNoOther) {
+  TTempHome home;
+  EXPECT_EQ(MessageIdOf(kMessage), "<a.1@example.com>");
+  EXPECT_EQ(MessageIdOf("Subject: none\r\n\r\nMessage-ID: <body@x>\r\n"), "");
+  const fs::path first = QuarantineMessage(home.Path(), "<a.1@example.com>", kMessage);
+  // A different message whose file name is the first one's with "_1".
+  const std::string near = "Message-ID: <a.1@example.com>_1\r\n\r\nnear\r\n";
+  const fs::path other = QuarantineMessage(home.Path(), "<a.1@example.com>_1", near);
+  const fs::path second = QuarantineMessage(home.Path(), "<a.1@example.com>", kMessage + "x");
+  ASSERT_EQ(second.filename().string(), "_a_1@example_com__2.eml");
+  const fs::path longer = QuarantineMessage(home.Path(), "<a.1@example.com>x", "x\r\n");
+  EXPECT_EQ(RemoveKeptCopies(home.Path(), "<a.1@example.com>"), 2);
+  EXPECT_FALSE(fs::exists(first) || fs::exists(second));
+  EXPECT_TRUE(fs::exists(other) && fs::exists(longer));
+}
+
 TEST(Quarantine, ExpiryRemovesOnlyOldCopies) {
   TTempHome home;
   const fs::path old = QuarantineMessage(home.Path(), "<old@x>", "old\r\n");

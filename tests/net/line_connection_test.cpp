@@ -117,6 +117,24 @@ TEST_F(LineConnectionTest, SplitActionCutsLongLines) {
   EXPECT_EQ(client.ReadLine(), "xy");
 }
 
+TEST_F(LineConnectionTest, RawAnswerLinesKeepTheirEndsAndStayInStepPastTheLimit) {
+  // Sent in pieces so that the over-long line spans several reads.
+  server.SendRaw("a\r\n..b\nc")
+      .Stall(50ms)
+      .SendRaw("\r\n" + std::string(300, 'x'))
+      .Stall(50ms)
+      .SendRaw(std::string(300, 'y') + "\r\n.\r\n+OK next\r\n");
+  Connect();
+  std::string raw;
+  EXPECT_TRUE(client.AppendAnswerLine(raw, 100));
+  EXPECT_TRUE(client.AppendAnswerLine(raw, 100));
+  EXPECT_TRUE(client.AppendAnswerLine(raw, 100));
+  EXPECT_EQ(raw, "a\r\n.b\nc\r\n");
+  EXPECT_THROW(client.AppendAnswerLine(raw, 100), EMailError);
+  EXPECT_FALSE(client.AppendAnswerLine(raw, 100));
+  EXPECT_EQ(client.ReadLine(), "+OK next");
+}
+
 TEST_F(LineConnectionTest, PeerCloseKeepsEndedLinesAndDropsUnterminatedTail) {
   server.SendRaw("first\r\nsecond\nunterminated").CloseConnection();
   Connect();

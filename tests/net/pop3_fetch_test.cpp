@@ -177,6 +177,31 @@ TEST(Pop3Fetch, DrainLeavesTheSessionReadyForRset) {
   EXPECT_EQ(served.box.Messages("bob").size(), 5u);
 }
 
+TEST(Pop3Fetch, ARawRetrieveBehindTheWindowGetsTheMessageAsSentAndKeepsTheOrder) {
+  for (const std::size_t piece : {std::size_t{0}, std::size_t{1}}) {
+    SCOPED_TRACE(piece);
+    TServed served(true, piece, true);
+    TPop3Session session;
+    served.Connect(session);
+    TPipelineLimits limits;
+    limits.MaxCommands = 3;
+    const auto fetcher = MakeFetcher(
+        session, session.List(5), [](long long) { return false; }, limits);
+    TMailMessage msg;
+    fetcher->Next(msg);
+    std::string raw;
+    ASSERT_TRUE(fetcher->Retrieve(2, raw));
+    EXPECT_EQ(raw, "Subject: two\r\n\r\n" + kLong + "\r\n.dot\r\nend\r\n");
+    EXPECT_FALSE(fetcher->Retrieve(4, raw));
+    for (const char* subject : {"two", "three"}) {
+      msg.Clear();
+      fetcher->Next(msg);
+      EXPECT_EQ(msg.Subject, subject);
+    }
+    session.Disconnect();
+  }
+}
+
 TEST(Pop3Fetch, ALineBeyondTheModelsCapIsCutAndTheReadingStaysInStep) {
   TServed served(true, 0, true);
   TPop3Session session;
