@@ -67,39 +67,42 @@ struct TServed {
   }
 };
 
-// The reference: one command, one answer, as the session always did it.
-std::vector<TFetched> Sequential(TPop3Session& session, int count, bool whole) {
+// Runs `fetch(n, msg)` for messages 1..count, then `after(n)` for each.
+template <typename Fetch, typename After>
+std::vector<TFetched> Collect(int count, Fetch fetch, After after) {
   std::vector<TFetched> out;
   TMailMessage msg;
   for (int n = 1; n <= count; ++n) {
     msg.Clear();
     bool fetched = false, failed = false;
     try {
-      fetched = whole ? session.FetchMessage(n, msg) : session.FetchHeader(n, msg);
+      fetched = fetch(n, msg);
     } catch (const EProtocolReplyError&) {
       failed = true;
     }
     out.push_back(Take(msg, fetched, failed));
+    after(n);
   }
   return out;
 }
 
+// The reference: one command, one answer, as the session always did it.
+std::vector<TFetched> Sequential(TPop3Session& session, int count, bool whole) {
+  return Collect(
+      count,
+      [&](int n, TMailMessage& msg) {
+        return whole ? session.FetchMessage(n, msg) : session.FetchHeader(n, msg);
+      },
+      [](int) {});
+}
+
 std::vector<TFetched> Fetched(TPop3Fetcher& fetcher, int count, int deleteAt) {
-  std::vector<TFetched> out;
-  TMailMessage msg;
-  for (int n = 1; n <= count; ++n) {
-    msg.Clear();
-    bool fetched = false, failed = false;
-    try {
-      fetched = fetcher.Next(msg);
-    } catch (const EProtocolReplyError&) {
-      failed = true;
-    }
-    out.push_back(Take(msg, fetched, failed));
-    if (n == deleteAt)
-      fetcher.Delete(n);
-  }
-  return out;
+  return Collect(
+      count, [&](int, TMailMessage& msg) { return fetcher.Next(msg); },
+      [&](int n) {
+        if (n == deleteAt)
+          fetcher.Delete(n);
+      });
 }
 
 TEST(Pop3Fetch, PipelinedAnswersAreTheSequentialOnesInEveryChunking) {
