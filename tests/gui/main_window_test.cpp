@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "app/commands.h"
+#include "engine/quarantine.h"
 #include "engine/record_files.h"
 #include "engine/run_lock.h"
 #include "gui/gui_main.h"
@@ -461,6 +462,8 @@ TEST_F(MainWindow, PurgesRemoveDeletedRecordsAndTheirFiles) {
   for (const fs::path& p : {deleted / key, deleted / (key + ".txt"), deleted / (key + ".msg"),
                             tmp / key, deleted / "other.del"})
     std::ofstream(p) << "x";
+  const fs::path copy = QuarantineMessage(home_, rec.MessageKey, "Message-ID: <gone@x>\r\n\r\n");
+  const fs::path otherCopy = QuarantineMessage(home_, "<kept@x>", "Message-ID: <kept@x>\r\n\r\n");
   w.State().MailList.Append(MakeRow("a@x", "1"));
   w.Model().Reload();
 
@@ -475,7 +478,8 @@ TEST_F(MainWindow, PurgesRemoveDeletedRecordsAndTheirFiles) {
   EXPECT_FALSE(fs::exists(deleted / key));
   EXPECT_FALSE(fs::exists(deleted / (key + ".msg")));
   EXPECT_FALSE(fs::exists(tmp / key));
-  EXPECT_TRUE(fs::exists(deleted / "other.del"));
+  EXPECT_FALSE(fs::exists(copy));
+  EXPECT_TRUE(fs::exists(deleted / "other.del") && fs::exists(otherCopy));
 
   Act("mnuPurgeAll")->trigger();
   EXPECT_TRUE(fs::is_empty(deleted));
