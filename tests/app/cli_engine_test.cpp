@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -314,6 +315,10 @@ TEST_F(DeleteCommand, DeletesTheTickedMessagesOfTheLastCheck) {
 
   // Only ann's account is selected: ben's ticked row stays on the server.
   Tick({"<a1@x>", "<a3@x>", "<b1@x>"});
+  // A copy older than the 30 days kept by default goes at the start.
+  const fs::path expired = home_ / "tmp" / "deleted" / "old.eml";
+  std::ofstream(expired) << "Subject: old\r\n\r\n";
+  fs::last_write_time(expired, fs::file_time_type::clock::now() - std::chrono::hours(24 * 31));
   const std::string ann = "ann[" + dovecot.HostPort() + "]";
   auto r = Delete({"--account", ann});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -328,6 +333,8 @@ TEST_F(DeleteCommand, DeletesTheTickedMessagesOfTheLastCheck) {
   EXPECT_EQ(deleted[0].MessageKey, "<a1@x>");
   EXPECT_EQ(deleted[1].MessageKey, "<a3@x>");
   EXPECT_TRUE(fs::exists(home_ / "tmp" / "deleted" / "_a1@x_.msg"));
+  EXPECT_TRUE(fs::exists(home_ / "tmp" / "deleted" / "_a1@x_.eml"));
+  EXPECT_FALSE(fs::exists(expired));
   EXPECT_TRUE(fs::exists(home_ / "tmp" / "_a2@x_.msg"));
 
   // all.rec now marks them deleted; a second run deletes nothing more.
