@@ -45,6 +45,9 @@ Commands:
   restore [--account USER[HOST]] --mbox FILE [KEY...]
                     append kept copies (all, or the given message keys) to
                     an mbox file that mail programs can import
+  restore [--account USER[HOST]] --resend [KEY...]
+                    send kept copies back to your own address (Smtp MyEmail)
+                    with Resent- header fields added
   tls show HOST:PORT [--starttls]
                     print the server's certificate (subject, issuer, validity,
                     SHA-256 fingerprint), after STLS/STARTTLS with --starttls

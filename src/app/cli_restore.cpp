@@ -1,31 +1,33 @@
 // Getting deleted mail back: the whole copies kept before each deletion.
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <ostream>
 
 #include "app/args.h"
 #include "app/commands.h"
 #include "engine/quarantine.h"
+#include "engine/reply.h"
+#include "engine/restore.h"
 #include "engine/run_state.h"
-#include "mime/mail_message.h"
+#include "store/settings_store.h"
 
 namespace pelorix {
 
 int RunRestoreCommand(CommandContext& ctx) {
   bool list = false;
+  bool resend = false;
   std::optional<std::string> account;
   std::optional<std::string> mboxFile;
   std::vector<std::string> keys;
   ArgParser(ctx.args)
       .Switch("--list", &list)
+      .Switch("--resend", &resend)
       .Option("--account", &account)
       .Option("--mbox", &mboxFile)
       .Positionals(&keys, 0, -1)
       .Parse();
-  if (list == mboxFile.has_value()) {
-    throw UsageError("give --list or --mbox FILE");
+  if (int(list) + int(resend) + int(mboxFile.has_value()) != 1) {
+    throw UsageError("give one of --list, --mbox FILE or --resend");
   }
 
   std::vector<TQuarantineEntry> chosen;
@@ -53,27 +55,35 @@ int RunRestoreCommand(CommandContext& ctx) {
     ctx.err << "pelorix restore: no kept copy matches\n";
     return 1;
   }
-  std::string mbox;
-  // Oldest first, as a mail program would have received them.
-  for (auto it = chosen.rbegin(); it != chosen.rend(); ++it) {
-    std::ifstream in(it->File, std::ios::binary);
-    const std::string message((std::istreambuf_iterator<char>(in)),
-                              std::istreambuf_iterator<char>());
-    if (!in.good() && !in.eof()) {
-      ctx.err << "pelorix restore: cannot read " << it->File.string() << "\n";
+  std::string error;
+  if (mboxFile) {
+    if (!AppendCopiesToMbox(chosen, *mboxFile, &error)) {
+      ctx.err << "pelorix restore: " << error << "\n";
       return 1;
     }
-    TEmailAddress from = ParseAddressLenient(it->Sender);
-    AppendMboxrd(mbox, message, from.Address, it->Saved);
+    ctx.out << "restored " << chosen.size() << " messages to " << *mboxFile << "\n";
+    return 0;
   }
-  std::ofstream out(*mboxFile, std::ios::binary | std::ios::app);
-  out << mbox;
-  out.flush();
-  if (!out) {
-    ctx.err << "pelorix restore: cannot write " << *mboxFile << "\n";
+
+  auto store = TSettingsStore::Open(ctx.home, &error);
+  if (!store) {
+    ctx.err << "pelorix restore: " << error << "\n";
     return 1;
   }
-  ctx.out << "restored " << chosen.size() << " messages to " << *mboxFile << "\n";
+  const TSmtpSettings settings = ReadSmtpSettings(*store);
+  std::vector<std::filesystem::path> files;
+  // Oldest first, as they arrived the first time.
+  for (auto it = chosen.rbegin(); it != chosen.rend(); ++it)
+    files.push_back(it->File);
+  const int sent = ResendMessages(settings, files, &error);
+  if (static_cast<std::size_t>(sent) != files.size()) {
+    // A server's reply may span lines; the failure stays one line.
+    std::replace_if(
+        error.begin(), error.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    ctx.err << "pelorix restore: " << sent << " of " << files.size() << " sent: " << error << "\n";
+    return 1;
+  }
+  ctx.out << "sent " << sent << " messages to " << settings.MyEmail << "\n";
   return 0;
 }
 

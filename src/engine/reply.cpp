@@ -224,6 +224,26 @@ std::string SmtpSettingsProblem(const TSmtpSettings& settings) {
   return {};
 }
 
+void ConfigureSmtpClient(TSmtpClient& client, const TSmtpSettings& settings,
+                         TSendTimeouts timeouts) {
+  client.AuthenticationType = settings.AuthType == 1 ? atLogin : atNone;
+  client.Username = settings.Account;
+  client.Password = settings.Password;
+  client.Host = std::string(ascii::Trim(settings.Server));
+  client.Port = SmtpPort(settings);
+  client.Security = ParseSecurity(settings.Security).value_or(TSecurity::Auto);
+  client.PinnedCertificate = settings.PinnedCertificate;
+  client.ReadTimeout = timeouts.ReadMs;
+}
+
+std::string SendFailureText(const std::exception& e) {
+  if (dynamic_cast<const ETlsError*>(&e) != nullptr)
+    return FailureCause(e);
+  const auto* reply = dynamic_cast<const EProtocolReplyError*>(&e);
+  return (reply ? std::to_string(reply->ReplyCode) + " " : std::string()) +
+         std::string(ascii::Trim(e.what()));
+}
+
 bool SendReply(const TSmtpSettings& settings, const TReplySend& send,
                const std::function<void(const std::string&)>& status, std::string* error,
                TSendTimeouts timeouts) {
@@ -238,14 +258,7 @@ bool SendReply(const TSmtpSettings& settings, const TReplySend& send,
     return false;
   }
   TSmtpClient client;
-  client.AuthenticationType = settings.AuthType == 1 ? atLogin : atNone;
-  client.Username = settings.Account;
-  client.Password = settings.Password;
-  client.Host = std::string(ascii::Trim(settings.Server));
-  client.Port = SmtpPort(settings);
-  client.Security = ParseSecurity(settings.Security).value_or(TSecurity::Auto);
-  client.PinnedCertificate = settings.PinnedCertificate;
-  client.ReadTimeout = timeouts.ReadMs;
+  ConfigureSmtpClient(client, settings, timeouts);
   client.OnStatus = [&](TConnectionStatus, const std::string& text) { say(text); };
 
   say("正在连接服务器!");
@@ -260,14 +273,8 @@ bool SendReply(const TSmtpSettings& settings, const TReplySend& send,
     client.Disconnect();
     sent = true;
   } catch (const std::exception& e) {
-    if (error) {
-      const auto* reply = dynamic_cast<const EProtocolReplyError*>(&e);
-      if (dynamic_cast<const ETlsError*>(&e) != nullptr)
-        *error = FailureCause(e);  // the certificate or TLS problem in plain words
-      else
-        *error = (reply ? std::to_string(reply->ReplyCode) + " " : std::string()) +
-                 std::string(ascii::Trim(e.what()));
-    }
+    if (error)
+      *error = SendFailureText(e);
     try {
       client.Disconnect();
     } catch (const std::exception&) {

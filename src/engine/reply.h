@@ -5,6 +5,7 @@
 
 #include <array>
 #include <ctime>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -18,6 +19,7 @@ namespace pelorix {
 
 struct TMailRow;
 class TSettingsStore;
+class TSmtpClient;
 
 // Caption prefixes of the letter window's header labels.
 inline constexpr std::string_view kFromPrefix = "发件人：";
@@ -108,6 +110,14 @@ struct TSendTimeouts {
   int ConnectMs = 30000;
   int ReadMs = 60000;
 };
+
+// The client set up from the settings: server, port, login, security, pin
+// and time-outs.
+void ConfigureSmtpClient(TSmtpClient& client, const TSmtpSettings& settings,
+                         TSendTimeouts timeouts);
+// A send's failure as the user reads it: the reply code and text, or the
+// certificate or TLS problem in plain words.
+std::string SendFailureText(const std::exception& e);
 
 // Connects, sends and disconnects, reporting every status text in order:
 // "正在连接服务器!", the client's own events, "连接成功!", "正在发送!",

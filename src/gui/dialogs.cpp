@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace pelorix::gui {
 namespace {
@@ -72,6 +73,18 @@ class TQtDialogs final : public TDialogs {
                        const QString& filter) override {
     return QFileDialog::getSaveFileName(parent, title, proposed, filter);
   }
+
+  int Choose(QWidget* parent, const QString& caption, const QString& text,
+             const QStringList& choices) override {
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Cancel, parent);
+    QList<QAbstractButton*> buttons;
+    for (const QString& choice : choices)
+      buttons << box.addButton(choice, QMessageBox::AcceptRole);
+    if (!buttons.isEmpty())
+      box.setDefaultButton(qobject_cast<QPushButton*>(buttons.front()));
+    box.exec();
+    return static_cast<int>(buttons.indexOf(box.clickedButton()));
+  }
 };
 
 TDialogs* installed = nullptr;
@@ -81,6 +94,10 @@ TDialogs* installed = nullptr;
 TDialogs& Dialogs() {
   static TQtDialogs real;
   return installed ? *installed : real;
+}
+
+int TDialogs::Choose(QWidget*, const QString&, const QString&, const QStringList&) {
+  return -1;
 }
 
 void SetDialogs(TDialogs* dialogs) {

@@ -4,6 +4,7 @@
 // that no test ever waits on a modal window.
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -26,6 +27,10 @@ class TDialogs {
                                const QString& filter) = 0;
   virtual QString SaveFileName(QWidget* parent, const QString& title, const QString& proposed,
                                const QString& filter) = 0;
+  // One of a few ways, as buttons beside a Cancel button: the index chosen,
+  // or -1 when cancelled. A seam without such a box answers -1.
+  virtual int Choose(QWidget* parent, const QString& caption, const QString& text,
+                     const QStringList& choices);
 };
 
 TDialogs& Dialogs();

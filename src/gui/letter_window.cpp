@@ -15,10 +15,13 @@
 #include <QThread>
 #include <QVBoxLayout>
 #include <ctime>
+#include <optional>
 
 #include "engine/mail_list.h"
 #include "engine/reply.h"
+#include "engine/restore.h"
 #include "gui/dialogs.h"
+#include "text/asciiutil.h"
 #include "text/textutil.h"
 
 namespace pelorix::gui {
@@ -126,7 +129,13 @@ class TfrmMailprop final : public QWidget {
     SetCaption(lbPriority, Q(captions_.Priority));
     SetCaption(lbDateTime, Q(captions_.DateTime));
     // Without the message's files the pages keep what they showed.
-    if (const auto texts = LoadLetterTexts(home_, row.Items[mcMessageKey])) {
+    // A deleted message shows its kept copy, whole, when there is one.
+    std::optional<TLetterTexts> texts;
+    if (ascii::Trim(row.Items[mcDeletionMark]) == "Deleted")
+      texts = LoadKeptLetterTexts(home_, row.Items[mcMessageKey]);
+    if (!texts)
+      texts = LoadLetterTexts(home_, row.Items[mcMessageKey]);
+    if (texts) {
       memoHTML->setPlainText(JoinLines(texts->Html));
       memText->setPlainText(JoinLines(texts->Text));
       memProp->setPlainText(JoinLines(texts->Prop));

@@ -26,11 +26,13 @@ bool IsDeleted(const TMailRow& row) {
   return row.Items[mcDeletionMark] == "Deleted";
 }
 
-int ImageOf(const TMailRow& row, int column) {
+int ImageOf(const TMailRow& row, int column, bool deletedTickable) {
   const bool gone = Has(row.Items[mcSize], "!");
   switch (column) {
     case 0:
-      return gone ? riTickGone : (row.Checked && !IsDeleted(row) ? riTicked : riUnticked);
+      if (gone && !deletedTickable)
+        return riTickGone;
+      return row.Checked && (deletedTickable || !IsDeleted(row)) ? riTicked : riUnticked;
     case 1:
       return IsDeleted(row) ? riDeleted : -1;
     case 2:
@@ -156,15 +158,15 @@ QVariant TMailListModel::data(const QModelIndex& index, int role) const {
       return Q(row.Items[c - 1]);
     case Qt::AccessibleTextRole: {
       if (c <= 4)
-        return ImageText(ImageOf(row, c));
+        return ImageText(ImageOf(row, c, deletedTickable_));
       return Q(row.Items[c - 1]);
     }
     case Qt::CheckStateRole:
       if (c != 0)
         return {};
-      return row.Checked && !IsDeleted(row) ? Qt::Checked : Qt::Unchecked;
+      return row.Checked && Tickable(row) ? Qt::Checked : Qt::Unchecked;
     case ImageRole:
-      return ImageOf(row, c);
+      return ImageOf(row, c, deletedTickable_);
     case GoneRole:
       return gone;
     case Qt::ForegroundRole:
@@ -280,7 +282,7 @@ void TMailListModel::SetChecked(int row, bool checked) {
     auto r = static_cast<std::size_t>(row);
     if (r >= rows.size())
       return;
-    const bool value = checked && !IsDeleted(rows[r]);
+    const bool value = checked && Tickable(rows[r]);
     changed = rows[r].Checked != value;
     rows[r].Checked = value;
   });
@@ -292,11 +294,23 @@ void TMailListModel::ToggleChecked(int row) {
   SetChecked(row, !Row(row).Checked);
 }
 
+bool TMailListModel::Tickable(const TMailRow& row) const {
+  return deletedTickable_ || !IsDeleted(row);
+}
+
+void TMailListModel::SetDeletedRowsTickable(bool tickable) {
+  if (deletedTickable_ == tickable)
+    return;
+  deletedTickable_ = tickable;
+  if (count_ > 0)
+    emit dataChanged(index(0, 0), index(count_ - 1, 0));
+}
+
 void TMailListModel::SetAllChecked(bool checked) {
   list_.WithRows([&](std::vector<TMailRow>& rows) {
     for (TMailRow& r : rows) {
       // A message deleted on the server cannot be chosen again.
-      r.Checked = checked && !IsDeleted(r);
+      r.Checked = checked && Tickable(r);
     }
   });
   if (count_ > 0)

@@ -83,10 +83,16 @@ class TMailListModel final : public QAbstractTableModel {
   void ToggleChecked(int row);
   // Every row; rows marked "Deleted" stay unticked.
   void SetAllChecked(bool checked);
+  // In an account's deleted-mail view a tick chooses mail to restore, so
+  // there rows marked "Deleted" take ticks too.
+  void SetDeletedRowsTickable(bool tickable);
 
  private:
+  bool Tickable(const TMailRow& row) const;
+
   TMailList& list_;
   int count_ = 0;
+  bool deletedTickable_ = false;
 };
 
 // The priority name of the preview and the letter window.

@@ -32,6 +32,8 @@
 
 #include "engine/quarantine.h"
 #include "engine/record_files.h"
+#include "engine/reply.h"
+#include "engine/restore.h"
 #include "gui/dialogs.h"
 #include "gui/letter_window.h"
 #include "gui/mail_list_delegate.h"
@@ -219,6 +221,9 @@ void TfrmReport::BuildMenus() {
       [this] { PurgeCurrentAccount(); });
   add(op, QStringLiteral("清除所有帐号里的已删除邮件"), "mnuPurgeAll",
       [this] { PurgeAllAccounts(); });
+  op->addSeparator();
+  actRestore_ = add(op, QStringLiteral("恢复邮件"), "mnuRestore", [this] { RestoreMail(); });
+  actRestore_->setEnabled(false);
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("帮助"));
   add(help, QStringLiteral("写一封信给作者"), "mnuWriteAuthor", [] {
@@ -350,6 +355,11 @@ void TfrmReport::BuildPages() {
           [this](const QModelIndex& i) { PreviewRow(i.row()); });
   connect(lvMailList_, &QTableView::doubleClicked, this, [this] { OpenLetter(); });
   lvMailList_->installEventFilter(this);
+  // The list's context menu: the restore of deleted mail and the ticks.
+  lvMailList_->setContextMenuPolicy(Qt::ActionsContextMenu);
+  auto* separator = new QAction(lvMailList_);
+  separator->setSeparator(true);
+  lvMailList_->addActions({actRestore_, separator, actSelectAll_, actSelectNone_});
 
   auto* previewPanel = new QGroupBox(QStringLiteral("邮件内容"), split);
   previewPanel->setAccessibleName(QStringLiteral("邮件内容"));
@@ -519,6 +529,11 @@ void TfrmReport::SetCheckButtonsEnabled(bool enabled) {
   actCheckContent_->setEnabled(enabled);
 }
 
+void TfrmReport::SetDeletedView(bool deleted) {
+  actRestore_->setEnabled(deleted);
+  model_->SetDeletedRowsTickable(deleted);
+}
+
 void TfrmReport::SetClearEnabled(bool enabled) {
   actClear_->setEnabled(enabled);
   actClearMenu_->setEnabled(enabled);
@@ -577,6 +592,7 @@ void TfrmReport::RunCheck(bool wholeMessage, bool scheduled) {
   }
   lstMsg_->clear();
   SetCheckButtonsEnabled(false);
+  SetDeletedView(false);
   const std::string selection = U(scheduled ? kAll : Selection());
   model_->BeginReload();
   const TStartResult started =
@@ -622,6 +638,7 @@ void TfrmReport::RunDeletion() {
     return;
   }
   SetClearEnabled(false);
+  SetDeletedView(false);
   const TStartResult started = deleter_.StartDeletion(U(Selection()));
   if (started == TStartResult::Started)
     return;
@@ -801,6 +818,7 @@ void TfrmReport::OutlookButtonClicked(int group, int button) {
     return;
   const QString g = outBar_->GroupCaption(group);
   const QString b = outBar_->ButtonCaption(group, button);
+  SetDeletedView(false);
   model_->BeginReload();
   engine_.MailList().Clear();
   model_->EndReload();
@@ -822,6 +840,8 @@ void TfrmReport::OutlookButtonClicked(int group, int button) {
   } else if (b.contains(QStringLiteral("已删除邮件"))) {
     SetPanel(4, viewing + g);
     ReplaceList(DeletedRecordPath(home_, AccountFileNameOf(g)));
+    SetDeletedView(true);
+    return;
   } else {
     ReplaceList(AllRecordPath(home_));
     SetPanel(4, QStringLiteral("当前设置为查看所有信箱"));
@@ -921,6 +941,7 @@ void TfrmReport::OpenList() {
       this, QStringLiteral("打开列表文件"), Q(home_.string()), QStringLiteral(" 邮件列表 (*.NFL)"));
   if (file.isEmpty())
     return;
+  SetDeletedView(false);
   ReplaceList(fs::path(U(file)));
 }
 
@@ -1001,6 +1022,7 @@ void TfrmReport::PurgeCurrentAccount() {
   }
   std::error_code ec;
   fs::remove(file, ec);
+  SetDeletedView(false);
   model_->BeginReload();
   engine_.MailList().Clear();
   model_->EndReload();
@@ -1020,9 +1042,85 @@ void TfrmReport::PurgeAllAccounts() {
   }
   if (!found)
     return;
+  SetDeletedView(false);
   model_->BeginReload();
   engine_.MailList().Clear();
   model_->EndReload();
+}
+
+void TfrmReport::RestoreMail() {
+  const QString caption = QStringLiteral("恢复邮件");
+  if (!actRestore_->isEnabled() || ListLocked())
+    return;
+  std::vector<fs::path> files;
+  int ticked = 0;
+  for (const TMailRow& row : engine_.MailList().Rows()) {
+    if (!row.Checked)
+      continue;
+    ++ticked;
+    const fs::path copy = KeptCopyPath(home_, row.Items[mcMessageKey]);
+    if (!copy.empty() && std::find(files.begin(), files.end(), copy) == files.end())
+      files.push_back(copy);
+  }
+  if (ticked == 0) {
+    ShowMessage(this, caption, QStringLiteral("请先选定要恢复的邮件!"), TIcon::Warning);
+    return;
+  }
+  const int skipped = ticked - static_cast<int>(files.size());
+  const QString skippedText =
+      skipped > 0 ? QStringLiteral("\n另有%1封邮件删除时没有保留副本，无法恢复。").arg(skipped)
+                  : QString();
+  if (files.empty()) {
+    ShowMessage(this, caption, QStringLiteral("选定的邮件删除时都没有保留副本，无法恢复。"),
+                TIcon::Warning);
+    return;
+  }
+  const int way =
+      Dialogs().Choose(this, caption,
+                       QStringLiteral("恢复选定的%1封邮件：保存到邮箱文件(mbox)，以便导入邮件程序；"
+                                      "或者发回到自己的邮箱。")
+                               .arg(files.size()) +
+                           skippedText,
+                       {QStringLiteral("保存到邮箱文件"), QStringLiteral("发回到自己的邮箱")});
+  QString result;
+  bool done = false;
+  if (way == 0) {
+    const QString proposed = Q((home_ / "deleted.mbox").string());
+    const QString file =
+        Dialogs().SaveFileName(this, caption, proposed, QStringLiteral(" 邮箱文件 (*.mbox)"));
+    if (file.isEmpty())
+      return;
+    std::string error;
+    done = AppendCopiesToMbox(EntriesOfFiles(home_, files), fs::path(U(file)), &error);
+    result = done ? QStringLiteral("已将%1封邮件保存到 ").arg(files.size()) + file
+                  : QStringLiteral("无法保存邮件：") + Q(error);
+  } else if (way == 1) {
+    done = ResendCopies(files, result);
+  } else {
+    return;
+  }
+  ShowMessage(this, caption, result + skippedText, done ? TIcon::Information : TIcon::Critical);
+}
+
+bool TfrmReport::ResendCopies(const std::vector<fs::path>& files, QString& result) {
+  const TSmtpSettings settings = ReadSmtpSettings(store_);
+  std::string error;
+  if (const std::string problem = ResendProblem(settings); !problem.empty()) {
+    result = Q(problem);
+    return false;
+  }
+  // The send holds the window as the letter window's does; the status line
+  // says why.
+  SetPanel(5, QStringLiteral("正在发送!"));
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const int sent = ResendMessages(settings, files, &error);
+  QApplication::restoreOverrideCursor();
+  const bool all = static_cast<std::size_t>(sent) == files.size();
+  SetPanel(5, all ? QStringLiteral("发送完毕!") : QStringLiteral("发送失败！"));
+  result = QStringLiteral("已将%1封邮件发回到 ").arg(sent) + Q(settings.MyEmail);
+  if (!all)
+    result += QStringLiteral("\n其余%1封发送失败：").arg(files.size() - sent) + Q(error);
+  return all;
 }
 
 // ---------------------------------------------------------------- others

@@ -80,6 +80,9 @@ class TfrmReport final : public QMainWindow, private TSinkTarget {
   void SelectAll(bool ticked);
   void PurgeCurrentAccount();
   void PurgeAllAccounts();
+  // The ticked rows of an account's deleted mail, from their kept copies:
+  // appended to an mbox file or sent back to the user's own address.
+  void RestoreMail();
   void StartMailProgram();
   void OpenSettings();
   void OpenLetter();
@@ -109,6 +112,11 @@ class TfrmReport final : public QMainWindow, private TSinkTarget {
   void ConfigureAutoCheck();
   void SetCheckButtonsEnabled(bool enabled);
   void SetClearEnabled(bool enabled);
+  // Whether the list shows an account's deleted mail (restore is offered).
+  void SetDeletedView(bool deleted);
+  // Sends the copies back, the status line telling how far it got; false
+  // with the reason when it did not go.
+  bool ResendCopies(const std::vector<std::filesystem::path>& files, QString& result);
   void TickAllMailboxes();
   QString Selection() const;
   void RunCheck(bool wholeMessage, bool scheduled);
@@ -164,6 +172,7 @@ class TfrmReport final : public QMainWindow, private TSinkTarget {
   QAction* actSelectNone_ = nullptr;
   QAction* actPageList_ = nullptr;
   QAction* actPageBrief_ = nullptr;
+  QAction* actRestore_ = nullptr;
   TTray* tray_ = nullptr;
   QTimer* autoTimer_ = nullptr;
 };

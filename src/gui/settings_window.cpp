@@ -307,6 +307,7 @@ QWidget* TfrmProp::BuildMailOperationsPage() {
   check(chkMmoreRub, "chkMmoreRub", QStringLiteral("如果信箱中的信件数超过"));
   check(chkMauto, "chkMauto", QStringLiteral("每隔"));
   check(CHKauto, "CHKauto", QStringLiteral("每次开机时都自动启动“Pelorix”"));
+  check(chkQuarantine, "chkQuarantine", QStringLiteral("删除前保留邮件副本"));
   chkSummary->setChecked(true);
   meBytes = DigitsField("meBytes", {}, MaxDigits(kMailCheckKey, "SkipBytes"), page);
   meMoreRub = DigitsField("meMoreRub", {}, MaxDigits(kMailCheckKey, "ClearMoreRubNum"), page);
@@ -314,6 +315,10 @@ QWidget* TfrmProp::BuildMailOperationsPage() {
   meBytes->setText(QStringLiteral("0"));
   meMoreRub->setText(QStringLiteral("0"));
   meMmin->setText(QStringLiteral("5"));
+  meQuarantineDays =
+      DigitsField("meQuarantineDays", {}, MaxDigits(kMailCheckKey, "QuarantineDays"), page);
+  chkQuarantine->setChecked(true);
+  meQuarantineDays->setText(QStringLiteral("30"));
 
   layout->addWidget(chkSummary);
   layout->addWidget(chkDeleteMail);
@@ -325,6 +330,10 @@ QWidget* TfrmProp::BuildMailOperationsPage() {
       chkMmoreRub, meMoreRub, QStringLiteral("封则报警,并启动信箱清除器准备清空所有邮件!"), page));
   layout->addWidget(CheckWithNumber(chkMauto, meMmin,
                                     QStringLiteral("分钟自动检测新邮件并执行以上操作！"), page));
+  layout->addWidget(
+      CheckWithNumber(chkQuarantine, meQuarantineDays, QStringLiteral("天后清除副本"), page));
+  // Named by what it holds rather than by the sentence around it.
+  meQuarantineDays->setAccessibleName(QStringLiteral("副本保留天数"));
   layout->addWidget(CHKauto);
 
   auto* program = new QHBoxLayout;
@@ -369,6 +378,8 @@ void TfrmProp::LoadWindowSettings() {
   meMoreRub->setText(Q(s.ClearMoreRubNum));
   chkSkipBytes->setChecked(s.checkSkipBytes);
   meBytes->setText(Q(s.SkipBytes));
+  chkQuarantine->setChecked(s.Quarantine);
+  meQuarantineDays->setText(Q(s.QuarantineDays));
   edtMailprog->setText(Q(s.mailprog));
   // 3, 4
   accounts_ = LoadAccounts(store_);
@@ -410,6 +421,8 @@ void TfrmProp::SaveWindowSettings(bool report) {
   s.ClearMoreRubNum = S(meMoreRub->text());
   s.checkSkipBytes = chkSkipBytes->isChecked();
   s.SkipBytes = S(meBytes->text());
+  s.Quarantine = chkQuarantine->isChecked();
+  s.QuarantineDays = S(meQuarantineDays->text());
   s.checkSummary = chkSummary->isChecked();
   s.DeleteRubbish = chkDeleteMail->isChecked();
   s.checkDeliver = chkRdeliver->isChecked();

@@ -131,6 +131,8 @@ class TfrmProp final : public QDialog {
   QLineEdit* meMmin = nullptr;
   QCheckBox* CHKauto = nullptr;
   QLineEdit* edtMailprog = nullptr;
+  QCheckBox* chkQuarantine = nullptr;
+  QLineEdit* meQuarantineDays = nullptr;
   // Filter lists
   QTabWidget* PageControl1 = nullptr;
   QPlainTextEdit* lvRtitle = nullptr;

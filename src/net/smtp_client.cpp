@@ -155,6 +155,15 @@ void AppendQuotedPrintable(std::string_view line, std::vector<std::string>& out)
   out.push_back(current);
 }
 
+// One line after DATA: a leading "." doubled (RFC 5321 4.5.2), CR LF added.
+void AppendDataLine(std::string& data, std::string_view line) {
+  if (!line.empty() && line.front() == '.') {
+    data += '.';
+  }
+  data += line;
+  data += "\r\n";
+}
+
 }  // namespace
 
 std::string EncodeHeaderText(std::string_view text) {
@@ -366,18 +375,47 @@ std::string TSmtpClient::DataText(const TMailMessage& msg, std::time_t now, bool
 
   std::string data;
   for (const auto& line : headers.Folded(78)) {
-    data += line;
-    data += "\r\n";
+    AppendDataLine(data, line);
   }
   data += "\r\n";
   for (const auto& line : body) {
-    if (!line.empty() && line.front() == '.') {
-      data += '.';
-    }
-    data += line;
-    data += "\r\n";
+    AppendDataLine(data, line);
   }
   return data;
+}
+
+std::string TSmtpClient::RawDataText(std::string_view message) {
+  std::string data;
+  data.reserve(message.size() + message.size() / 32 + 2);
+  while (!message.empty()) {
+    const auto lf = message.find('\n');
+    std::string_view line = message.substr(0, lf);
+    message = lf == std::string_view::npos ? std::string_view() : message.substr(lf + 1);
+    if (!line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);
+    }
+    AppendDataLine(data, line);
+  }
+  return data;
+}
+
+void TSmtpClient::PrepareSend() {
+  SendCommand("RSET");
+  if (AuthenticationType == atLogin && !authenticated_ &&
+      std::find(schemes_.begin(), schemes_.end(), "LOGIN") != schemes_.end()) {
+    Login();
+  }
+}
+
+void TSmtpClient::Deliver(std::string_view from, bool eightBit,
+                          const std::vector<std::string>& recipients, std::string_view data) {
+  SendCommand("MAIL FROM:<" + std::string(from) + ">" + (eightBit ? " BODY=8BITMIME" : ""), {250});
+  for (const auto& address : recipients) {
+    SendCommand("RCPT TO:<" + address + ">", {250, 251});
+  }
+  SendCommand("DATA", {354});
+  Write(data);
+  SendCommand(".", {250});
 }
 
 void TSmtpClient::Send(const TMailMessage& msg) {
@@ -386,26 +424,29 @@ void TSmtpClient::Send(const TMailMessage& msg) {
       throw EMailError("Attachments cannot be sent.");
     }
   }
-  SendCommand("RSET");
-  if (AuthenticationType == atLogin && !authenticated_ &&
-      std::find(schemes_.begin(), schemes_.end(), "LOGIN") != schemes_.end()) {
-    Login();
-  }
+  PrepareSend();
   bool eightBit = false;
   Status("Encoding text");
   const std::string data = DataText(msg, std::time(nullptr), eightBit);
-  SendCommand("MAIL FROM:<" + msg.From.Address + ">" + (eightBit ? " BODY=8BITMIME" : ""), {250});
+  std::vector<std::string> recipients;
   for (const auto* list : {&msg.Recipients, &msg.CCList}) {
     for (const auto& item : list->Items) {
-      if (item.Address.empty()) {
-        continue;  // a name without an address cannot be delivered to
+      // A name without an address cannot be delivered to.
+      if (!item.Address.empty()) {
+        recipients.push_back(item.Address);
       }
-      SendCommand("RCPT TO:<" + item.Address + ">", {250, 251});
     }
   }
-  SendCommand("DATA", {354});
-  Write(data);
-  SendCommand(".", {250});
+  Deliver(msg.From.Address, eightBit, recipients, data);
+}
+
+void TSmtpClient::SendRaw(std::string_view from, const std::vector<std::string>& recipients,
+                          std::string_view message) {
+  PrepareSend();
+  // The bytes cannot be re-encoded: 8-bit text is announced where the
+  // server allows it and sent as it is elsewhere.
+  const bool eightBit = eightBitMime_ && !IsAscii(message);
+  Deliver(from, eightBit, recipients, RawDataText(message));
 }
 
 }  // namespace pelorix

@@ -5,6 +5,7 @@
 
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "net/line_connection.h"
@@ -39,6 +40,11 @@ class TSmtpClient : public TLineClient {
   // header, body, ".". Messages with attachments are refused (EMailError)
   // before anything is sent.
   void Send(const TMailMessage& msg);
+  // RSET, login when due, MAIL FROM, RCPT TO per recipient, DATA and the
+  // given message unchanged but for CR LF line ends and dot-stuffing, ".".
+  // For messages made elsewhere (a kept copy sent again).
+  void SendRaw(std::string_view from, const std::vector<std::string>& recipients,
+               std::string_view message);
   // AUTH LOGIN with Username and Password.
   void Login();
 
@@ -50,8 +56,17 @@ class TSmtpClient : public TLineClient {
   // dot-stuffed, without the closing "."), and whether the body needs the
   // 8BITMIME extension. `now` stands in for a message without a date.
   std::string DataText(const TMailMessage& msg, std::time_t now, bool& eightBit) const;
+  // A whole message as it goes after DATA: every line ended by CR LF (a
+  // bare LF becomes CR LF, a last line without end gets one), dot-stuffed,
+  // without the closing ".".
+  static std::string RawDataText(std::string_view message);
 
  private:
+  // RSET and, when due, the login before each message.
+  void PrepareSend();
+  // MAIL FROM, RCPT TO each, DATA, the data text and the closing ".".
+  void Deliver(std::string_view from, bool eightBit, const std::vector<std::string>& recipients,
+               std::string_view data);
   // EHLO (when ehlo is set; HELO after a refusal) and the schemes and
   // extensions it announces. True when STARTTLS is among them.
   bool Greet(const std::string& name, bool ehlo);

@@ -91,6 +91,8 @@ void TPropSettings::Load(TSettingsStore& store) {
       checkSkipBytes = ReadFlagValue(key, "checkSkipBytes", false);
       SkipBytes = ReadTextValue(key, "SkipBytes", "100");
       mailprog = ReadTextValue(key, "mailprog", "");
+      Quarantine = ReadFlagValue(key, "Quarantine", true);
+      QuarantineDays = ReadTextValue(key, "QuarantineDays", "30");
     });
   }
 }
@@ -112,6 +114,8 @@ bool TPropSettings::Save(TSettingsStore& store) const {
       WriteFlagValue(key, "checkDeliver", checkDeliver);
       WriteFlagValue(key, "checkNomsg", checkNomsg);
       WriteTextValue(key, "mailprog", trim(mailprog));
+      WriteFlagValue(key, "Quarantine", Quarantine);
+      WriteTextValue(key, "QuarantineDays", BlanksToZeros(QuarantineDays));
     }
     if (OpenSettingsKey(store, kSmtpKey, true, key)) {
       WriteNumberValue(key, "authType", authType);

@@ -65,6 +65,8 @@ struct TPropSettings {
   bool checkSkipBytes = false;
   std::string SkipBytes = "0";
   std::string mailprog;
+  bool Quarantine = true;
+  std::string QuarantineDays = "30";
 
   // Smtp first, then MailCheck; blanks in checkTime read as "0".
   void Load(TSettingsStore& store);

@@ -28,6 +28,7 @@ class TScriptedDialogs final : public TDialogs {
   TAnswer DefaultAnswer = TAnswer::Ok;
   std::deque<QString> FileNames;           // answers of the file dialogs; empty: cancelled
   std::vector<QString> FileDialogFolders;  // folder or proposed name each dialog got
+  std::deque<int> Choices;                 // answers of Choose; empty: cancelled
 
   TAnswer Message(QWidget*, const QString& caption, const QString& text, TButtons buttons,
                   TIcon) override {
@@ -43,6 +44,14 @@ class TScriptedDialogs final : public TDialogs {
   }
   void Notice(QWidget*, const QString& caption, const QString& text, TIcon) override {
     Shown.push_back({caption, text, false});
+  }
+  int Choose(QWidget*, const QString& caption, const QString& text, const QStringList&) override {
+    Shown.push_back({caption, text, true});
+    if (Choices.empty())
+      return -1;
+    const int c = Choices.front();
+    Choices.pop_front();
+    return c;
   }
   QString OpenFileName(QWidget*, const QString&, const QString& folder, const QString&) override {
     return NextFile(folder);

@@ -126,6 +126,8 @@ TEST_F(SettingsWindowTest, FreshHomeSavesTheWindowDefaultsWithTheirTypes) {
       {"MailCheck", "checkSkipBytes", TValueType::Binary, flagFalse},
       {"MailCheck", "SkipBytes", TValueType::Text, "100"},
       {"MailCheck", "mailprog", TValueType::Text, ""},
+      {"MailCheck", "Quarantine", TValueType::Binary, flagTrue},
+      {"MailCheck", "QuarantineDays", TValueType::Text, "30"},
   };
   for (const auto& e : expected) {
     TSettingsValue v = Value(e.key, e.name);
@@ -143,8 +145,17 @@ TEST_F(SettingsWindowTest, StoredValuesFillTheControlsAndNumberFieldsTakeDigitsO
   store->WriteValue(key, "checkDeliver", TValueType::Binary, std::string("\x01\0\0\0", 4));
   WriteFlagValue(key, "checkSummary", false);
   WriteFlagValue(key, "DeleteRubbish", true);
+  WriteFlagValue(key, "Quarantine", false);
+  WriteTextValue(key, "QuarantineDays", "7");
   Open();
   EXPECT_TRUE(Find<QCheckBox>("chkRdeliver")->isChecked());
+  auto* quarantine = Find<QCheckBox>("chkQuarantine");
+  auto* days = Find<QLineEdit>("meQuarantineDays");
+  EXPECT_FALSE(quarantine->isChecked());
+  EXPECT_EQ(days->text(), "7");
+  EXPECT_EQ(days->accessibleName(), QStringLiteral("副本保留天数"));
+  quarantine->setChecked(true);
+  Type("meQuarantineDays", "1x4");
   // Delete during a check needs the summary, decided at opening.
   auto* deleteMail = Find<QCheckBox>("chkDeleteMail");
   EXPECT_TRUE(deleteMail->isChecked());
@@ -171,6 +182,8 @@ TEST_F(SettingsWindowTest, StoredValuesFillTheControlsAndNumberFieldsTakeDigitsO
   CloseByEscape();
 
   EXPECT_EQ(Value("MailCheck", "checkTime").data, "12");
+  EXPECT_EQ(Value("MailCheck", "Quarantine").data, "\xFF\xFF\xFF\xFF");
+  EXPECT_EQ(Value("MailCheck", "QuarantineDays").data, "14");
   EXPECT_EQ(Value("Smtp", "authType").data, std::string("\x01\0\0\0", 4));
   // Still true, now in the written form.
   EXPECT_EQ(Value("MailCheck", "checkDeliver").data, "\xFF\xFF\xFF\xFF");

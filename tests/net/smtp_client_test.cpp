@@ -253,6 +253,14 @@ TEST(SmtpDataText, LongHeaderLinesAreFolded) {
   EXPECT_TRUE(continued);
 }
 
+TEST(SmtpDataText, RawMessageGetsCrLfLineEndsAndDotStuffingOnly) {
+  // A lone LF and a last line without end become CR LF; bare CR and 8-bit
+  // bytes inside a line stay as they are.
+  EXPECT_EQ(TSmtpClient::RawDataText("a\n.b\r\n..c\r\n\r\nx\ry \xE4\n.\r\nlast"),
+            "a\r\n..b\r\n...c\r\n\r\nx\ry \xE4\r\n..\r\nlast\r\n");
+  EXPECT_EQ(TSmtpClient::RawDataText(""), "");
+}
+
 TEST(SmtpHeaderText, EncodedWordsStayShortAndAsciiStaysPlain) {
   EXPECT_EQ(EncodeHeaderText("plain words only"), "plain words only");
   EXPECT_EQ(EncodeHeaderText(""), "");

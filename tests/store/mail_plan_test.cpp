@@ -116,7 +116,7 @@ TEST(PropSettings, FreshSystemGetsEveryValueAtTheWindowDefaults) {
   EXPECT_EQ(ReadTextValue(key, "Security", ""), "auto");
   ASSERT_TRUE(OpenSettingsKey(*store, "MailCheck", false, key));
   auto check = store->EnumValues(key);
-  ASSERT_EQ(check.size(), 12u);
+  ASSERT_EQ(check.size(), 14u);
   for (const auto& v : check) {
     const TSettingDef* def = FindSettingDef("MailCheck", v.name);
     ASSERT_NE(def, nullptr) << v.name;

@@ -1,0 +1,217 @@
+#include "engine/restore.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include "engine/message_file.h"
+#include "engine/record_files.h"
+#include "mime/mail_message.h"
+#include "net/smtp_client.h"
+#include "text/ansi.h"
+#include "text/asciiutil.h"
+#include "text/textutil.h"
+
+namespace pelorix {
+namespace fs = std::filesystem;
+
+namespace {
+
+bool ReadWholeFile(const fs::path& file, std::string& bytes) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in)
+    return false;
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+// The part after the last "@", or nothing without one.
+std::string_view DomainOf(std::string_view address) {
+  const auto at = address.rfind('@');
+  return at == std::string_view::npos ? std::string_view() : address.substr(at + 1);
+}
+
+// A kept copy's lines as the message model reads them from a server:
+// dot-stuffed again (the copy is not) and ended by ".".
+class TCopyLines : public TLineSource {
+ public:
+  explicit TCopyLines(std::string_view text) : text_(text) {}
+  std::string ReadLine() override {
+    if (text_.empty())
+      return ".";
+    const auto end = text_.find('\n');
+    std::string_view line = text_.substr(0, end);
+    text_ = end == std::string_view::npos ? std::string_view() : text_.substr(end + 1);
+    if (!line.empty() && line.back() == '\r')
+      line.remove_suffix(1);
+    return (!line.empty() && line.front() == '.' ? "." : "") + std::string(line);
+  }
+
+ private:
+  std::string_view text_;
+};
+
+std::vector<std::string> RawLines(std::string_view text) {
+  std::vector<std::string> lines;
+  while (!text.empty()) {
+    const auto end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    if (!line.empty() && line.back() == '\r')
+      line.remove_suffix(1);
+    lines.push_back(RawToUtf8(line));
+  }
+  return lines;
+}
+
+}  // namespace
+
+fs::path KeptCopyPath(const fs::path& home, std::string_view messageKey) {
+  const std::string name = KeyFileName(messageKey);
+  if (name.empty())
+    return {};
+  fs::path file = DeletedFolder(home) / (name + std::string(kQuarantineSuffix));
+  std::error_code ec;
+  return fs::is_regular_file(file, ec) ? file : fs::path();
+}
+
+std::optional<TLetterTexts> LoadKeptLetterTexts(const fs::path& home, std::string_view messageKey) {
+  const fs::path copy = KeptCopyPath(home, messageKey);
+  std::string bytes;
+  if (copy.empty() || !ReadWholeFile(copy, bytes))
+    return std::nullopt;
+  TMailMessage message;
+  TCopyLines lines(bytes);
+  try {
+    message.ReadHeader(lines, "");
+    message.ReadBody(lines);
+  } catch (const std::exception&) {
+    // A body that cannot be read whole still shows what was read.
+  }
+  TLetterTexts texts;
+  texts.Html = BodyLines(message);
+  // As the body file's ".txt" is made: runs of empty lines become one.
+  bool inBlock = false;
+  bool previousEmpty = true;
+  for (std::string line : texts.Html) {
+    HtmlLineToText(line, inBlock);
+    if (ascii::Trim(line).empty())
+      line.clear();
+    if (!(line.empty() && previousEmpty))
+      texts.Text.push_back(line);
+    previousEmpty = line.empty();
+  }
+  texts.Prop = RawLines(bytes);
+  return texts;
+}
+
+std::vector<TQuarantineEntry> EntriesOfFiles(const fs::path& home,
+                                             const std::vector<fs::path>& files) {
+  std::vector<TQuarantineEntry> entries;
+  for (TQuarantineEntry& entry : ListQuarantine(home)) {
+    if (std::find(files.begin(), files.end(), entry.File) != files.end())
+      entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
+bool AppendCopiesToMbox(const std::vector<TQuarantineEntry>& entries, const fs::path& mbox,
+                        std::string* error) {
+  std::string text;
+  std::string message;
+  for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
+    if (!ReadWholeFile(it->File, message)) {
+      if (error)
+        *error = "cannot read " + it->File.string();
+      return false;
+    }
+    AppendMboxrd(text, message, ParseAddressLenient(it->Sender).Address, it->Saved);
+  }
+  std::ofstream out(mbox, std::ios::binary | std::ios::app);
+  out << text;
+  out.flush();
+  if (!out) {
+    if (error)
+      *error = "cannot write " + mbox.string();
+    return false;
+  }
+  return true;
+}
+
+std::string WithResentFields(std::string_view message, std::string_view address, std::time_t when,
+                             std::string_view resentMessageId) {
+  const std::string to(address);
+  std::string out = "Resent-From: " + to + "\r\nResent-To: " + to +
+                    "\r\nResent-Date: " + SmtpDateText(when) +
+                    "\r\nResent-Message-ID: " + std::string(resentMessageId) + "\r\n";
+  out += message;
+  return out;
+}
+
+std::string NewResentMessageId(std::string_view address, std::time_t when) {
+  // Time, a random number and a count: unique across runs and within one.
+  static std::atomic<unsigned> counter{0};
+  thread_local std::mt19937_64 random{std::random_device{}()};
+  std::string domain(DomainOf(address));
+  if (domain.empty())
+    domain = "pelorix.invalid";
+  char text[80];
+  std::snprintf(text, sizeof text, "%lld.%016llx.%u", static_cast<long long>(when),
+                static_cast<unsigned long long>(random()), ++counter);
+  return "<" + std::string(text) + ".resent@" + domain + ">";
+}
+
+std::string ResendProblem(const TSmtpSettings& settings) {
+  if (std::string problem = SmtpSettingsProblem(settings); !problem.empty())
+    return problem;
+  const std::string_view address = ascii::Trim(settings.MyEmail);
+  const auto at = address.rfind('@');
+  if (at == std::string_view::npos || at == 0 || at + 1 == address.size() ||
+      address.find_first_of(" <>") != std::string_view::npos) {
+    return "没有设置自己的邮件地址，请先在“配置”中填写!";
+  }
+  return {};
+}
+
+int ResendMessages(const TSmtpSettings& settings, const std::vector<fs::path>& files,
+                   std::string* error, TSendTimeouts timeouts) {
+  if (std::string problem = ResendProblem(settings); !problem.empty()) {
+    if (error)
+      *error = problem;
+    return 0;
+  }
+  const std::string address(ascii::Trim(settings.MyEmail));
+  TSmtpClient client;
+  ConfigureSmtpClient(client, settings, timeouts);
+  int sent = 0;
+  try {
+    client.Connect(timeouts.ConnectMs);
+    std::string message;
+    for (const fs::path& file : files) {
+      if (!ReadWholeFile(file, message)) {
+        if (error)
+          *error = "cannot read " + file.string();
+        break;
+      }
+      const std::time_t now = std::time(nullptr);
+      client.SendRaw(address, {address},
+                     WithResentFields(message, address, now, NewResentMessageId(address, now)));
+      ++sent;
+    }
+    client.Disconnect();
+  } catch (const std::exception& e) {
+    if (error)
+      *error = SendFailureText(e);
+    try {
+      client.Disconnect();
+    } catch (const std::exception&) {
+      // Closing is all that is left; the failure is reported already.
+    }
+  }
+  return sent;
+}
+
+}  // namespace pelorix
