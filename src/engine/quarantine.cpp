@@ -138,28 +138,41 @@ std::string MessageIdOf(std::string_view message) {
   return HeadKey(HeadOf(message));
 }
 
-int RemoveKeptCopies(const fs::path& home, std::string_view messageKey) {
+std::vector<fs::path> KeptCopies(const fs::path& home, std::string_view messageKey) {
+  std::vector<fs::path> copies;
   const std::string base = KeyFileName(messageKey);
   if (base.empty())
-    return 0;
-  int removed = 0;
+    return copies;
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(DeletedFolder(home), ec)) {
     const fs::path& file = entry.path();
     const std::string stem = file.stem().string();
     if (file.extension() != kQuarantineSuffix || !stem.starts_with(base))
       continue;
-    // K_n.eml may be the copy of an unrelated message whose name merely
-    // starts with K: its own header decides.
     const std::string_view rest = std::string_view(stem).substr(base.size());
     const bool numbered = rest.size() > 1 && rest[0] == '_' &&
                           rest.find_first_not_of("0123456789", 1) == std::string_view::npos;
     if (!rest.empty() && !numbered)
       continue;
+    // K_n.eml may be the copy of an unrelated message whose name merely
+    // starts with K: its own header decides.
     if (!rest.empty() && KeyFileName(HeadKey(ReadHead(file))) != base)
       continue;
-    std::error_code removeError;
-    if (fs::remove(file, removeError))
+    copies.push_back(file);
+  }
+  // K.eml first, then K_1.eml, K_2.eml ...
+  std::sort(copies.begin(), copies.end(), [](const fs::path& a, const fs::path& b) {
+    const auto ka = a.stem().string(), kb = b.stem().string();
+    return ka.size() != kb.size() ? ka.size() < kb.size() : ka < kb;
+  });
+  return copies;
+}
+
+int RemoveKeptCopies(const fs::path& home, std::string_view messageKey) {
+  int removed = 0;
+  for (const fs::path& file : KeptCopies(home, messageKey)) {
+    std::error_code ec;
+    if (fs::remove(file, ec))
       ++removed;
   }
   return removed;

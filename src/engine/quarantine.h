@@ -35,9 +35,12 @@ std::filesystem::path QuarantineMessage(const std::filesystem::path& home,
 // The Message-ID of a message's text; empty when it has none.
 std::string MessageIdOf(std::string_view message);
 
-// Removes the copies of the message with this key (whatever name each got,
-// matched by key file name as the message's other files are); returns how
-// many went.
+// The copies of the message with this key, whatever name each got (matched
+// by key file name, as the message's other files are), the first one first.
+std::vector<std::filesystem::path> KeptCopies(const std::filesystem::path& home,
+                                              std::string_view messageKey);
+
+// Removes those copies; returns how many went.
 int RemoveKeptCopies(const std::filesystem::path& home, std::string_view messageKey);
 
 // Removes copies older than `days` days (by their modification time);

@@ -70,12 +70,8 @@ std::vector<std::string> RawLines(std::string_view text) {
 }  // namespace
 
 fs::path KeptCopyPath(const fs::path& home, std::string_view messageKey) {
-  const std::string name = KeyFileName(messageKey);
-  if (name.empty())
-    return {};
-  fs::path file = DeletedFolder(home) / (name + std::string(kQuarantineSuffix));
-  std::error_code ec;
-  return fs::is_regular_file(file, ec) ? file : fs::path();
+  const auto copies = KeptCopies(home, messageKey);
+  return copies.empty() ? fs::path() : copies.front();
 }
 
 std::optional<TLetterTexts> LoadKeptLetterTexts(const fs::path& home, std::string_view messageKey) {

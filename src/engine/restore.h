@@ -15,8 +15,8 @@
 
 namespace pelorix {
 
-// The kept copy of a message key, tmp/deleted/<key file name>.eml; empty
-// when the key is empty or no copy is kept.
+// The first kept copy of a message key (see KeptCopies); empty when the
+// key is empty or no copy is kept.
 std::filesystem::path KeptCopyPath(const std::filesystem::path& home, std::string_view messageKey);
 
 // The letter window's three pages from a kept copy: the body lines as the

@@ -1053,20 +1053,23 @@ void TfrmReport::RestoreMail() {
   if (!actRestore_->isEnabled() || ListLocked())
     return;
   std::vector<fs::path> files;
-  int ticked = 0;
+  int ticked = 0, skipped = 0;
   for (const TMailRow& row : engine_.MailList().Rows()) {
     if (!row.Checked)
       continue;
     ++ticked;
-    const fs::path copy = KeptCopyPath(home_, row.Items[mcMessageKey]);
-    if (!copy.empty() && std::find(files.begin(), files.end(), copy) == files.end())
-      files.push_back(copy);
+    const auto copies = KeptCopies(home_, row.Items[mcMessageKey]);
+    if (copies.empty())
+      ++skipped;
+    for (const fs::path& copy : copies) {
+      if (std::find(files.begin(), files.end(), copy) == files.end())
+        files.push_back(copy);
+    }
   }
   if (ticked == 0) {
     ShowMessage(this, caption, QStringLiteral("请先选定要恢复的邮件!"), TIcon::Warning);
     return;
   }
-  const int skipped = ticked - static_cast<int>(files.size());
   const QString skippedText =
       skipped > 0 ? QStringLiteral("\n另有%1封邮件删除时没有保留副本，无法恢复。").arg(skipped)
                   : QString();
