@@ -19,6 +19,7 @@
 
 #include "engine/mail_list.h"
 #include "gui/scripted_dialogs.h"
+#include "gui/wait_until.h"
 #include "store/connection_security.h"
 #include "store/settings_store.h"
 #include "support/process.h"
@@ -40,16 +41,6 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
 // Runs the event loop until `done` holds (or a generous limit passes).
-bool WaitUntil(const std::function<bool()>& done) {
-  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > limit)
-      return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QThread::msleep(5);
-  }
-  return true;
-}
 
 class LetterWindowTest : public ::testing::Test {
  protected:

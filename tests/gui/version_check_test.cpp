@@ -12,6 +12,7 @@
 #include <functional>
 
 #include "gui/scripted_dialogs.h"
+#include "gui/wait_until.h"
 #include "support/fake_server.h"
 #include "support/process.h"
 #include "text/textutil.h"
@@ -27,17 +28,6 @@ namespace {
 using ::testing::Contains;
 
 constexpr char kHome[] = "https://home.example/";
-
-bool WaitUntil(const std::function<bool()>& done) {
-  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > limit)
-      return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QThread::msleep(5);
-  }
-  return true;
-}
 
 // One HTTP answer with `body` to one GET.
 void ServeOnce(test::TScriptServer& server, const std::string& body) {
