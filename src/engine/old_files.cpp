@@ -25,12 +25,16 @@ bool WriteAll(int fd, const char* data, std::size_t size, off_t offset) {
   return true;
 }
 
-// `content` over the file's old bytes: whole blocks, so the kernel need not
-// read the old ones to merge them, then cut to length.
+// `content` as the whole file behind fd. Over old bytes it is written in
+// whole blocks, so the kernel need not read the old ones to merge them, and
+// the file is then cut to length: emptying it first would free its blocks,
+// and ext4 flushes a file rewritten after being emptied when it is closed.
 bool Overwrite(int fd, std::string_view content) {
   struct stat st {};
   if (::fstat(fd, &st) != 0)
     return false;
+  if (st.st_size == 0)
+    return WriteAll(fd, content.data(), content.size(), 0);
   const std::size_t block = st.st_blksize > 0 ? static_cast<std::size_t>(st.st_blksize) : 4096;
   const std::size_t whole = content.size() / block * block;
   if (!WriteAll(fd, content.data(), whole, 0))
@@ -49,10 +53,12 @@ bool Overwrite(int fd, std::string_view content) {
 bool TOldFilePool::Write(const fs::path& home, const fs::path& path, std::string_view content) {
   if (Reuse(home, path, content))
     return true;
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // A file of this run already there (the window's later checks, a key
+  // seen twice) is rewritten in place like a former one.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0)
     return false;
-  const bool written = WriteAll(fd, content.data(), content.size(), 0);
+  const bool written = Overwrite(fd, content);
   return ::close(fd) == 0 && written;
 }
 

@@ -26,7 +26,8 @@ class TOldFilePool {
   // the rewritten file on close). False when no former file is left.
   bool Reuse(const std::filesystem::path& home, const std::filesystem::path& path,
              std::string_view content);
-  // Reuse, else a new file; false when `path` cannot be written.
+  // Reuse, else `path` itself (new, or rewritten in place when it exists);
+  // false when it cannot be written.
   bool Write(const std::filesystem::path& home, const std::filesystem::path& path,
              std::string_view content);
 

@@ -112,6 +112,13 @@ TEST(PrepareTmpFolder, TheFormerRunsFilesComeBackWithTheNewContentOnly) {
   ASSERT_TRUE(pool.Write(home.Path(), home.Tmp() / "third.msg", shortText));
   EXPECT_EQ(test::ReadAll(home.Tmp() / "third.msg"), shortText);
   EXPECT_EQ(before.count(inode(home.Tmp() / "third.msg")), 0u);
+  // A file already there is rewritten in place, growing or shrinking.
+  const ino_t third = inode(home.Tmp() / "third.msg");
+  for (const std::string& text : {longText, shortText}) {
+    ASSERT_TRUE(pool.Write(home.Path(), home.Tmp() / "third.msg", text));
+    EXPECT_EQ(test::ReadAll(home.Tmp() / "third.msg"), text);
+  }
+  EXPECT_EQ(inode(home.Tmp() / "third.msg"), third);
   sweep.Wait();
   EXPECT_EQ(test::ReadAll(fresh), shortText);
 }
