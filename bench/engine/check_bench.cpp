@@ -14,7 +14,19 @@
 // The check's wall time does not include deleting the former run's files,
 // which the sweep does after it (counter sweep_after_s).
 //
+// On ext4 without a journal the kernel will not reuse an inode freed in the
+// last one to six minutes and steps over each such inode at every file it
+// creates: a run started within minutes of another one's clean-up may find
+// its fresh home in a block group that clean-up emptied, and pays seconds
+// for it (a cpu_s far above the second run's shows it). Leave six minutes
+// between runs for the fresh home's figure.
+//
 //   pelorix_engine_bench [--messages=N] [--skip-delay] [benchmark options]
+//
+// Profiling only the timed parts:
+//   mkfifo /tmp/perf.ctl
+//   perf record -a -g -D -1 --control=fifo:/tmp/perf.ctl -- \
+//     env PELORIX_BENCH_PERF_FIFO=/tmp/perf.ctl pelorix_engine_bench ...
 //
 // Needs root and Dovecot (Debian dovecot-pop3d) and python3; skips itself
 // otherwise.
