@@ -25,8 +25,9 @@
 //
 // Profiling only the timed parts:
 //   mkfifo /tmp/perf.ctl
-//   perf record -a -g -D -1 --control=fifo:/tmp/perf.ctl -- \
-//     env PELORIX_BENCH_PERF_FIFO=/tmp/perf.ctl pelorix_engine_bench ...
+//   perf record -a -g -D -1 --control=fifo:/tmp/perf.ctl --
+//       env PELORIX_BENCH_PERF_FIFO=/tmp/perf.ctl pelorix_engine_bench ...
+//   (one command line)
 //
 // Needs root and Dovecot (Debian dovecot-pop3d) and python3; skips itself
 // otherwise.
