@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QObject>
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -58,8 +59,13 @@ TEST(QtSink, WorkerCallsArriveInOrderAndBeforeWhatWaits) {
     sink.WorkerEnded();
     sent.push_back("ended");
   });
-  for (int i = 0; i < 1000 && !target.Ended; ++i)
+  // The question waits for this thread: serve events until the end is in.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!target.Ended && std::chrono::steady_clock::now() < deadline) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_TRUE(target.Ended);
   worker.join();
   EXPECT_TRUE(answer);
   EXPECT_EQ(target.Calls, sent);
