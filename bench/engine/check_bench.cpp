@@ -14,7 +14,20 @@
 // The check's wall time does not include deleting the former run's files,
 // which the sweep does after it (counter sweep_after_s).
 //
+// On ext4 without a journal the kernel will not reuse an inode freed in the
+// last one to six minutes and steps over each such inode at every file it
+// creates: a run started within minutes of another one's clean-up may find
+// its fresh home in a block group that clean-up emptied, and pays seconds
+// for it (a cpu_s far above the second run's shows it). Leave six minutes
+// between runs for the fresh home's figure.
+//
 //   pelorix_engine_bench [--messages=N] [--skip-delay] [benchmark options]
+//
+// Profiling only the timed parts:
+//   mkfifo /tmp/perf.ctl
+//   perf record -a -g -D -1 --control=fifo:/tmp/perf.ctl --
+//       env PELORIX_BENCH_PERF_FIFO=/tmp/perf.ctl pelorix_engine_bench ...
+//   (one command line)
 //
 // Needs root and Dovecot (Debian dovecot-pop3d) and python3; skips itself
 // otherwise.
@@ -23,6 +36,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -30,18 +44,16 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/bench_mailbox.h"
 #include "engine/check_run.h"
 #include "engine/delete_worker.h"
 #include "mime/mail_message.h"
 #include "net/pop3_session.h"
-#include "store/accounts.h"
-#include "store/filter_lists.h"
-#include "store/ip_table.h"
-#include "store/mail_plan.h"
 #include "store/settings_store.h"
 #include "support/dovecot.h"
 #include "support/process.h"
@@ -55,56 +67,32 @@ using test::TChildProcess;
 int gMessages = 10000;
 bool gSkipDelay = false;
 
+// With PELORIX_BENCH_PERF_FIFO naming the control fifo of
+// `perf record --control=fifo:FIFO -D -1`, only the timed parts are profiled.
+class TProfileWindow {
+ public:
+  TProfileWindow() { Send("enable\n"); }
+  ~TProfileWindow() { Send("disable\n"); }
+  TProfileWindow(const TProfileWindow&) = delete;
+  TProfileWindow& operator=(const TProfileWindow&) = delete;
+
+ private:
+  static void Send(const char* command) {
+    const char* fifo = std::getenv("PELORIX_BENCH_PERF_FIFO");
+    if (fifo == nullptr || *fifo == '\0')
+      return;
+    if (std::FILE* f = std::fopen(fifo, "w")) {
+      std::fputs(command, f);
+      std::fclose(f);
+    }
+  }
+};
+
 double ProcessCpuSeconds() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
   return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
          static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-// About 2.4 KB like ordinary mail: two or three Received lines, an encoded
-// subject and sender, the usual header lines and a short text body.
-std::string Message(int i) {
-  const std::string n = std::to_string(i);
-  const std::string ip = "61.135." + std::to_string(i % 250) + "." + std::to_string(i % 200 + 1);
-  std::string text =
-      "Return-Path: <sender" + n + "@example.org>\n" +
-      (i % 3 == 0 ? "Received: from pop.example.org (pop.example.org [10.0.0.5])\n\tby "
-                    "store.example.org with LMTP id " +
-                        n + "; Tue, 08 Dec 2026 10:00:02 +0800\n"
-                  : "") +
-      "Received: from relay.example.net ([202.96." + std::to_string(i % 60) +
-      ".7])\n\tby pop.example.org (Postfix) with ESMTPS id A" + n +
-      "\n\tfor <bob@example.org>; Tue, 08 Dec 2026 10:00:01 +0800 (CST)\n"
-      "Received: from mx" +
-      n + ".example.org ([" + ip + "])\n\tby relay.example.net with ESMTP id " + n +
-      "\n\tfor <bob@example.org>; Tue, 08 Dec 2026 10:00:00 +0800\n"
-      "DKIM-Signature: v=1; a=rsa-sha256; c=relaxed/relaxed; d=example.org; s=mail;\n"
-      "\tbh=47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=;\n"
-      "\tb=dzdVyOfAKCdLXdJOc9G2q8LoXSlEniSbav+yuU4zGeeruD00lszZVoG4ZHRNiYzR\n"
-      "From: =?GB2312?B?1cXI/Q==?= <sender" +
-      n +
-      "@example.org>\n"
-      "To: bob@example.org\n"
-      "Subject: =?GB2312?B?suLK1NPKvP4=?= " +
-      (i % 10 == 0 ? "SALE now " : "report ") + n +
-      "\n"
-      "Message-ID: <" +
-      n +
-      ".bench@example.org>\n"
-      "Date: Tue, 08 Dec 2026 10:00:00 +0800\n"
-      "MIME-Version: 1.0\n"
-      "Content-Type: text/plain; charset=gb2312\n"
-      "Content-Transfer-Encoding: 8bit\n"
-      "X-Priority: 3\n"
-      "X-Mailer: Bench Mailer 1.0\n"
-      "List-Unsubscribe: <mailto:unsubscribe-" +
-      n + "@example.org>\n\n";
-  for (int line = 0; line < 16; ++line) {
-    text += "Line " + std::to_string(line) + " of message " + n +
-            ", some ordinary text to give the body its usual size.\n";
-  }
-  return text;
 }
 
 // Counts the sink's calls; the work a front end would do is not measured.
@@ -126,28 +114,7 @@ struct TBenchHome {
     std::string pattern = (fs::temp_directory_path() / "pelorix-bench-XXXXXX").string();
     home = mkdtemp(pattern.data());
     store = TSettingsStore::Open(home);
-    SaveAccounts(*store, {{server, "bob", "pw", ""}});
-    TFilterLists lists;
-    lists.Sender = {"spam.example", "promo@", "noreply@ads"};
-    lists.Subject = {"SALE", "viagra", "lottery"};
-    lists.Length = {">=1000000"};
-    SaveFilterLists(*store, lists);
-    TMailPlan plan;
-    plan.Load(*store);
-    plan.CheckSummary = true;
-    plan.Save(*store);
-    // An IP table of 4096 ranges, so each hop costs a real binary search.
-    std::vector<TIpRecord> rows;
-    for (int a = 1; a <= 255; ++a) {
-      for (int b = 0; b < 256; b += 16) {
-        char start[16], end[16];
-        std::snprintf(start, sizeof start, "%03d.%03d.000.000", a, b);
-        std::snprintf(end, sizeof end, "%03d.%03d.255.255", a, b + 15);
-        rows.push_back({start, end, "区域" + std::to_string(a), "地点" + std::to_string(b)});
-      }
-    }
-    fs::create_directories(home / "modal");
-    ExportIpTable(home / "modal" / "ip.dat", rows);
+    SetUpBenchHome(*store, home, server);
   }
   ~TBenchHome() {
     store.reset();
@@ -183,7 +150,7 @@ struct TBench {
     std::vector<std::string> mails;
     mails.reserve(static_cast<std::size_t>(gMessages));
     for (int i = 1; i <= gMessages; ++i)
-      mails.push_back(Message(i));
+      mails.push_back(BenchMessage(i));
     dovecot.AddUser("bob", "pw", mails);
     dovecot.Start();
     poplibScript = dovecot.Folder() + "/poplib_scan.py";
@@ -227,6 +194,7 @@ void Check(benchmark::State& state, TBenchHome& home, bool whole) {
   double cpu = 0, sweepSeconds = 0;
   for (auto _ : state) {
     const double before = ProcessCpuSeconds();
+    auto profile = std::make_optional<TProfileWindow>();
     TTmpSweep sweep = PrepareTmpFolder(home.home);
     TCheckEngine engine(home.home, *home.store, sink);
     engine.LoadPlan();
@@ -240,6 +208,7 @@ void Check(benchmark::State& state, TBenchHome& home, bool whole) {
     rows = static_cast<long>(engine.MailList().Count());
     benchmark::DoNotOptimize(done);
     cpu += ProcessCpuSeconds() - before;
+    profile.reset();
     // The former run's files go after the check, as on the command line.
     state.PauseTiming();
     const auto sweepStart = std::chrono::steady_clock::now();
@@ -254,7 +223,7 @@ void Check(benchmark::State& state, TBenchHome& home, bool whole) {
   Counters(state, rows, cpu);
 }
 
-// Ticks `ticks` rows (every tenth from `first`) after an untimed header
+// Ticks `ticks` rows (spread evenly from `first`) after an untimed header
 // check, then times the deletion run.
 void Delete(benchmark::State& state, TBenchHome& home, int first, int ticks) {
   TCountingSink sink;
@@ -271,14 +240,18 @@ void Delete(benchmark::State& state, TBenchHome& home, int first, int ticks) {
     // Exactly these rows: the check ticks its spam rows by itself.
     for (std::size_t i = 0; i < engine.MailList().Count(); ++i)
       engine.MailList().SetChecked(i, false);
+    // Earlier deletion runs shrank the mailbox; the step keeps the count.
+    const std::size_t rows = engine.MailList().Count();
+    const std::size_t step = std::max<std::size_t>(1, rows / static_cast<std::size_t>(ticks));
     int ticked = 0;
-    for (std::size_t i = static_cast<std::size_t>(first);
-         i < engine.MailList().Count() && ticked < ticks; i += 10, ++ticked)
+    for (std::size_t i = static_cast<std::size_t>(first); i < rows && ticked < ticks;
+         i += step, ++ticked)
       engine.MailList().SetChecked(i, true);
     TDeleteEngine deleter(engine.State(), *home.store, sink);
     const long before = static_cast<long>(gBench->dovecot.MessageCount("bob"));
     const double cpuBefore = ProcessCpuSeconds();
     state.ResumeTiming();
+    auto profile = std::make_optional<TProfileWindow>();
     if (deleter.StartDeletion() != TStartResult::Started) {
       state.SkipWithError("deletion did not start");
       return;
@@ -286,6 +259,7 @@ void Delete(benchmark::State& state, TBenchHome& home, int first, int ticks) {
     deleter.WaitForWorkers();
     deleter.DeletionFinished();
     cpu += ProcessCpuSeconds() - cpuBefore;
+    profile.reset();
     state.PauseTiming();
     // QUIT's answer is not awaited: Dovecot may still be expunging.
     long gone = 0;
@@ -329,6 +303,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   benchmark::Initialize(&n, args.data());
+  SpreadBenchFolders();
   TBench bench;
   gBench = &bench;
   const int port = bench.dovecot.Port();

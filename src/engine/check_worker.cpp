@@ -388,13 +388,9 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
   const std::string key = KeyFileName(msg_.MessageId);
   const fs::path tmp = TmpFolder(home);
   const fs::path headerFile = HeaderFilePath(tmp, key);
-  state_.OldFiles.Reuse(home, headerFile);
-  WriteHeaderFile(headerFile, msg_);
-  if (whole_ && !key.empty()) {
-    const fs::path bodyFile = BodyFilePath(tmp, key);
-    state_.OldFiles.Reuse(home, bodyFile);
-    WriteBodyFile(bodyFile, in.BodyLines);
-  }
+  state_.OldFiles.Write(home, headerFile, HeaderFileText(msg_));
+  if (whole_ && !key.empty())
+    state_.OldFiles.Write(home, BodyFilePath(tmp, key), BodyFileText(in.BodyLines));
   if (deleted)
     MoveMessageFilesToDeleted(home, key);
 

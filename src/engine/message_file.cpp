@@ -62,24 +62,26 @@ std::vector<std::string> BodyLines(const TMailMessage& message) {
 }
 
 namespace {
-bool WriteLines(const std::filesystem::path& path, const std::vector<std::string>& lines,
-                bool toAnsi) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out)
-    return false;
+std::string JoinLines(const std::vector<std::string>& lines, bool toAnsi) {
+  std::string text;
+  std::size_t size = 0;
+  for (const auto& l : lines)
+    size += l.size() + 2;
+  text.reserve(size);
   for (const auto& l : lines) {
-    out << (toAnsi ? ToAnsi(l) : l) << "\r\n";
+    text += toAnsi ? ToAnsi(l) : l;
+    text += "\r\n";
   }
-  return static_cast<bool>(out);
+  return text;
 }
 }  // namespace
 
-bool WriteHeaderFile(const std::filesystem::path& path, const TMailMessage& message) {
-  return WriteLines(path, message.Headers.Lines, false);
+std::string HeaderFileText(const TMailMessage& message) {
+  return JoinLines(message.Headers.Lines, false);
 }
 
-bool WriteBodyFile(const std::filesystem::path& path, const std::vector<std::string>& bodyLines) {
-  return WriteLines(path, bodyLines, true);
+std::string BodyFileText(const std::vector<std::string>& bodyLines) {
+  return JoinLines(bodyLines, true);
 }
 
 }  // namespace pelorix

@@ -52,9 +52,9 @@ bool ReadAnsiLines(const std::filesystem::path& path, std::vector<std::string>& 
 // the lines of a text part; the plain body for a message without parts.
 std::vector<std::string> BodyLines(const TMailMessage& message);
 
-// tmp/<key>.msg: the raw header lines as fetched.
-bool WriteHeaderFile(const std::filesystem::path& path, const TMailMessage& message);
-// tmp/<key>: the body lines in the on-disk encoding.
-bool WriteBodyFile(const std::filesystem::path& path, const std::vector<std::string>& bodyLines);
+// The text of tmp/<key>.msg: the raw header lines as fetched, CR LF ended.
+std::string HeaderFileText(const TMailMessage& message);
+// The text of tmp/<key>: the body lines in the on-disk encoding.
+std::string BodyFileText(const std::vector<std::string>& bodyLines);
 
 }  // namespace pelorix

@@ -31,13 +31,66 @@ bool TQtSink::Run(const std::function<void()>& fn) {
   return true;
 }
 
+void TQtSink::Queue(std::optional<TStatusTexts> status, std::size_t row) {
+  if (QThread::currentThread() == receiver_->thread()) {
+    // Earlier queued calls first, then this one.
+    Deliver();
+    if (status)
+      target_.OnStatus(*status);
+    else
+      target_.OnRowAdded(row);
+    return;
+  }
+  {
+    std::lock_guard lock(mutex_);
+    queued_.push_back({std::move(status), row});
+    if (batchPosted_)
+      return;
+    batchPosted_ = true;
+    ++inFlight_;
+  }
+  QMetaObject::invokeMethod(
+      receiver_, [this] { Deliver(); }, Qt::QueuedConnection);
+}
+
+void TQtSink::Deliver() {
+  std::vector<TQueued> batch;
+  bool posted = false;
+  {
+    std::lock_guard lock(mutex_);
+    batch.swap(queued_);
+    posted = batchPosted_;
+    batchPosted_ = false;
+  }
+  for (const TQueued& q : batch) {
+    if (q.Status)
+      target_.OnStatus(*q.Status);
+    else
+      target_.OnRowAdded(q.Row);
+  }
+  if (posted) {
+    std::lock_guard lock(mutex_);
+    --inFlight_;
+  }
+}
+
 void TQtSink::StatusRefresh(const TStatusTexts& texts) {
-  Run([&] { target_.OnStatus(texts); });
+  {
+    std::lock_guard lock(mutex_);
+    if (detached_ || !receiver_)
+      return;
+  }
+  Queue(texts, 0);
 }
 
 void TQtSink::MailRowAdded(std::size_t index, const TMailRow&) {
+  {
+    std::lock_guard lock(mutex_);
+    if (detached_ || !receiver_)
+      return;
+  }
   // The row lives in the engine's list already; the view only needs to know.
-  Run([&] { target_.OnRowAdded(index); });
+  Queue(std::nullopt, index);
 }
 
 void TQtSink::MailboxCountersUpdate(const TMailboxCounters& counters) {

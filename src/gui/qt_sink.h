@@ -1,14 +1,19 @@
 #pragma once
 // The engine's front-end sink for the window: every call from a worker runs
-// on the GUI thread while the worker waits (a blocking queued call), so the
-// texts and rows arrive in order and widgets are only touched by their own
-// thread. WorkerEnded is posted without waiting, because the finished
-// handler joins the worker threads.
+// on the GUI thread, in order, and widgets are only touched by their own
+// thread. Status texts and new rows are queued without waiting and handed
+// over in batches, one event per batch: a worker that waited for the window
+// at every message would pay a thread switch and a repaint per message.
+// Counters and questions wait for the window (a blocking queued call), after
+// what was queued before them. WorkerEnded is posted without waiting too,
+// because the finished handler joins the worker threads.
 
 #include <QObject>
 #include <QPointer>
 #include <functional>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 #include "engine/sink.h"
 
@@ -47,6 +52,18 @@ class TQtSink final : public TFrontEndSink {
  private:
   // Runs fn on the GUI thread and waits; false when detached.
   bool Run(const std::function<void()>& fn);
+  // A status (or, without one, a row) for the next batch, posting the
+  // batch's event when none is on its way; direct on the GUI thread.
+  void Queue(std::optional<TStatusTexts> status, std::size_t row);
+  // GUI thread: hands the queued calls to the target in their order.
+  void Deliver();
+
+  struct TQueued {
+    std::optional<TStatusTexts> Status;
+    std::size_t Row = 0;
+  };
+  std::vector<TQueued> queued_;
+  bool batchPosted_ = false;
 
   QPointer<QObject> receiver_;
   TSinkTarget& target_;

@@ -83,11 +83,11 @@ TEST(PrepareTmpFolder, AStartAfterACrashHalfWayLosesNoDeletedMail) {
   EXPECT_FALSE(fs::exists(late));
 }
 
-TEST(PrepareTmpFolder, TheFormerRunsFilesComeBackEmptyAsNewFiles) {
+TEST(PrepareTmpFolder, TheFormerRunsFilesComeBackWithTheNewContentOnly) {
   namespace fs = std::filesystem;
   test::TTempHome home;
-  Put(home.Tmp() / "old1.msg", "old header");
-  Put(home.Tmp() / "old2.msg", "old header");
+  Put(home.Tmp() / "old1.msg", "old header, longer than the new one");
+  Put(home.Tmp() / "old2.msg", "old");
   const auto inode = [](const fs::path& p) {
     struct stat st {};
     return ::stat(p.c_str(), &st) == 0 ? st.st_ino : 0;
@@ -96,15 +96,31 @@ TEST(PrepareTmpFolder, TheFormerRunsFilesComeBackEmptyAsNewFiles) {
   fs::create_symlink(home.Path() / "registry.db", home.Tmp() / "link");
   TTmpSweep sweep = PrepareTmpFolder(home.Path());
   TOldFilePool pool;
+  // Shorter and longer than a block and than either old file.
+  const std::string shortText = "new\r\n";
+  const std::string longText(9000, 'n');
   const fs::path fresh = home.Tmp() / "new.msg";
-  ASSERT_TRUE(pool.Reuse(home.Path(), fresh));
-  EXPECT_EQ(fs::file_size(fresh), 0u);
+  ASSERT_TRUE(pool.Reuse(home.Path(), fresh, shortText));
+  EXPECT_EQ(test::ReadAll(fresh), shortText);
   EXPECT_EQ(before.count(inode(fresh)), 1u);
-  ASSERT_TRUE(pool.Reuse(home.Path(), home.Tmp() / "second.msg"));
-  EXPECT_FALSE(pool.Reuse(home.Path(), home.Tmp() / "third.msg"));  // links are not reused
+  ASSERT_TRUE(pool.Write(home.Path(), home.Tmp() / "second.msg", longText));
+  EXPECT_EQ(test::ReadAll(home.Tmp() / "second.msg"), longText);
+  EXPECT_EQ(before.count(inode(home.Tmp() / "second.msg")), 1u);
+  // Links are not reused: the third file is a new one.
+  EXPECT_FALSE(pool.Reuse(home.Path(), home.Tmp() / "third.msg", shortText));
   EXPECT_FALSE(fs::exists(home.Tmp() / "third.msg"));
+  ASSERT_TRUE(pool.Write(home.Path(), home.Tmp() / "third.msg", shortText));
+  EXPECT_EQ(test::ReadAll(home.Tmp() / "third.msg"), shortText);
+  EXPECT_EQ(before.count(inode(home.Tmp() / "third.msg")), 0u);
+  // A file already there is rewritten in place, growing or shrinking.
+  const ino_t third = inode(home.Tmp() / "third.msg");
+  for (const std::string& text : {longText, shortText}) {
+    ASSERT_TRUE(pool.Write(home.Path(), home.Tmp() / "third.msg", text));
+    EXPECT_EQ(test::ReadAll(home.Tmp() / "third.msg"), text);
+  }
+  EXPECT_EQ(inode(home.Tmp() / "third.msg"), third);
   sweep.Wait();
-  EXPECT_EQ(fs::file_size(fresh), 0u);
+  EXPECT_EQ(test::ReadAll(fresh), shortText);
 }
 
 struct TRunFixture : ::testing::Test {
