@@ -9,7 +9,8 @@
 //   HeaderCheck/Relay/...       through a relay without delay, pipelined and
 //   ContentCheck/Relay/...      sequential (the relay hides PIPELINING), and
 //   Deletion1000/Relay/...      directly (deletion of 1,000 ticked messages)
-//   ContentCheck/Direct, Deletion1000/Direct
+//   ContentCheck/Direct, Deletion1000/Direct (copies kept before each
+//   deletion, as by default), Deletion1000/Direct/NoCopies
 //
 // The check's wall time does not include deleting the former run's files,
 // which the sweep does after it (counter sweep_after_s).
@@ -224,8 +225,10 @@ void Check(benchmark::State& state, TBenchHome& home, bool whole) {
 }
 
 // Ticks `ticks` rows (spread evenly from `first`) after an untimed header
-// check, then times the deletion run.
-void Delete(benchmark::State& state, TBenchHome& home, int first, int ticks) {
+// check, then times the deletion run, with or without the copies kept
+// before each deletion.
+void Delete(benchmark::State& state, TBenchHome& home, int first, int ticks,
+            bool keepCopies = true) {
   TCountingSink sink;
   double cpu = 0;
   for (auto _ : state) {
@@ -247,6 +250,9 @@ void Delete(benchmark::State& state, TBenchHome& home, int first, int ticks) {
     for (std::size_t i = static_cast<std::size_t>(first); i < rows && ticked < ticks;
          i += step, ++ticked)
       engine.MailList().SetChecked(i, true);
+    TMailPlan plan = engine.State().Plan();
+    plan.Quarantine = keepCopies;
+    engine.State().SetPlan(plan);
     TDeleteEngine deleter(engine.State(), *home.store, sink);
     const long before = static_cast<long>(gBench->dovecot.MessageCount("bob"));
     const double cpuBefore = ProcessCpuSeconds();
@@ -333,6 +339,8 @@ int main(int argc, char** argv) {
   Register("ContentCheck/Relay/Sequential",
            [&](benchmark::State& s) { Check(s, hiddenHome, true); });
   Register("Deletion1000/Direct", [&](benchmark::State& s) { Delete(s, direct, 0, 1000); });
+  Register("Deletion1000/Direct/NoCopies",
+           [&](benchmark::State& s) { Delete(s, direct, 3, 1000, false); });
   Register("Deletion1000/Relay/Pipelined",
            [&](benchmark::State& s) { Delete(s, relayHome, 1, 1000); });
   Register("Deletion1000/Relay/Sequential",
