@@ -1,0 +1,113 @@
+// Arbitrary bytes as a message kept before it is deleted, and the same
+// message with one more line, under keys that may meet: its Message-ID line,
+// its first line (hostile keys such as "<../../x>" included), the name a
+// second message of that key gets, and no key. Every copy lands inside
+// tmp/deleted/ under one ".eml" name holding exactly its message; no copy
+// is ever overwritten by another message's; the same message under the
+// same key keeps its name; nothing else is left in the folder.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "../store/fuzz_folder.h"
+#include "engine/quarantine.h"
+#include "engine/record_files.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::string_view MessageIdLine(std::string_view message) {
+  for (std::size_t at = 0; at < message.size();) {
+    const auto end = message.find('\n', at);
+    const std::string_view line =
+        message.substr(at, end == std::string_view::npos ? end : end - at);
+    if (line.size() >= 11 &&
+        (line.substr(0, 11) == "Message-ID:" || line.substr(0, 11) == "Message-Id:"))
+      return line.substr(11);
+    if (end == std::string_view::npos)
+      break;
+    at = end + 1;
+  }
+  return {};
+}
+
+struct TKept {
+  fs::path File;
+  std::string Bytes;
+};
+
+// Keeps `message` and checks where the copy went and that every earlier
+// copy is untouched.
+void Keep(const fs::path& home, std::string_view key, std::string_view message,
+          std::vector<TKept>& kept) {
+  const fs::path folder = pelorix::DeletedFolder(home);
+  const bool named = !pelorix::KeyFileName(key).empty();
+  const fs::path chosen = pelorix::ChooseQuarantinePath(home, key, message);
+  std::string error;
+  const fs::path file = pelorix::QuarantineMessage(home, key, message, &error);
+  const std::string name = file.filename().string();
+  if (file.empty() || (named && file != chosen) || file.parent_path() != folder ||
+      name.size() > 255 || !name.ends_with(".eml") || ReadAll(file) != message)
+    std::abort();
+  bool again = false;
+  for (const TKept& k : kept) {
+    if (ReadAll(k.File) != k.Bytes)
+      std::abort();
+    // The same name only for the same bytes, and then always for a named key.
+    again = again || (k.File == file);
+    if (named && k.Bytes == message && pelorix::KeyFileName(key) + ".eml" == k.File.filename() &&
+        k.File != file)
+      std::abort();
+  }
+  if (!again)
+    kept.push_back({file, std::string(message)});
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size > 64 * 1024)
+    return 0;
+  const std::string_view message(reinterpret_cast<const char*>(data), size);
+  const fs::path& home = pelorix::fuzz::ScratchFolder();
+  std::error_code ec;
+  fs::remove_all(home / "tmp", ec);
+  const std::string_view id = MessageIdLine(message);
+  const std::string_view first = message.substr(0, message.find('\n'));
+  // Names that may meet: a key, the name a second message of that key gets,
+  // and a key without a file name.
+  const std::string numbered = pelorix::KeyFileName(id) + "_1";
+  const std::string other = std::string(message) + "\n";
+  std::vector<TKept> kept;
+  for (const std::string_view key : {id, first, std::string_view(numbered), std::string_view()}) {
+    Keep(home, key, message, kept);
+    Keep(home, key, other, kept);
+    Keep(home, key, message, kept);
+  }
+  // Only the copies: no temporary file left, nothing outside tmp/deleted/.
+  std::size_t files = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(home, ec)) {
+    if (entry.is_directory())
+      continue;
+    if (entry.path().parent_path() != pelorix::DeletedFolder(home) ||
+        entry.path().extension() != ".eml")
+      std::abort();
+    ++files;
+  }
+  if (files != kept.size())
+    std::abort();
+  return 0;
+}
