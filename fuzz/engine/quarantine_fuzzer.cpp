@@ -4,7 +4,8 @@
 // second message of that key gets, and no key. Every copy lands inside
 // tmp/deleted/ under one ".eml" name holding exactly its message; no copy
 // is ever overwritten by another message's; the same message under the
-// same key keeps its name; nothing else is left in the folder.
+// same key keeps its name; nothing else is left in the folder; the
+// listing shows each copy once with readable texts.
 
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +20,7 @@
 #include "../store/fuzz_folder.h"
 #include "engine/quarantine.h"
 #include "engine/record_files.h"
+#include "text/ansi.h"
 
 namespace {
 
@@ -109,5 +111,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (files != kept.size())
     std::abort();
+  // The listing shows every copy once, with its size and readable texts.
+  const auto entries = pelorix::ListQuarantine(home);
+  if (entries.size() != kept.size())
+    std::abort();
+  for (const auto& entry : entries) {
+    bool found = false;
+    for (const TKept& k : kept)
+      found =
+          found || (k.File == entry.File && static_cast<std::size_t>(entry.Size) == k.Bytes.size());
+    if (!found || !pelorix::IsValidUtf8(entry.Sender) || !pelorix::IsValidUtf8(entry.Subject) ||
+        !pelorix::IsValidUtf8(entry.MessageKey))
+      std::abort();
+  }
   return 0;
 }
