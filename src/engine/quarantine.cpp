@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -132,6 +133,21 @@ std::string_view HeadOf(std::string_view message) {
   return message.substr(0, std::min<std::size_t>(message.size(), 256 << 10));
 }
 
+// Moves the finished copy to its name but never over an existing file: a
+// worker on another account may have kept a different message with the
+// same Message-ID under that name meanwhile.
+bool PlaceWithoutReplacing(const fs::path& temp, const fs::path& target) {
+  if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+    return true;
+  if (errno != EINVAL && errno != ENOSYS)
+    return false;
+  // A file system without that flag: a hard link refuses an existing name too.
+  if (::link(temp.c_str(), target.c_str()) != 0)
+    return false;
+  ::unlink(temp.c_str());
+  return true;
+}
+
 }  // namespace
 
 std::string MessageIdOf(std::string_view message) {
@@ -200,10 +216,12 @@ fs::path ChooseQuarantinePath(const fs::path& home, std::string_view messageKey,
 bool WriteQuarantineCopy(const fs::path& target, std::string_view message, std::string* error) {
   const fs::path temp = target.parent_path() / (".tmp_" + RandomTag() + ".part");
   auto fail = [&](const std::string& what) {
+    const int cause = errno;
     if (error)
-      *error = what + ": " + std::strerror(errno);
+      *error = what + ": " + std::strerror(cause);
     std::error_code ignored;
     fs::remove(temp, ignored);
+    errno = cause;
     return false;
   };
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -216,7 +234,7 @@ bool WriteQuarantineCopy(const fs::path& target, std::string_view message, std::
     errno = savedErrno;
     return fail("cannot write " + temp.string());
   }
-  if (::rename(temp.c_str(), target.c_str()) != 0)
+  if (!PlaceWithoutReplacing(temp, target))
     return fail("cannot rename to " + target.string());
   // The rename itself must reach the disk before the message is deleted.
   const int dir = ::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -234,11 +252,19 @@ fs::path QuarantineMessage(const fs::path& home, std::string_view messageKey,
       *error = "cannot create " + DeletedFolder(home).string();
     return {};
   }
-  const fs::path target = ChooseQuarantinePath(home, messageKey, message);
-  std::error_code ec;
-  if (fs::exists(target, ec))
-    return target;  // the same bytes are kept already
-  return WriteQuarantineCopy(target, message, error) ? target : fs::path();
+  // Another worker may take the chosen name before the copy gets there;
+  // then the name is chosen again.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const fs::path target = ChooseQuarantinePath(home, messageKey, message);
+    std::error_code ec;
+    if (fs::exists(target, ec))
+      return target;  // the same bytes are kept already
+    if (WriteQuarantineCopy(target, message, error))
+      return target;
+    if (errno != EEXIST)
+      break;
+  }
+  return {};
 }
 
 int ExpireQuarantine(const fs::path& home, int days, std::time_t now) {

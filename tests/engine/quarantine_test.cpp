@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <thread>
+#include <vector>
+
 #include "engine/record_files.h"
 #include "test_home.h"
 
@@ -74,6 +78,37 @@ TEST(Quarantine, APurgeRemovesEveryCopyOfTheMessageAndNoOther) {
   EXPECT_EQ(RemoveKeptCopies(home.Path(), "<a.1@example.com>"), 2);
   EXPECT_FALSE(fs::exists(first) || fs::exists(second));
   EXPECT_TRUE(fs::exists(other) && fs::exists(longer));
+}
+
+TEST(Quarantine, ACopyNeverReplacesOneMadeMeanwhileUnderTheSameName) {
+  // Two workers chose the same free name for different messages of one key;
+  // the later copy must not replace the earlier one.
+  TTempHome home;
+  const fs::path chosen = ChooseQuarantinePath(home.Path(), "<k@x>", kMessage);
+  EXPECT_EQ(ChooseQuarantinePath(home.Path(), "<k@x>", kMessage + "x"), chosen);
+  ASSERT_TRUE(WriteQuarantineCopy(chosen, kMessage));
+  std::string error;
+  EXPECT_FALSE(WriteQuarantineCopy(chosen, kMessage + "x", &error));
+  EXPECT_EQ(errno, EEXIST);
+  EXPECT_EQ(ReadAll(chosen), kMessage);
+
+  // Workers keeping different messages with one Message-ID at once: each
+  // copy gets a file of its own.
+  std::vector<std::string> messages;
+  std::vector<fs::path> kept(8);
+  for (int i = 0; i < 8; ++i)
+    messages.push_back(kMessage + std::string(static_cast<std::size_t>(i), '.'));
+  {
+    std::vector<std::jthread> workers;
+    for (int i = 0; i < 8; ++i)
+      workers.emplace_back(
+          [&, i] { kept[i] = QuarantineMessage(home.Path(), "<same@x>", messages[i]); });
+  }
+  for (int i = 0; i < 8; ++i) {
+    ASSERT_FALSE(kept[i].empty());
+    EXPECT_EQ(ReadAll(kept[i]), messages[i]);
+  }
+  EXPECT_EQ(FilesIn(DeletedFolder(home.Path())), 9);
 }
 
 TEST(Quarantine, ExpiryRemovesOnlyOldCopies) {
