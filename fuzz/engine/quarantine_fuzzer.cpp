@@ -3,9 +3,10 @@
 // its first line (hostile keys such as "<../../x>" included), the name a
 // second message of that key gets, and no key. Every copy lands inside
 // tmp/deleted/ under one ".eml" name holding exactly its message; no copy
-// is ever overwritten by another message's; the same message under the
-// same key keeps its name; nothing else is left in the folder; the
-// listing shows each copy once with readable texts.
+// is ever replaced by another message's, not even one written to a name
+// taken meanwhile; the same message under the same key keeps its name;
+// nothing else is left in the folder; the listing shows each copy once
+// with readable texts.
 
 #include <cstddef>
 #include <cstdint>
@@ -111,6 +112,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (files != kept.size())
     std::abort();
+  // A copy made later under a taken name must not replace the copy there.
+  for (const TKept& k : kept) {
+    if (pelorix::WriteQuarantineCopy(k.File, k.Bytes + "!") || ReadAll(k.File) != k.Bytes)
+      std::abort();
+  }
   // The listing shows every copy once, with its size and readable texts.
   const auto entries = pelorix::ListQuarantine(home);
   if (entries.size() != kept.size())
