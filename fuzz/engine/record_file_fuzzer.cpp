@@ -3,7 +3,8 @@
 // 3260 bytes, each the decoding of its own slice; the list rows are made
 // from exactly those records; every message key names a file inside the
 // folder it is meant for; the quarantine listing takes account names only
-// from records of the same key; records written back read back settled.
+// from records of the same key; a record appended after a partial tail
+// follows the whole records; records written back read back settled.
 
 #include <cstddef>
 #include <cstdint>
@@ -104,6 +105,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                       pelorix::KeyFileName(r.MessageKey) == pelorix::KeyFileName(entry.MessageKey));
       }
       if (!known || entry.MessageKey.empty())
+        std::abort();
+    }
+  }
+
+  // A run appends to the deleted-mail file: a partial tail left by a crash
+  // is overwritten, the whole records before it stay.
+  {
+    pelorix::TRecordFileWriter writer;
+    if (!writer.Open(file, pelorix::TRecordFileWriter::Mode::Append))
+      std::abort();
+    TMailRecord added;
+    added.MessageKey = "<added@example.org>";
+    if (!writer.Append(added))
+      std::abort();
+    writer.Close();
+    const auto grown = pelorix::ReadRecordFile(file);
+    if (!grown || grown->size() != records->size() + 1 || grown->back() != added ||
+        fs::file_size(file, ec) != grown->size() * kMailRecordSize)
+      std::abort();
+    for (std::size_t i = 0; i < records->size(); ++i) {
+      if ((*grown)[i] != (*records)[i])
         std::abort();
     }
   }
