@@ -50,6 +50,7 @@ std::string_view MessageIdLine(std::string_view message) {
 struct TKept {
   fs::path File;
   std::string Bytes;
+  std::string Key;
 };
 
 // Keeps `message` and checks where the copy went and that every earlier
@@ -69,14 +70,15 @@ void Keep(const fs::path& home, std::string_view key, std::string_view message,
   for (const TKept& k : kept) {
     if (ReadAll(k.File) != k.Bytes)
       std::abort();
-    // The same name only for the same bytes, and then always for a named key.
+    // A name holds one message; the same message under the same key keeps
+    // its name.
     again = again || (k.File == file);
-    if (named && k.Bytes == message && pelorix::KeyFileName(key) + ".eml" == k.File.filename() &&
-        k.File != file)
+    if ((k.File == file && k.Bytes != message) ||
+        (named && k.Key == key && k.Bytes == message && k.File != file))
       std::abort();
   }
   if (!again)
-    kept.push_back({file, std::string(message)});
+    kept.push_back({file, std::string(message), std::string(key)});
 }
 
 }  // namespace
