@@ -133,6 +133,25 @@ std::string_view HeadOf(std::string_view message) {
   return message.substr(0, std::min<std::size_t>(message.size(), 256 << 10));
 }
 
+// The start of a copy, enough for its header as MessageIdOf reads it.
+std::string ReadStart(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::string start(256 << 10, '\0');
+  in.read(start.data(), static_cast<std::streamsize>(start.size()));
+  start.resize(static_cast<std::size_t>(in.gcount()));
+  return start;
+}
+
+// What the name of a copy of this key starts with: the key file name, cut
+// to leave room for "_n.eml" within the file system's name limit.
+std::string CopyBase(std::string_view messageKey) {
+  std::string base = KeyFileName(messageKey);
+  constexpr std::size_t kLongest = 255 - 16;
+  if (base.size() > kLongest)
+    base = std::string(CutUtf8(base, kLongest));
+  return base;
+}
+
 // Moves the finished copy to its name but never over an existing file: a
 // worker on another account may have kept a different message with the
 // same Message-ID under that name meanwhile.
@@ -156,9 +175,10 @@ std::string MessageIdOf(std::string_view message) {
 
 std::vector<fs::path> KeptCopies(const fs::path& home, std::string_view messageKey) {
   std::vector<fs::path> copies;
-  const std::string base = KeyFileName(messageKey);
-  if (base.empty())
+  const std::string name = KeyFileName(messageKey);
+  if (name.empty())
     return copies;
+  const std::string base = CopyBase(messageKey);
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(DeletedFolder(home), ec)) {
     const fs::path& file = entry.path();
@@ -170,9 +190,10 @@ std::vector<fs::path> KeptCopies(const fs::path& home, std::string_view messageK
                           rest.find_first_not_of("0123456789", 1) == std::string_view::npos;
     if (!rest.empty() && !numbered)
       continue;
-    // K_n.eml may be the copy of an unrelated message whose name merely
-    // starts with K: its own header decides.
-    if (!rest.empty() && KeyFileName(HeadKey(ReadHead(file))) != base)
+    // Any of these may be an unrelated message's copy: K_1.eml the second
+    // copy of key K while this key is K_1, whose own copy is then K_1_1.eml,
+    // or K.eml of a longer key cut to K. Its own header decides.
+    if (KeyFileName(MessageIdOf(ReadStart(file))) != name)
       continue;
     copies.push_back(file);
   }
@@ -197,14 +218,10 @@ int RemoveKeptCopies(const fs::path& home, std::string_view messageKey) {
 fs::path ChooseQuarantinePath(const fs::path& home, std::string_view messageKey,
                               std::string_view message) {
   const fs::path folder = DeletedFolder(home);
-  std::string base = KeyFileName(messageKey);
+  std::string base = CopyBase(messageKey);
   if (base.empty()) {
     base = "nokey_" + RandomTag();
   }
-  // Room for "_n.eml" within the file system's name limit.
-  constexpr std::size_t kLongest = 255 - 16;
-  if (base.size() > kLongest)
-    base = std::string(CutUtf8(base, kLongest));
   fs::path target = folder / (base + std::string(kQuarantineSuffix));
   std::error_code ec;
   for (int n = 1; fs::exists(target, ec) && !SameBytes(target, message); ++n) {

@@ -80,6 +80,28 @@ TEST(Quarantine, APurgeRemovesEveryCopyOfTheMessageAndNoOther) {
   EXPECT_TRUE(fs::exists(other) && fs::exists(longer));
 }
 
+TEST(Quarantine, TheCopiesOfAKeyAreFoundWithoutAnotherMessagesWhateverTheirNames) {
+  TTempHome home;
+  const std::string key = "<a.1@example.com>";
+  const fs::path first = QuarantineMessage(home.Path(), key, kMessage);
+  // The key's second copy takes K_1.eml before the message whose key is K_1.
+  const fs::path second = QuarantineMessage(home.Path(), key, kMessage + "x");
+  const std::string near = "Message-ID: <a.1@example.com>_1\r\n\r\nnear\r\n";
+  const fs::path other = QuarantineMessage(home.Path(), MessageIdOf(near), near);
+  EXPECT_EQ(KeptCopies(home.Path(), key), (std::vector<fs::path>{first, second}));
+  EXPECT_EQ(KeptCopies(home.Path(), MessageIdOf(near)), std::vector<fs::path>{other});
+  EXPECT_EQ(RemoveKeptCopies(home.Path(), MessageIdOf(near)), 1);
+  EXPECT_TRUE(fs::exists(second));
+
+  // A key longer than a file name may be is kept under its cut name: found
+  // there, and not taken for a key that is the cut name itself.
+  const std::string longKey = "<" + std::string(300, 'k') + "@x>";
+  const fs::path longCopy =
+      QuarantineMessage(home.Path(), longKey, "Message-ID: " + longKey + "\r\n\r\nlong\r\n");
+  EXPECT_EQ(KeptCopies(home.Path(), longKey), std::vector<fs::path>{longCopy});
+  EXPECT_TRUE(KeptCopies(home.Path(), longCopy.stem().string()).empty());
+}
+
 TEST(Quarantine, ACopyNeverReplacesOneMadeMeanwhileUnderTheSameName) {
   // Two workers chose the same free name for different messages of one key;
   // the later copy must not replace the earlier one.
