@@ -6,8 +6,10 @@
 // is ever replaced by another message's, not even one written to a name
 // taken meanwhile; the same message under the same key keeps its name;
 // nothing else is left in the folder; the listing shows each copy once
-// with readable texts.
+// with readable texts; the copies of a message are found by its key, all of
+// them and no other message's.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -81,6 +83,39 @@ void Keep(const fs::path& home, std::string_view key, std::string_view message,
     kept.push_back({file, std::string(message), std::string(key)});
 }
 
+// As the workers keep them: each message under its own Message-ID. The
+// message, another one with the same Message-ID and one whose Message-ID is
+// the first's with "_1" (so its name may be the second copy's), in either
+// order; then each key's copies are found, all of them and only those, so a
+// restore or purge never takes another message's copy.
+void CheckKeptCopies(const fs::path& home, std::string_view message, bool nearFirst) {
+  std::error_code ec;
+  fs::remove_all(home / "tmp", ec);
+  const std::string id = pelorix::MessageIdOf(message);
+  const std::string second = std::string(message) + "\n";
+  const std::string near = "Message-ID: " + id + "_1\r\n\r\n" + std::string(message);
+  std::vector<TKept> kept;
+  const auto keep = [&](std::string_view m) { Keep(home, pelorix::MessageIdOf(m), m, kept); };
+  keep(message);
+  keep(nearFirst ? near : second);
+  keep(nearFirst ? second : near);
+  for (const TKept& k : kept) {
+    const std::string name = pelorix::KeyFileName(k.Key);
+    if (name.empty())
+      continue;
+    std::vector<fs::path> want;
+    for (const TKept& j : kept) {
+      if (pelorix::KeyFileName(j.Key) == name)
+        want.push_back(j.File);
+    }
+    auto got = pelorix::KeptCopies(home, k.Key);
+    std::sort(want.begin(), want.end());
+    std::sort(got.begin(), got.end());
+    if (got != want)
+      std::abort();
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -132,5 +167,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         !pelorix::IsValidUtf8(entry.MessageKey))
       std::abort();
   }
+  CheckKeptCopies(home, message, size > 0 && (data[0] & 1) != 0);
   return 0;
 }
