@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -132,6 +133,40 @@ std::string_view HeadOf(std::string_view message) {
   return message.substr(0, std::min<std::size_t>(message.size(), 256 << 10));
 }
 
+// The start of a copy, enough for its header as MessageIdOf reads it.
+std::string ReadStart(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::string start(256 << 10, '\0');
+  in.read(start.data(), static_cast<std::streamsize>(start.size()));
+  start.resize(static_cast<std::size_t>(in.gcount()));
+  return start;
+}
+
+// What the name of a copy of this key starts with: the key file name, cut
+// to leave room for "_n.eml" within the file system's name limit.
+std::string CopyBase(std::string_view messageKey) {
+  std::string base = KeyFileName(messageKey);
+  constexpr std::size_t kLongest = 255 - 16;
+  if (base.size() > kLongest)
+    base = std::string(CutUtf8(base, kLongest));
+  return base;
+}
+
+// Moves the finished copy to its name but never over an existing file: a
+// worker on another account may have kept a different message with the
+// same Message-ID under that name meanwhile.
+bool PlaceWithoutReplacing(const fs::path& temp, const fs::path& target) {
+  if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+    return true;
+  if (errno != EINVAL && errno != ENOSYS)
+    return false;
+  // A file system without that flag: a hard link refuses an existing name too.
+  if (::link(temp.c_str(), target.c_str()) != 0)
+    return false;
+  ::unlink(temp.c_str());
+  return true;
+}
+
 }  // namespace
 
 std::string MessageIdOf(std::string_view message) {
@@ -140,9 +175,10 @@ std::string MessageIdOf(std::string_view message) {
 
 std::vector<fs::path> KeptCopies(const fs::path& home, std::string_view messageKey) {
   std::vector<fs::path> copies;
-  const std::string base = KeyFileName(messageKey);
-  if (base.empty())
+  const std::string name = KeyFileName(messageKey);
+  if (name.empty())
     return copies;
+  const std::string base = CopyBase(messageKey);
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(DeletedFolder(home), ec)) {
     const fs::path& file = entry.path();
@@ -154,9 +190,10 @@ std::vector<fs::path> KeptCopies(const fs::path& home, std::string_view messageK
                           rest.find_first_not_of("0123456789", 1) == std::string_view::npos;
     if (!rest.empty() && !numbered)
       continue;
-    // K_n.eml may be the copy of an unrelated message whose name merely
-    // starts with K: its own header decides.
-    if (!rest.empty() && KeyFileName(HeadKey(ReadHead(file))) != base)
+    // Any of these may be an unrelated message's copy: K_1.eml the second
+    // copy of key K while this key is K_1, whose own copy is then K_1_1.eml,
+    // or K.eml of a longer key cut to K. Its own header decides.
+    if (KeyFileName(MessageIdOf(ReadStart(file))) != name)
       continue;
     copies.push_back(file);
   }
@@ -181,14 +218,10 @@ int RemoveKeptCopies(const fs::path& home, std::string_view messageKey) {
 fs::path ChooseQuarantinePath(const fs::path& home, std::string_view messageKey,
                               std::string_view message) {
   const fs::path folder = DeletedFolder(home);
-  std::string base = KeyFileName(messageKey);
+  std::string base = CopyBase(messageKey);
   if (base.empty()) {
     base = "nokey_" + RandomTag();
   }
-  // Room for "_n.eml" within the file system's name limit.
-  constexpr std::size_t kLongest = 255 - 16;
-  if (base.size() > kLongest)
-    base = std::string(CutUtf8(base, kLongest));
   fs::path target = folder / (base + std::string(kQuarantineSuffix));
   std::error_code ec;
   for (int n = 1; fs::exists(target, ec) && !SameBytes(target, message); ++n) {
@@ -200,10 +233,12 @@ fs::path ChooseQuarantinePath(const fs::path& home, std::string_view messageKey,
 bool WriteQuarantineCopy(const fs::path& target, std::string_view message, std::string* error) {
   const fs::path temp = target.parent_path() / (".tmp_" + RandomTag() + ".part");
   auto fail = [&](const std::string& what) {
+    const int cause = errno;
     if (error)
-      *error = what + ": " + std::strerror(errno);
+      *error = what + ": " + std::strerror(cause);
     std::error_code ignored;
     fs::remove(temp, ignored);
+    errno = cause;
     return false;
   };
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -216,7 +251,7 @@ bool WriteQuarantineCopy(const fs::path& target, std::string_view message, std::
     errno = savedErrno;
     return fail("cannot write " + temp.string());
   }
-  if (::rename(temp.c_str(), target.c_str()) != 0)
+  if (!PlaceWithoutReplacing(temp, target))
     return fail("cannot rename to " + target.string());
   // The rename itself must reach the disk before the message is deleted.
   const int dir = ::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -234,11 +269,19 @@ fs::path QuarantineMessage(const fs::path& home, std::string_view messageKey,
       *error = "cannot create " + DeletedFolder(home).string();
     return {};
   }
-  const fs::path target = ChooseQuarantinePath(home, messageKey, message);
-  std::error_code ec;
-  if (fs::exists(target, ec))
-    return target;  // the same bytes are kept already
-  return WriteQuarantineCopy(target, message, error) ? target : fs::path();
+  // Another worker may take the chosen name before the copy gets there;
+  // then the name is chosen again.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const fs::path target = ChooseQuarantinePath(home, messageKey, message);
+    std::error_code ec;
+    if (fs::exists(target, ec))
+      return target;  // the same bytes are kept already
+    if (WriteQuarantineCopy(target, message, error))
+      return target;
+    if (errno != EEXIST)
+      break;
+  }
+  return {};
 }
 
 int ExpireQuarantine(const fs::path& home, int days, std::time_t now) {

@@ -21,8 +21,9 @@ std::filesystem::path ChooseQuarantinePath(const std::filesystem::path& home,
                                            std::string_view messageKey, std::string_view message);
 
 // Writes the copy under a temporary name, flushes it to disk and renames it
-// into place. Returns false with the reason when the copy is not safely on
-// disk; nothing is left behind then.
+// into place, never over an existing file (errno is EEXIST then). Returns
+// false with the reason when the copy is not safely on disk; nothing is
+// left behind then.
 bool WriteQuarantineCopy(const std::filesystem::path& target, std::string_view message,
                          std::string* error = nullptr);
 

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <thread>
+#include <vector>
+
 #include "engine/record_files.h"
 #include "test_home.h"
 
@@ -74,6 +78,59 @@ TEST(Quarantine, APurgeRemovesEveryCopyOfTheMessageAndNoOther) {
   EXPECT_EQ(RemoveKeptCopies(home.Path(), "<a.1@example.com>"), 2);
   EXPECT_FALSE(fs::exists(first) || fs::exists(second));
   EXPECT_TRUE(fs::exists(other) && fs::exists(longer));
+}
+
+TEST(Quarantine, TheCopiesOfAKeyAreFoundWithoutAnotherMessagesWhateverTheirNames) {
+  TTempHome home;
+  const std::string key = "<a.1@example.com>";
+  const fs::path first = QuarantineMessage(home.Path(), key, kMessage);
+  // The key's second copy takes K_1.eml before the message whose key is K_1.
+  const fs::path second = QuarantineMessage(home.Path(), key, kMessage + "x");
+  const std::string near = "Message-ID: <a.1@example.com>_1\r\n\r\nnear\r\n";
+  const fs::path other = QuarantineMessage(home.Path(), MessageIdOf(near), near);
+  EXPECT_EQ(KeptCopies(home.Path(), key), (std::vector<fs::path>{first, second}));
+  EXPECT_EQ(KeptCopies(home.Path(), MessageIdOf(near)), std::vector<fs::path>{other});
+  EXPECT_EQ(RemoveKeptCopies(home.Path(), MessageIdOf(near)), 1);
+  EXPECT_TRUE(fs::exists(second));
+
+  // A key longer than a file name may be is kept under its cut name: found
+  // there, and not taken for a key that is the cut name itself.
+  const std::string longKey = "<" + std::string(300, 'k') + "@x>";
+  const fs::path longCopy =
+      QuarantineMessage(home.Path(), longKey, "Message-ID: " + longKey + "\r\n\r\nlong\r\n");
+  EXPECT_EQ(KeptCopies(home.Path(), longKey), std::vector<fs::path>{longCopy});
+  EXPECT_TRUE(KeptCopies(home.Path(), longCopy.stem().string()).empty());
+}
+
+TEST(Quarantine, ACopyNeverReplacesOneMadeMeanwhileUnderTheSameName) {
+  // Two workers chose the same free name for different messages of one key;
+  // the later copy must not replace the earlier one.
+  TTempHome home;
+  const fs::path chosen = ChooseQuarantinePath(home.Path(), "<k@x>", kMessage);
+  EXPECT_EQ(ChooseQuarantinePath(home.Path(), "<k@x>", kMessage + "x"), chosen);
+  ASSERT_TRUE(WriteQuarantineCopy(chosen, kMessage));
+  std::string error;
+  EXPECT_FALSE(WriteQuarantineCopy(chosen, kMessage + "x", &error));
+  EXPECT_EQ(errno, EEXIST);
+  EXPECT_EQ(ReadAll(chosen), kMessage);
+
+  // Workers keeping different messages with one Message-ID at once: each
+  // copy gets a file of its own.
+  std::vector<std::string> messages;
+  std::vector<fs::path> kept(8);
+  for (int i = 0; i < 8; ++i)
+    messages.push_back(kMessage + std::string(static_cast<std::size_t>(i), '.'));
+  {
+    std::vector<std::jthread> workers;
+    for (int i = 0; i < 8; ++i)
+      workers.emplace_back(
+          [&, i] { kept[i] = QuarantineMessage(home.Path(), "<same@x>", messages[i]); });
+  }
+  for (int i = 0; i < 8; ++i) {
+    ASSERT_FALSE(kept[i].empty());
+    EXPECT_EQ(ReadAll(kept[i]), messages[i]);
+  }
+  EXPECT_EQ(FilesIn(DeletedFolder(home.Path())), 9);
 }
 
 TEST(Quarantine, ExpiryRemovesOnlyOldCopies) {
