@@ -34,6 +34,7 @@
 #include "store/mail_plan.h"
 #include "store/settings_store.h"
 #include "support/dovecot.h"
+#include "window_fixture.h"
 
 namespace pelorix::gui {
 namespace {
@@ -95,20 +96,8 @@ TMailRow MakeRow(const std::string& sender, const std::string& size, bool checke
   return r;
 }
 
-class MainWindow : public ::testing::Test {
+class MainWindow : public TWindowFixture {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "pelorix-gui-XXXXXX").string();
-    home_ = mkdtemp(pattern.data());
-    store_ = TSettingsStore::Open(home_);
-    ASSERT_TRUE(store_);
-  }
-  void TearDown() override {
-    window_.reset();
-    store_.reset();
-    std::error_code ec;
-    fs::remove_all(home_, ec);
-  }
   void Plan(bool checkSummary, int floodLimit = 0) {
     TMailPlan plan;
     plan.Load(*store_);
@@ -133,9 +122,6 @@ class MainWindow : public ::testing::Test {
   }
   std::vector<TMailRow> Rows() { return window_->State().MailList.Rows(); }
 
-  fs::path home_;
-  std::unique_ptr<TSettingsStore> store_;
-  std::unique_ptr<TfrmReport> window_;
   THookedDialogs dialogs_;
 };
 

@@ -18,6 +18,7 @@
 #include "scripted_dialogs.h"
 #include "store/accounts.h"
 #include "store/settings_store.h"
+#include "window_fixture.h"
 
 namespace pelorix::gui {
 namespace {
@@ -29,20 +30,8 @@ std::string Kept(const std::string& id, const std::string& subject) {
          "\r\n\r\nFrom me, " + subject + "\r\n.\r\n";
 }
 
-class RestoreWindow : public ::testing::Test {
+class RestoreWindow : public TWindowFixture {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "pelorix-gui-restore-XXXXXX").string();
-    home_ = mkdtemp(pattern.data());
-    store_ = TSettingsStore::Open(home_);
-    ASSERT_TRUE(store_);
-  }
-  void TearDown() override {
-    window_.reset();
-    store_.reset();
-    std::error_code ec;
-    fs::remove_all(home_, ec);
-  }
   int RowOf(const std::string& key) {
     for (int r = 0; r < window_->Model().rowCount(); ++r) {
       if (window_->Model().Row(r).Items[mcMessageKey] == key)
@@ -52,9 +41,6 @@ class RestoreWindow : public ::testing::Test {
     return -1;
   }
 
-  fs::path home_;
-  std::unique_ptr<TSettingsStore> store_;
-  std::unique_ptr<TfrmReport> window_;
   testing::TScriptedDialogs dialogs_;
 };
 
