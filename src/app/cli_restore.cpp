@@ -44,10 +44,18 @@ int RunRestoreCommand(CommandContext& ctx) {
   }
 
   if (list) {
+    // One line per copy, fields split by tabs: texts from mail lose theirs.
+    auto field = [](std::string text) {
+      std::replace_if(
+          text.begin(), text.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n'; },
+          ' ');
+      return text;
+    };
     for (const TQuarantineEntry& e : chosen) {
-      ctx.out << e.AccountKey << '\t' << LocalDateTimeText(e.Saved) << '\t' << e.Sender << '\t'
-              << e.Subject << '\t' << (e.MessageKey.empty() ? e.File.stem().string() : e.MessageKey)
-              << '\t' << e.Size << '\n';
+      ctx.out << field(e.AccountKey) << '\t' << LocalDateTimeText(e.Saved) << '\t'
+              << field(e.Sender) << '\t' << field(e.Subject) << '\t'
+              << field(e.MessageKey.empty() ? e.File.stem().string() : e.MessageKey) << '\t'
+              << e.Size << '\n';
     }
     return 0;
   }
