@@ -60,25 +60,6 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
-// Header lines of a copy (up to the first empty line), for the listing.
-class TStringLines : public TLineSource {
- public:
-  explicit TStringLines(std::string_view text) : text_(text) {}
-  std::string ReadLine() override {
-    if (text_.empty())
-      return ".";
-    const auto end = text_.find('\n');
-    std::string line(text_.substr(0, end));
-    text_ = end == std::string_view::npos ? std::string_view() : text_.substr(end + 1);
-    if (!line.empty() && line.back() == '\r')
-      line.pop_back();
-    return line;
-  }
-
- private:
-  std::string_view text_;
-};
-
 std::string ReadHead(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
   std::string head;
@@ -111,7 +92,7 @@ std::map<std::string, std::string> AccountsOfDeletedMail(const fs::path& home) {
 }
 
 std::string HeadKey(std::string_view head) {
-  TStringLines lines(head);
+  TCopyLines lines(head);
   TMailMessage message;
   try {
     message.ReadHeader(lines, ".");
@@ -168,6 +149,17 @@ bool PlaceWithoutReplacing(const fs::path& temp, const fs::path& target) {
 }
 
 }  // namespace
+
+std::string TCopyLines::ReadLine() {
+  if (text_.empty())
+    return ".";
+  const auto end = text_.find('\n');
+  std::string_view line = text_.substr(0, end);
+  text_ = end == std::string_view::npos ? std::string_view() : text_.substr(end + 1);
+  if (!line.empty() && line.back() == '\r')
+    line.remove_suffix(1);
+  return (!line.empty() && line.front() == '.' ? "." : "") + std::string(line);
+}
 
 std::string MessageIdOf(std::string_view message) {
   return HeadKey(HeadOf(message));
@@ -313,7 +305,7 @@ std::vector<TQuarantineEntry> ListQuarantine(const fs::path& home) {
     entry.Size = static_cast<long long>(file.file_size(ec));
     entry.Saved = ModifiedAt(file.path());
     const std::string head = ReadHead(file.path());
-    TStringLines lines(head);
+    TCopyLines lines(head);
     TMailMessage message;
     try {
       message.ReadHeader(lines, ".");

@@ -34,26 +34,6 @@ std::string_view DomainOf(std::string_view address) {
   return at == std::string_view::npos ? std::string_view() : address.substr(at + 1);
 }
 
-// A kept copy's lines as the message model reads them from a server:
-// dot-stuffed again (the copy is not) and ended by ".".
-class TCopyLines : public TLineSource {
- public:
-  explicit TCopyLines(std::string_view text) : text_(text) {}
-  std::string ReadLine() override {
-    if (text_.empty())
-      return ".";
-    const auto end = text_.find('\n');
-    std::string_view line = text_.substr(0, end);
-    text_ = end == std::string_view::npos ? std::string_view() : text_.substr(end + 1);
-    if (!line.empty() && line.back() == '\r')
-      line.remove_suffix(1);
-    return (!line.empty() && line.front() == '.' ? "." : "") + std::string(line);
-  }
-
- private:
-  std::string_view text_;
-};
-
 std::vector<std::string> RawLines(std::string_view text) {
   std::vector<std::string> lines;
   while (!text.empty()) {
