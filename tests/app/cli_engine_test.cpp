@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "app/commands.h"
+#include "cli_fixture.h"
 #include "engine/mail_record.h"
 #include "engine/record_files.h"
 #include "engine/run_lock.h"
@@ -29,30 +30,22 @@ using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-struct TRun {
-  int status;
-  std::string out, err;
-};
+using test::TRun;
 
-class CheckCommand : public ::testing::Test {
+class CheckCommand : public test::TCliFixture {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "pelorix-cli-check-XXXXXX").string();
-    home_ = mkdtemp(pattern.data());
+    TCliFixture::SetUp();
     store_ = TSettingsStore::Open(home_);
     ASSERT_TRUE(store_);
   }
   void TearDown() override {
     store_.reset();
-    std::error_code ec;
-    fs::remove_all(home_, ec);
+    TCliFixture::TearDown();
   }
   TRun Check(std::vector<std::string> args) {
-    std::vector<std::string> argv = {"--home", home_.string(), "check"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::ostringstream out, err;
-    int status = RunCommandLine(argv, out, err);
-    return {status, out.str(), err.str()};
+    args.insert(args.begin(), "check");
+    return Run(args);
   }
   void Plan(bool checkSummary, bool deleteRubbish = false) {
     TMailPlan plan;
@@ -66,7 +59,6 @@ class CheckCommand : public ::testing::Test {
     return r ? *r : std::vector<TMailRecord>{};
   }
 
-  fs::path home_;
   std::unique_ptr<TSettingsStore> store_;
 };
 
@@ -272,11 +264,8 @@ namespace {
 class DeleteCommand : public CheckCommand {
  protected:
   TRun Delete(std::vector<std::string> args) {
-    std::vector<std::string> argv = {"--home", home_.string(), "delete"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::ostringstream out, err;
-    int status = RunCommandLine(argv, out, err);
-    return {status, out.str(), err.str()};
+    args.insert(args.begin(), "delete");
+    return Run(args);
   }
   // Ticks the rows of all.rec whose message key is listed, unticks the rest.
   void Tick(const std::vector<std::string>& keys) {

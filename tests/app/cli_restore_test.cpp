@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "app/commands.h"
+#include "cli_fixture.h"
 #include "engine/quarantine.h"
 #include "engine/record_files.h"
 #include "support/smtp_server.h"
@@ -16,30 +17,18 @@ namespace pelorix {
 namespace {
 namespace fs = std::filesystem;
 
-struct TCall {
-  int status;
-  std::string out, err;
-};
+using test::TRun;
 
-class Restore : public ::testing::Test {
+class Restore : public test::TCliFixture {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "pelorix-restore-XXXXXX").string();
-    home_ = mkdtemp(pattern.data());
-  }
-  void TearDown() override { fs::remove_all(home_); }
-  TCall Call(std::vector<std::string> args) {
-    args.insert(args.begin(), {"--home", home_.string(), "restore"});
-    std::ostringstream out, err;
-    const int status = RunCommandLine(args, out, err);
-    return {status, out.str(), err.str()};
+  TRun Call(std::vector<std::string> args) {
+    args.insert(args.begin(), "restore");
+    return Run(args);
   }
   void Set(const std::string& name, const std::string& value) {
-    std::ostringstream out, err;
-    ASSERT_EQ(RunCommandLine({"--home", home_.string(), "set", "Smtp", name, value}, out, err), 0)
-        << err.str();
+    const TRun r = Run({"set", "Smtp", name, value});
+    ASSERT_EQ(r.status, 0) << r.err;
   }
-  fs::path home_;
 };
 
 TEST_F(Restore, MboxHoldsTheChosenCopiesAsAMailProgramReadsThem) {
@@ -53,7 +42,7 @@ TEST_F(Restore, MboxHoldsTheChosenCopiesAsAMailProgramReadsThem) {
   record.MessageKey = "<1@x>";
   ASSERT_TRUE(WriteRecordFile(DeletedRecordPath(home_, "a2pop.x"), {record}));
 
-  TCall r = Call({"--list"});
+  TRun r = Call({"--list"});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("a[pop.x]\t"), std::string::npos);
   // A tab from the mail cannot split the line's fields.
@@ -94,7 +83,7 @@ TEST_F(Restore, NeedsExactlyOneWayAndUsableSmtpSettings) {
   QuarantineMessage(home_, "<1@x>", "Message-ID: <1@x>\r\n\r\nbody\r\n");
   // Each refusal is one line on stderr.
   auto refused = [this](const char* why) {
-    const TCall r = Call({"--resend"});
+    const TRun r = Call({"--resend"});
     EXPECT_EQ(r.status, 1) << why;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << why << ": " << r.err;
     return r.err;
@@ -126,7 +115,7 @@ TEST_F(Restore, ResendDeliversEachCopyWithTheFourResentFieldsOnly) {
   Set("password", "wrong");
   Set("MyEmail", "me@example.org");
 
-  TCall r = Call({"--resend"});
+  TRun r = Call({"--resend"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("535"), std::string::npos) << r.err;
 

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "app/commands.h"
+#include "cli_fixture.h"
 #include "engine/mail_record.h"
 #include "engine/record_files.h"
 #include "store/connection_security.h"
@@ -26,34 +27,16 @@ using test::TTestCertificates;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-struct TRun {
-  int status;
-  std::string out, err;
-};
+using test::TRun;
 
-class TlsCommands : public ::testing::Test {
+class TlsCommands : public test::TCliFixture {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "pelorix-cli-tls-XXXXXX").string();
-    home_ = mkdtemp(pattern.data());
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(home_, ec);
-  }
-  TRun Run(std::vector<std::string> args) {
-    args.insert(args.begin(), {"--home", home_.string()});
-    std::ostringstream out, err;
-    const int status = RunCommandLine(args, out, err);
-    return {status, out.str(), err.str()};
-  }
   // Runs a command that must succeed and hands back its output.
   std::string Ok(std::vector<std::string> args) {
     const TRun r = Run(args);
     EXPECT_EQ(r.status, 0) << r.err;
     return r.out;
   }
-  fs::path home_;
 };
 
 std::string Mail(const std::string& id) {
