@@ -265,9 +265,10 @@ fs::path QuarantineMessage(const fs::path& home, std::string_view messageKey,
   // then the name is chosen again.
   for (int attempt = 0; attempt < 100; ++attempt) {
     const fs::path target = ChooseQuarantinePath(home, messageKey, message);
-    std::error_code ec;
-    if (fs::exists(target, ec))
-      return target;  // the same bytes are kept already
+    // Another worker may have placed a different message there since the
+    // name was chosen: only the same bytes count as kept.
+    if (SameBytes(target, message))
+      return target;
     if (WriteQuarantineCopy(target, message, error))
       return target;
     if (errno != EEXIST)
