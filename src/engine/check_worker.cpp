@@ -6,6 +6,7 @@
 #include "engine/failure_cause.h"
 #include "engine/mail_record.h"
 #include "engine/message_file.h"
+#include "engine/ordered_jobs.h"
 #include "engine/origin.h"
 #include "engine/record_files.h"
 #include "engine/run_state.h"
@@ -103,7 +104,7 @@ class TAccountCheck {
  public:
   TAccountCheck(TRunState& state, TFrontEndSink& sink, TPop3Session& session, TMailMessage& msg,
                 TMessageFile& report, const TFilterLists& lists, TIpLocationTable& ipTable,
-                bool whole, const std::atomic<bool>& terminated)
+                TOrderedJobs& jobs, bool whole, const std::atomic<bool>& terminated)
       : state_(state),
         sink_(sink),
         session_(session),
@@ -111,6 +112,7 @@ class TAccountCheck {
         report_(report),
         lists_(lists),
         ipTable_(ipTable),
+        jobs_(jobs),
         whole_(whole),
         terminated_(terminated) {}
 
@@ -138,6 +140,7 @@ class TAccountCheck {
   TMessageFile& report_;
   const TFilterLists& lists_;
   TIpLocationTable& ipTable_;
+  TOrderedJobs& jobs_;
   bool whole_;
   const std::atomic<bool>& terminated_;
   std::string lastMessage_;
@@ -184,6 +187,8 @@ void TAccountCheck::Run(const TQueueEntry& e, TAccountRecordFiles& files) {
       Say("正在检查第 " + std::to_string(n) + " 封邮件！");
       CheckMessage(e, n, number, files, fetcher.get(), listing);
     }
+    // The account's rows are all in before its counters.
+    jobs_.Wait();
   }
 
   if (session_.IsConnected())
@@ -375,29 +380,39 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
   r.Priority = PriorityDigit(msg_);
   r.Organization = msg_.Organization;
 
-  // Encoded once: the file gets these bytes and the row shows what they hold.
-  const TMailRecordBytes bytes = EncodeMailRecord(r);
-  if (deleted) {
-    files.AppendDeleted(bytes);
-  } else if (v.Spam) {
-    files.AppendSpam(bytes);
-  } else {
-    files.AppendNew(bytes);
-  }
+  // The files and the row are written behind, in message order; the row
+  // shows only once its files are there.
+  std::string key = KeyFileName(msg_.MessageId);
+  std::string header = HeaderFileText(msg_);
+  std::string body = whole_ && !key.empty() ? BodyFileText(in.BodyLines) : std::string();
+  const std::size_t weight = header.size() + body.size() + sizeof(TMailRecordBytes);
+  jobs_.Post(
+      [this, &files, r = std::move(r), key = std::move(key), header = std::move(header),
+       body = std::move(body), deleted, spam = v.Spam] {
+        // Encoded once: the file gets these bytes and the row shows what they hold.
+        const TMailRecordBytes bytes = EncodeMailRecord(r);
+        if (deleted) {
+          files.AppendDeleted(bytes);
+        } else if (spam) {
+          files.AppendSpam(bytes);
+        } else {
+          files.AppendNew(bytes);
+        }
+        const fs::path& home = state_.Home();
+        const fs::path tmp = TmpFolder(home);
+        state_.OldFiles.Write(home, HeaderFilePath(tmp, key), header);
+        if (whole_ && !key.empty())
+          state_.OldFiles.Write(home, BodyFilePath(tmp, key), body);
+        if (deleted)
+          MoveMessageFilesToDeleted(home, key);
 
-  const std::string key = KeyFileName(msg_.MessageId);
-  const fs::path tmp = TmpFolder(home);
-  const fs::path headerFile = HeaderFilePath(tmp, key);
-  state_.OldFiles.Write(home, headerFile, HeaderFileText(msg_));
-  if (whole_ && !key.empty())
-    state_.OldFiles.Write(home, BodyFilePath(tmp, key), BodyFileText(in.BodyLines));
-  if (deleted)
-    MoveMessageFilesToDeleted(home, key);
-
-  TMailRow row = RowFromRecord(DecodeMailRecord(std::string_view(bytes.data(), bytes.size())));
-  std::lock_guard lock(state_.CheckRowLock);
-  const std::size_t index = state_.MailList.Append(row);
-  sink_.MailRowAdded(index, row);
+        TMailRow row =
+            RowFromRecord(DecodeMailRecord(std::string_view(bytes.data(), bytes.size())));
+        std::lock_guard lock(state_.CheckRowLock);
+        const std::size_t index = state_.MailList.Append(row);
+        sink_.MailRowAdded(index, row);
+      },
+      weight);
 }
 
 }  // namespace
@@ -413,6 +428,7 @@ void TCheckmail::CheckLoop(const fs::path& messageFile) {
   TPop3Session session;
   TMailMessage message;
   TIpLocationTable ipTable(state_.Home());
+  TOrderedJobs jobs;
 
   while (auto entry = state_.TakeEntry(state_.CheckQueue)) {
     const TQueueEntry e = SplitQueueEntry(*entry);
@@ -424,7 +440,7 @@ void TCheckmail::CheckLoop(const fs::path& messageFile) {
       files.Close();
       break;
     }
-    TAccountCheck check(state_, sink_, session, message, report, lists, ipTable, whole,
+    TAccountCheck check(state_, sink_, session, message, report, lists, ipTable, jobs, whole,
                         thread_.TerminateRequest());
     check.Say("正在检测邮箱 " + e.Server + "[" + e.User + "]");
     try {
@@ -436,6 +452,11 @@ void TCheckmail::CheckLoop(const fs::path& messageFile) {
       } catch (...) {
       }
       check.Say(e.User + "[" + e.Server + "]" + "检查新邮件信息失败!");
+    }
+    // An abandoned account's rows read so far still go in.
+    try {
+      jobs.Wait();
+    } catch (...) {
     }
     files.Close();
   }

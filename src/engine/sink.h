@@ -1,6 +1,8 @@
 #pragma once
-// How workers reach the front end. Every call blocks the calling worker
-// until the front end has handled it, so texts and rows arrive in order.
+// How workers reach the front end. Every call blocks the calling thread
+// until the front end has handled it (or queued it, in order). A check
+// worker's rows come from its writer thread, in message order, once the
+// message's files are written: a row may follow texts about later messages.
 // The GUI implements it with a blocking call onto its own thread; the
 // command line prints.
 
@@ -35,7 +37,8 @@ class TFrontEndSink {
  public:
   virtual ~TFrontEndSink() = default;
   virtual void StatusRefresh(const TStatusTexts& texts) = 0;
-  // The row has been appended to the mail list at `index`.
+  // The row has been appended to the mail list at `index`. Calls may come
+  // from several threads at once.
   virtual void MailRowAdded(std::size_t index, const TMailRow& row) = 0;
   virtual void MailboxCountersUpdate(const TMailboxCounters& counters) = 0;
   // A Yes/No question; true for Yes.

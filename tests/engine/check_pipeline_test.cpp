@@ -201,8 +201,8 @@ struct TPipelineFixture : ::testing::Test {
 TEST_F(TPipelineFixture, AStopInTheWindowDrainsItThenResetsAndListsNoMore) {
   Serve(40, 2);
   TCheckmail1 worker(check.state, check.sink);
-  check.sink.OnRow = [&worker](std::size_t index) {
-    if (index == 2)
+  check.sink.OnState = [&worker](const std::string& state) {
+    if (state == "正在检查第 3 封邮件！")
       worker.Terminate();
   };
   check.state.CheckQueue = TAccountQueue{box.HostPort() + "|bob|pw"};

@@ -246,8 +246,8 @@ TEST_F(TRunFixture, StopEndsTheRunEarly) {
   Accounts({{box.HostPort(), "bob", "pw", ""}});
   TCheckEngine engine(home.Path(), *store, sink);
   engine.LoadPlan();
-  sink.OnRow = [&engine](std::size_t index) {
-    if (index == 2)
+  sink.OnState = [&engine](const std::string& state) {
+    if (state == "正在检查第 3 封邮件！")
       engine.Stop();
   };
   ASSERT_EQ(engine.StartHeaderCheck(), TStartResult::Started);

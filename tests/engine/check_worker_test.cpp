@@ -141,8 +141,17 @@ TEST_F(TWorkerFixture, DeletedSpamKeepsTheNumberingOfTheKeptMessages) {
   server.Start();
   ListFile("mrAddr.lst", "bad.example\r\n");
   plan.DeleteRubbish = true;
+  // A row shows only once its message's files are where they belong.
+  std::vector<std::string> placed;
+  sink.OnRow = [&](std::size_t index) {
+    const std::string name = "_m" + std::to_string(index + 1) + "@x_.msg";
+    placed.push_back(std::filesystem::exists(home.Tmp() / name)               ? "tmp"
+                     : std::filesystem::exists(home.Tmp() / "deleted" / name) ? "deleted"
+                                                                              : "missing");
+  };
   Run({Entry("bob")});
 
+  EXPECT_THAT(placed, ElementsAre("tmp", "tmp", "deleted", "tmp"));
   ASSERT_EQ(sink.Rows.size(), 4u);
   EXPECT_EQ(sink.Rows[2].Items[mcNumber], "3!");
   EXPECT_EQ(sink.Rows[3].Items[mcNumber], "3");
@@ -215,7 +224,12 @@ TEST_F(TWorkerFixture, StopSendsRsetSoDeletionsOfThatSessionAreWithdrawn) {
   second.Start();
   ListFile("mrAddr.lst", "bad.example\r\n");
   plan.DeleteRubbish = true;
-  OnWorker = [this](TCheckmail& w) { sink.OnRow = [&w](std::size_t) { w.Terminate(); }; };
+  OnWorker = [this](TCheckmail& w) {
+    sink.OnState = [&w](const std::string& state) {
+      if (state == "正在检查第 1 封邮件！")
+        w.Terminate();
+    };
+  };
   Run({Entry("bob"), second.HostPort() + "|carol|pw"});
 
   ASSERT_EQ(sink.Rows.size(), 1u);

@@ -13,11 +13,17 @@ namespace pelorix::test {
 class TRecordingSink : public TFrontEndSink {
  public:
   void StatusRefresh(const TStatusTexts& texts) override {
-    std::lock_guard lock(mutex_);
-    States.push_back(texts.State);
-    if (!texts.NewLogLine.empty())
-      LogLines.push_back(texts.NewLogLine);
-    Panels = texts;
+    std::function<void(const std::string&)> hook;
+    {
+      std::lock_guard lock(mutex_);
+      States.push_back(texts.State);
+      if (!texts.NewLogLine.empty())
+        LogLines.push_back(texts.NewLogLine);
+      Panels = texts;
+      hook = OnState;
+    }
+    if (hook)
+      hook(texts.State);
   }
   void MailRowAdded(std::size_t index, const TMailRow& row) override {
     std::function<void(std::size_t)> hook;
@@ -60,6 +66,9 @@ class TRecordingSink : public TFrontEndSink {
   bool Answer = false;
   int Ended = 0;
   std::function<void(std::size_t)> OnRow;
+  // Called on the worker's own thread (rows come from its writer thread):
+  // a stop asked here is seen before the worker reads the next message.
+  std::function<void(const std::string&)> OnState;
 };
 
 }  // namespace pelorix::test
