@@ -2,9 +2,10 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <map>
 #include <memory>
+#include <vector>
 
 #include "text/asciiutil.h"
 
@@ -13,39 +14,45 @@ namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 
-// iconv descriptors are costly to open; each thread keeps its own.
+// iconv descriptors are costly to open; each thread keeps its own. Looked
+// for on every field of every message, mostly among two or three pairs: a
+// short list scanned in place beats building a key for a map.
 class IconvCache {
  public:
   static constexpr std::size_t kMaxEntries = 32;
   ~IconvCache() { Clear(); }
   void Clear() {
-    for (auto& [key, cd] : cache_)
-      iconv_close(cd);
+    for (auto& entry : cache_)
+      iconv_close(entry.Cd);
     cache_.clear();
   }
-  iconv_t Get(const std::string& to, const std::string& from) {
-    auto key = to + '\n' + from;
-    auto it = cache_.find(key);
+  iconv_t Get(std::string_view to, std::string_view from) {
+    auto it = std::find_if(cache_.begin(), cache_.end(),
+                           [&](const TEntry& e) { return e.To == to && e.From == from; });
     if (it == cache_.end()) {
       // Charset names come from mail: unknown ones are not kept, and the
       // cache stays small however many names a hostile sender makes up.
-      iconv_t cd = iconv_open(to.c_str(), from.c_str());
+      iconv_t cd = iconv_open(std::string(to).c_str(), std::string(from).c_str());
       if (cd == reinterpret_cast<iconv_t>(-1))
         return cd;
       if (cache_.size() >= kMaxEntries)
         Clear();
-      it = cache_.emplace(key, cd).first;
+      cache_.push_back({std::string(to), std::string(from), cd});
+      it = cache_.end() - 1;
     }
-    iconv_t cd = it->second;
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    return cd;
+    iconv(it->Cd, nullptr, nullptr, nullptr, nullptr);
+    return it->Cd;
   }
 
  private:
-  std::map<std::string, iconv_t> cache_;
+  struct TEntry {
+    std::string To, From;
+    iconv_t Cd;
+  };
+  std::vector<TEntry> cache_;
 };
 
-iconv_t Descriptor(const std::string& to, const std::string& from) {
+iconv_t Descriptor(std::string_view to, std::string_view from) {
   thread_local IconvCache cache;
   return cache.Get(to, from);
 }
