@@ -380,17 +380,18 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
   r.Priority = PriorityDigit(msg_);
   r.Organization = msg_.Organization;
 
+  // Encoded once: the file gets these bytes and the row shows what they hold.
+  const TMailRecordBytes bytes = EncodeMailRecord(r);
+  TMailRow row = RowFromRecord(DecodeMailRecord(std::string_view(bytes.data(), bytes.size())));
   // The files and the row are written behind, in message order; the row
   // shows only once its files are there.
   std::string key = KeyFileName(msg_.MessageId);
   std::string header = HeaderFileText(msg_);
   std::string body = whole_ && !key.empty() ? BodyFileText(in.BodyLines) : std::string();
-  const std::size_t weight = header.size() + body.size() + sizeof(TMailRecordBytes);
+  const std::size_t weight = header.size() + body.size() + sizeof bytes;
   jobs_.Post(
-      [this, &files, r = std::move(r), key = std::move(key), header = std::move(header),
+      [this, &files, bytes, row = std::move(row), key = std::move(key), header = std::move(header),
        body = std::move(body), deleted, spam = v.Spam] {
-        // Encoded once: the file gets these bytes and the row shows what they hold.
-        const TMailRecordBytes bytes = EncodeMailRecord(r);
         if (deleted) {
           files.AppendDeleted(bytes);
         } else if (spam) {
@@ -406,8 +407,6 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
         if (deleted)
           MoveMessageFilesToDeleted(home, key);
 
-        TMailRow row =
-            RowFromRecord(DecodeMailRecord(std::string_view(bytes.data(), bytes.size())));
         std::lock_guard lock(state_.CheckRowLock);
         const std::size_t index = state_.MailList.Append(row);
         sink_.MailRowAdded(index, row);

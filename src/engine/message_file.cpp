@@ -1,5 +1,6 @@
 #include "engine/message_file.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -26,10 +27,14 @@ void TMessageFile::Close() {
 }
 
 bool ReadAnsiLines(const std::filesystem::path& path, std::vector<std::string>& lines) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in)
     return false;
-  std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Read in one piece: the brief of a big mailbox reads megabytes.
+  std::string all(static_cast<std::size_t>(std::max<std::streamoff>(in.tellg(), 0)), '\0');
+  in.seekg(0);
+  in.read(all.data(), static_cast<std::streamsize>(all.size()));
+  all.resize(static_cast<std::size_t>(in.gcount()));
   std::size_t start = 0;
   while (start < all.size()) {
     std::size_t end = all.find_first_of("\r\n", start);
