@@ -24,11 +24,7 @@
 //
 //   pelorix_engine_bench [--messages=N] [--skip-delay] [benchmark options]
 //
-// Profiling only the timed parts:
-//   mkfifo /tmp/perf.ctl
-//   perf record -a -g -D -1 --control=fifo:/tmp/perf.ctl --
-//       env PELORIX_BENCH_PERF_FIFO=/tmp/perf.ctl pelorix_engine_bench ...
-//   (one command line)
+// Profiling only the timed parts: see common/profile_window.h.
 //
 // Needs root and Dovecot (Debian dovecot-pop3d) and python3; skips itself
 // otherwise.
@@ -51,6 +47,7 @@
 #include <vector>
 
 #include "common/bench_mailbox.h"
+#include "common/profile_window.h"
 #include "engine/check_run.h"
 #include "engine/delete_worker.h"
 #include "mime/mail_message.h"
@@ -67,27 +64,6 @@ using test::TChildProcess;
 
 int gMessages = 10000;
 bool gSkipDelay = false;
-
-// With PELORIX_BENCH_PERF_FIFO naming the control fifo of
-// `perf record --control=fifo:FIFO -D -1`, only the timed parts are profiled.
-class TProfileWindow {
- public:
-  TProfileWindow() { Send("enable\n"); }
-  ~TProfileWindow() { Send("disable\n"); }
-  TProfileWindow(const TProfileWindow&) = delete;
-  TProfileWindow& operator=(const TProfileWindow&) = delete;
-
- private:
-  static void Send(const char* command) {
-    const char* fifo = std::getenv("PELORIX_BENCH_PERF_FIFO");
-    if (fifo == nullptr || *fifo == '\0')
-      return;
-    if (std::FILE* f = std::fopen(fifo, "w")) {
-      std::fputs(command, f);
-      std::fclose(f);
-    }
-  }
-};
 
 double ProcessCpuSeconds() {
   rusage u{};

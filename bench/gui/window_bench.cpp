@@ -5,6 +5,7 @@
 // handler (brief shown, list saved).
 //
 //   pelorix_window_bench [--messages=N]
+// Profiling only the window's checks: see common/profile_window.h.
 //
 // Needs root, Dovecot (Debian dovecot-pop3d); skips itself otherwise.
 
@@ -29,6 +30,7 @@
 
 #include "app/commands.h"
 #include "common/bench_mailbox.h"
+#include "common/profile_window.h"
 #include "engine/run_lock.h"
 #include "gui/mail_list_model.h"
 #include "gui/main_window.h"
@@ -83,6 +85,7 @@ double WindowCheck(gui::TfrmReport& window) {
   bool ended = false;
   const double cpuBefore = ThreadCpuSeconds();
   const double s = Seconds([&] {
+    TProfileWindow profile;
     action->trigger();
     // The application's own event loop, idle between events as in use.
     QEventLoop loop;
