@@ -28,7 +28,9 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <fstream>
+#include <utility>
 
 #include "engine/quarantine.h"
 #include "engine/record_files.h"
@@ -398,6 +400,10 @@ void TfrmReport::BuildPages() {
   lstMsg_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   lstMsg_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   pages_->addWidget(lstMsg_);
+  connect(pages_, &QStackedWidget::currentChanged, this, [this] {
+    if (pages_->currentWidget() == memo1_)
+      ShowPendingBrief();
+  });
   column->addWidget(pages_, 1);
 
   // The page bar: list, events, brief.
@@ -500,8 +506,23 @@ void TfrmReport::SetPanel(int panel, const QString& text) {
   panels_[panel - 1]->setAccessibleDescription(text);
 }
 
+void TfrmReport::SetBrief(const QString& text) {
+  // The brief of a big mailbox runs to hundreds of thousands of lines, and
+  // laying them out takes the window half a second: done when it is shown.
+  pendingBrief_ = text;
+  if (pages_->currentWidget() == memo1_)
+    ShowPendingBrief();
+}
+
+void TfrmReport::ShowPendingBrief() {
+  if (!pendingBrief_)
+    return;
+  memo1_->setPlainText(*pendingBrief_);
+  pendingBrief_.reset();
+}
+
 QStringList TfrmReport::BriefLines() const {
-  return memo1_->toPlainText().split(QLatin1Char('\n'));
+  return (pendingBrief_ ? *pendingBrief_ : memo1_->toPlainText()).split(QLatin1Char('\n'));
 }
 
 QStringList TfrmReport::EventLines() const {
@@ -713,7 +734,7 @@ void TfrmReport::CheckFinishedHandler() {
         QStringList lines;
         for (const std::string& line : *done.Brief)
           lines << Q(line);
-        memo1_->setPlainText(lines.join(QLatin1Char('\n')));
+        SetBrief(lines.join(QLatin1Char('\n')));
       } else {
         Dialogs().Notice(nullptr, QStringLiteral("error!"),
                          QStringLiteral("Cannot read any message from Pelorix!"), TIcon::Critical);
@@ -755,19 +776,33 @@ void TfrmReport::DeletionFinishedHandler() {
 
 // ---------------------------------------------------------------- sink
 
+// A check reports every message: what a batch of calls brings is shown
+// once, at its end (the last status texts, every log line, the rows up to
+// the last one).
 void TfrmReport::OnStatus(const TStatusTexts& texts) {
-  SetPanel(1, Q(texts.Accounts));
-  SetPanel(2, Q(texts.Mails));
-  SetPanel(3, Q(texts.Space));
-  SetPanel(5, Q(texts.State));
+  pending_.Status = texts;
   if (!texts.NewLogLine.empty())
-    lstMsg_->appendPlainText(Q(texts.NewLogLine));
-  // Deletion workers mark rows in place; show the marks as they come.
-  lvMailList_->viewport()->update();
+    pending_.Log.push_back(Q(texts.NewLogLine));
 }
 
 void TfrmReport::OnRowAdded(std::size_t index) {
-  model_->RowAdded(index);
+  pending_.LastRow = std::max(pending_.LastRow.value_or(index), index);
+}
+
+void TfrmReport::OnBatchEnd() {
+  TPendingSinkCalls p = std::exchange(pending_, {});
+  if (p.Status) {
+    SetPanel(1, Q(p.Status->Accounts));
+    SetPanel(2, Q(p.Status->Mails));
+    SetPanel(3, Q(p.Status->Space));
+    SetPanel(5, Q(p.Status->State));
+    // Deletion workers mark rows in place; show the marks as they come.
+    lvMailList_->viewport()->update();
+  }
+  if (!p.Log.isEmpty())
+    lstMsg_->appendPlainText(p.Log.join(QLatin1Char('\n')));
+  if (p.LastRow)
+    model_->RowAdded(*p.LastRow);
 }
 
 void TfrmReport::OnCounters(const TMailboxCounters& counters) {
@@ -970,7 +1005,7 @@ void TfrmReport::OpenBrief() {
                 TIcon::Critical);
     return;
   }
-  memo1_->setPlainText(lines.join(QLatin1Char('\n')));
+  SetBrief(lines.join(QLatin1Char('\n')));
 }
 
 void TfrmReport::SaveBrief() {

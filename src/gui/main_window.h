@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QStringList>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -59,6 +60,7 @@ class TfrmReport final : public QMainWindow, private TSinkTarget {
   QMenu* AccountMenu() const { return pMenuClear_; }
   TTray* Tray() const { return tray_; }
   QString StatusPanel(int panel) const;  // 1..5
+  // The brief report page's lines, shown there or still waiting to be.
   QStringList BriefLines() const;
   QStringList EventLines() const;
   QString PreviewText() const;
@@ -97,9 +99,12 @@ class TfrmReport final : public QMainWindow, private TSinkTarget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  void SetBrief(const QString& text);
+  void ShowPendingBrief();
   // TSinkTarget, on the GUI thread.
   void OnStatus(const TStatusTexts& texts) override;
   void OnRowAdded(std::size_t index) override;
+  void OnBatchEnd() override;
   void OnCounters(const TMailboxCounters& counters) override;
   bool OnQuestion(const std::string& caption, const std::string& text) override;
   void OnWorkerEnded() override;
@@ -158,6 +163,13 @@ class TfrmReport final : public QMainWindow, private TSinkTarget {
   QPlainTextEdit* memText_ = nullptr;
   QPlainTextEdit* memo1_ = nullptr;
   QPlainTextEdit* lstMsg_ = nullptr;
+  struct TPendingSinkCalls {
+    std::optional<TStatusTexts> Status;
+    QStringList Log;
+    std::optional<std::size_t> LastRow;
+  };
+  TPendingSinkCalls pending_;            // of the sink batch being handed over
+  std::optional<QString> pendingBrief_;  // put on its page once the page shows
   QStackedWidget* pages_ = nullptr;
   QButtonGroup* pageButtons_ = nullptr;
   QLabel* panels_[5] = {};

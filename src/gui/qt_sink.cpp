@@ -39,6 +39,7 @@ void TQtSink::Queue(std::optional<TStatusTexts> status, std::size_t row) {
       target_.OnStatus(*status);
     else
       target_.OnRowAdded(row);
+    target_.OnBatchEnd();
     return;
   }
   {
@@ -68,6 +69,8 @@ void TQtSink::Deliver() {
     else
       target_.OnRowAdded(q.Row);
   }
+  if (!batch.empty())
+    target_.OnBatchEnd();
   if (posted) {
     std::lock_guard lock(mutex_);
     --inFlight_;

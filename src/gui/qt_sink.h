@@ -25,6 +25,9 @@ class TSinkTarget {
   virtual ~TSinkTarget() = default;
   virtual void OnStatus(const TStatusTexts& texts) = 0;
   virtual void OnRowAdded(std::size_t index) = 0;
+  // After the statuses and rows handed over together: what a target
+  // gathered from them can be shown at once, instead of once per call.
+  virtual void OnBatchEnd() {}
   virtual void OnCounters(const TMailboxCounters& counters) = 0;
   virtual bool OnQuestion(const std::string& caption, const std::string& text) = 0;
   virtual void OnWorkerEnded() = 0;

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QTableView>
 #include <QTest>
 #include <QToolButton>
@@ -223,6 +224,11 @@ TEST_F(MainWindow, HeaderCheckTickAndClearAgainstDovecot) {
   EXPECT_FALSE(w.EventLines().isEmpty());
   EXPECT_EQ(w.OutlookBar()->ButtonCaption(1, 0), QStringLiteral("新到邮件 (3)"));
   EXPECT_EQ(w.BriefLines().front(), QStringLiteral("邮件检测报告"));
+  // The brief reaches its page when the page is shown.
+  w.ShowPage(1);
+  EXPECT_EQ(w.findChild<QPlainTextEdit*>(QStringLiteral("Memo1"))->toPlainText().split('\n'),
+            w.BriefLines());
+  w.ShowPage(0);
   EXPECT_TRUE(fs::exists(AllRecordPath(home_)));
   EXPECT_TRUE(Act("sbtnCheckHeader")->isEnabled());
   EXPECT_EQ(w.Tray()->Tip(), QStringLiteral("新到邮件3封"));
