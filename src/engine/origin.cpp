@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "engine/message_file.h"
 #include "store/ip_table.h"
@@ -31,45 +32,80 @@ std::string Place(const TIpRecord& r) {
 }
 
 // Binary search over the table's records: in memory when the table was
-// read whole, else with one positioned read of the open file per record.
+// read whole, else with positioned reads of the open file. Those go through
+// the caller's cache of the records every search passes (the top of the
+// search tree), and once the range left is small it is read in one piece:
+// a table too big to keep costs one read per lookup instead of twenty.
 class TTableReader {
  public:
-  TTableReader(int fd, std::string_view memory) : fd_(fd), memory_(memory) {}
+  using TCache = std::unordered_map<long, std::string>;
+  TTableReader(std::string_view memory) : memory_(memory) {}
+  TTableReader(int fd, long count, TCache* cache) : fd_(fd), count_(count), cache_(cache) {}
   long Count() const {
-    if (fd_ < 0)
-      return static_cast<long>(memory_.size() / kIpRecordSize);
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0)
-      return 0;
-    return static_cast<long>(st.st_size / static_cast<off_t>(kIpRecordSize));
+    return fd_ < 0 ? static_cast<long>(memory_.size() / kIpRecordSize) : count_;
   }
-  // The record's bytes, in memory or read into buf.
-  bool Raw(long index, char (&buf)[kIpRecordSize], std::string_view& record) const {
+  // The record's bytes, from memory, the range read, the cache or the file.
+  bool Raw(long index, std::string_view& record, bool keep = false) {
     const std::size_t at = static_cast<std::size_t>(index) * kIpRecordSize;
     if (fd_ < 0) {
       if (at + kIpRecordSize > memory_.size())
         return false;
-      record = memory_.substr(at, kIpRecordSize);
+      record = std::string_view(memory_).substr(at, kIpRecordSize);
       return true;
     }
-    if (::pread(fd_, buf, sizeof buf, static_cast<off_t>(at)) != static_cast<ssize_t>(sizeof buf))
+    if (index >= rangeStart_ &&
+        static_cast<std::size_t>(index - rangeStart_ + 1) * kIpRecordSize <= range_.size()) {
+      record = std::string_view(range_).substr(
+          static_cast<std::size_t>(index - rangeStart_) * kIpRecordSize, kIpRecordSize);
+      return true;
+    }
+    if (cache_ != nullptr) {
+      if (auto it = cache_->find(index); it != cache_->end()) {
+        record = it->second;
+        return true;
+      }
+    }
+    std::string bytes(kIpRecordSize, '\0');
+    if (::pread(fd_, bytes.data(), bytes.size(), static_cast<off_t>(at)) !=
+        static_cast<ssize_t>(bytes.size()))
       return false;
-    record = std::string_view(buf, sizeof buf);
+    if (keep && cache_ != nullptr && cache_->size() < kMaxCached) {
+      record = cache_->emplace(index, std::move(bytes)).first->second;
+    } else {
+      single_ = std::move(bytes);
+      record = single_;
+    }
     return true;
   }
-  bool Read(long index, TIpRecord& record) const {
-    char buf[kIpRecordSize];
+  // Reads records first..last in one piece; they are then served from it.
+  void ReadRange(long first, long last) {
+    if (fd_ < 0 || !range_.empty())
+      return;
+    range_.resize(static_cast<std::size_t>(last - first + 1) * kIpRecordSize);
+    const ssize_t n = ::pread(fd_, range_.data(), range_.size(),
+                              static_cast<off_t>(first) * static_cast<off_t>(kIpRecordSize));
+    range_.resize(n > 0 ? static_cast<std::size_t>(n) / kIpRecordSize * kIpRecordSize : 0);
+    rangeStart_ = first;
+  }
+  bool Read(long index, TIpRecord& record) {
     std::string_view raw;
-    if (!Raw(index, buf, raw))
+    if (!Raw(index, raw))
       return false;
     record = DecodeIpRecord(raw);
     return true;
   }
-  std::string Lookup(std::string_view addressText) const;
+  std::string Lookup(std::string_view addressText);
+
+  static constexpr long kRangeRecords = 64;  // read in one piece: 8 KB
+  static constexpr std::size_t kMaxCached = 1 << 15;
 
  private:
-  int fd_;
   std::string_view memory_;
+  int fd_ = -1;
+  long count_ = 0;
+  TCache* cache_ = nullptr;
+  std::string range_, single_;
+  long rangeStart_ = 0;
 };
 
 // The start address of a record as the search compares it. Addresses are
@@ -84,18 +120,19 @@ std::string StartKey(std::string_view raw) {
   return TrimBytes(DecodeIpRecord(raw).StartIp);
 }
 
-std::string TTableReader::Lookup(std::string_view addressText) const {
+std::string TTableReader::Lookup(std::string_view addressText) {
   const long count = Count();
   // An empty table names no place for any address.
   if (count <= 0)
     return "...";
   const std::string address(addressText);
   long low = 0, high = count - 1, middle = 0;
-  char buf[kIpRecordSize];
   std::string_view raw;
   while (low <= high) {
+    if (high - low < kRangeRecords)
+      ReadRange(low, high);
     middle = (low + high) / 2;
-    if (!Raw(middle, buf, raw))
+    if (!Raw(middle, raw, true))
       return "...";
     const std::string key = StartKey(raw);
     if (address > key) {
@@ -152,12 +189,16 @@ std::string LookupLocation(std::string_view addressText, const fs::path& tableFi
   const int fd = OpenTable(tableFile);
   if (fd < 0)
     return {};
-  std::string result = TTableReader(fd, {}).Lookup(addressText);
+  struct stat st {};
+  const long count =
+      ::fstat(fd, &st) == 0 ? static_cast<long>(st.st_size / static_cast<off_t>(kIpRecordSize)) : 0;
+  std::string result = TTableReader(fd, count, nullptr).Lookup(addressText);
   ::close(fd);
   return result;
 }
 
-TIpLocationTable::TIpLocationTable(fs::path home) : home_(std::move(home)) {}
+TIpLocationTable::TIpLocationTable(fs::path home, long long maxInMemory)
+    : home_(std::move(home)), maxInMemory_(maxInMemory) {}
 
 TIpLocationTable::~TIpLocationTable() {
   if (fd_ >= 0)
@@ -177,6 +218,8 @@ void TIpLocationTable::Refresh() {
   fd_ = -1;
   inMemory_ = false;
   memory_.clear();
+  probed_.clear();
+  answers_.clear();
   file_ = file;
   if (!exists)
     return;
@@ -185,7 +228,7 @@ void TIpLocationTable::Refresh() {
   struct stat opened {};
   if (fd_ >= 0 && ::fstat(fd_, &opened) == 0) {
     // A table of ordinary size is searched in memory: no read per record.
-    if (opened.st_size <= kMaxTableInMemory) {
+    if (opened.st_size <= maxInMemory_) {
       memory_.resize(static_cast<std::size_t>(opened.st_size));
       std::size_t got = 0;
       while (got < memory_.size()) {
@@ -210,8 +253,19 @@ void TIpLocationTable::Refresh() {
 std::string TIpLocationTable::Lookup(std::string_view address) const {
   if (fd_ < 0)
     return {};
-  return inMemory_ ? TTableReader(-1, memory_).Lookup(address)
-                   : TTableReader(fd_, {}).Lookup(address);
+  if (inMemory_)
+    return TTableReader(memory_).Lookup(address);
+  // Mail comes through the same relays again and again.
+  const std::string key(address);
+  if (auto it = answers_.find(key); it != answers_.end())
+    return it->second;
+  std::string answer =
+      TTableReader(fd_, static_cast<long>(size_ / static_cast<long long>(kIpRecordSize)), &probed_)
+          .Lookup(address);
+  if (answers_.size() >= kMaxAnswers)
+    answers_.clear();
+  answers_.emplace(key, answer);
+  return answer;
 }
 
 std::string WriteRoute(const std::vector<std::string>& receivedLines, const fs::path& home,

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace pelorix {
@@ -16,7 +17,8 @@ class TReportSink;
 // when that file changed; a table saved in between takes effect then.
 class TIpLocationTable {
  public:
-  explicit TIpLocationTable(std::filesystem::path home);
+  // A table file up to maxInMemory bytes is read whole at each Refresh.
+  explicit TIpLocationTable(std::filesystem::path home, long long maxInMemory = 64LL << 20);
   ~TIpLocationTable();
   TIpLocationTable(const TIpLocationTable&) = delete;
   TIpLocationTable& operator=(const TIpLocationTable&) = delete;
@@ -26,13 +28,16 @@ class TIpLocationTable {
   std::string Lookup(std::string_view address) const;
 
  private:
-  static constexpr long long kMaxTableInMemory = 64LL << 20;
-
   std::filesystem::path home_;
+  long long maxInMemory_;
   std::filesystem::path file_;
   int fd_ = -1;
   bool inMemory_ = false;
   std::string memory_;  // the whole file, when it is not larger than the limit
+  // For a bigger file: the records every search passes, and recent answers.
+  static constexpr std::size_t kMaxAnswers = 1 << 16;
+  mutable std::unordered_map<long, std::string> probed_;
+  mutable std::unordered_map<std::string, std::string> answers_;
   // What the open file was when opened: device, inode, size, change time.
   unsigned long long dev_ = 0, ino_ = 0;
   long long size_ = -1, mtimeNs_ = 0, ctimeNs_ = 0;
