@@ -25,7 +25,8 @@ class TConsoleSink : public TFrontEndSink {
     if (texts.NewLogLine.empty())
       return;
     std::lock_guard lock(mutex_);
-    log_ << texts.NewLogLine << std::endl;
+    // One write per line: a big mailbox logs a line per message.
+    log_ << texts.NewLogLine + "\n" << std::flush;
   }
   void MailRowAdded(std::size_t, const TMailRow&) override {}
   void MailboxCountersUpdate(const TMailboxCounters&) override {}

@@ -73,8 +73,9 @@ bool TOldFilePool::Reuse(const fs::path& home, const fs::path& path, std::string
           !fs::is_directory(folder.symlink_status(e2)))
         continue;
       for (const auto& entry : fs::directory_iterator(folder.path(), e2)) {
+        // The type the listing gave: no stat per file.
         std::error_code e3;
-        if (fs::is_regular_file(entry.symlink_status(e3)))
+        if (!entry.is_symlink(e3) && entry.is_regular_file(e3))
           files_.push_back(entry.path());
       }
     }

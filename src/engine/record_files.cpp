@@ -33,6 +33,7 @@ bool TRecordFileWriter::Open(const fs::path& path, Mode mode) {
   Close();
   if (mode == Mode::Truncate) {
     file_.reset(std::fopen(path.c_str(), "wb"));
+    Buffer();
     return IsOpen();
   }
   file_.reset(std::fopen(path.c_str(), "r+b"));
@@ -40,6 +41,7 @@ bool TRecordFileWriter::Open(const fs::path& path, Mode mode) {
     file_.reset(std::fopen(path.c_str(), "w+b"));
   if (!file_)
     return false;
+  Buffer();
   if (std::fseek(file_.get(), 0, SEEK_END) != 0) {
     Close();
     return false;
@@ -48,6 +50,13 @@ bool TRecordFileWriter::Open(const fs::path& path, Mode mode) {
   long whole = size < 0 ? 0 : size / static_cast<long>(kMailRecordSize);
   std::fseek(file_.get(), whole * static_cast<long>(kMailRecordSize), SEEK_SET);
   return true;
+}
+
+void TRecordFileWriter::Buffer() {
+  if (!file_)
+    return;
+  ioBuffer_.resize(64 << 10);
+  std::setvbuf(file_.get(), ioBuffer_.data(), _IOFBF, ioBuffer_.size());
 }
 
 bool TRecordFileWriter::AppendBytes(const TMailRecordBytes& bytes) {

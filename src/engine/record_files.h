@@ -43,6 +43,10 @@ class TRecordFileWriter {
   struct Closer {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
+  void Buffer();
+  // Twenty records a write rather than one; declared first, so that it
+  // outlives the stream that uses it.
+  std::vector<char> ioBuffer_;
   std::unique_ptr<std::FILE, Closer> file_;
   TMailRecordBytes buffer_{};
 };
