@@ -39,7 +39,7 @@ std::string Place(const TIpRecord& r) {
 class TTableReader {
  public:
   using TCache = std::unordered_map<long, std::string>;
-  TTableReader(std::string_view memory) : memory_(memory) {}
+  explicit TTableReader(std::string_view memory) : memory_(memory) {}
   TTableReader(int fd, long count, TCache* cache) : fd_(fd), count_(count), cache_(cache) {}
   long Count() const {
     return fd_ < 0 ? static_cast<long>(memory_.size() / kIpRecordSize) : count_;
