@@ -440,14 +440,20 @@ void TfrmReport::BuildPages() {
 void TfrmReport::BuildStatusBar() {
   const int widths[5] = {80, 80, 120, 250, 250};
   const char* const texts[5] = {"邮箱数：", "邮件：", "占用空间：", "当前信箱:", "状态："};
+  // What the counters show on a big mailbox must fit the font in use.
+  const char* const widest[3] = {"邮箱：999个", "邮件：999999封", "占用空间：99999999KB"};
   for (int i = 0; i < 5; ++i) {
     auto* label = new QLabel(QString::fromUtf8(texts[i]), this);
     label->setObjectName(QStringLiteral("panel%1").arg(i + 1));
     label->setAccessibleName(QString::fromUtf8(texts[i]));
     label->setFrameShape(QFrame::Panel);
     label->setFrameShadow(QFrame::Sunken);
+    const int needed = i < 3
+                           ? label->fontMetrics().horizontalAdvance(QString::fromUtf8(widest[i])) +
+                                 2 * label->frameWidth() + 2 * label->margin() + 6
+                           : 0;
     if (i < 4)
-      label->setFixedWidth(widths[i]);
+      label->setFixedWidth(std::max(widths[i], needed));
     else
       label->setMinimumWidth(widths[i]);
     statusBar()->addWidget(label, i == 4 ? 1 : 0);
