@@ -387,11 +387,12 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
   // shows only once its files are there.
   std::string key = KeyFileName(msg_.MessageId);
   std::string header = HeaderFileText(msg_);
-  std::string body = whole_ && !key.empty() ? BodyFileText(in.BodyLines) : std::string();
+  const bool bodyFile = whole_ && !key.empty();
+  std::string body = bodyFile ? BodyFileText(in.BodyLines) : std::string();
   const std::size_t weight = header.size() + body.size() + sizeof bytes;
   jobs_.Post(
       [this, &files, bytes, row = std::move(row), key = std::move(key), header = std::move(header),
-       body = std::move(body), deleted, spam = v.Spam] {
+       body = std::move(body), bodyFile, deleted, spam = v.Spam] {
         if (deleted) {
           files.AppendDeleted(bytes);
         } else if (spam) {
@@ -402,7 +403,7 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
         const fs::path& home = state_.Home();
         const fs::path tmp = TmpFolder(home);
         state_.OldFiles.Write(home, HeaderFilePath(tmp, key), header);
-        if (whole_ && !key.empty())
+        if (bodyFile)
           state_.OldFiles.Write(home, BodyFilePath(tmp, key), body);
         if (deleted)
           MoveMessageFilesToDeleted(home, key);

@@ -1,10 +1,9 @@
 #include "engine/message_file.h"
 
-#include <algorithm>
-#include <fstream>
 #include <iterator>
 
 #include "mime/mail_message.h"
+#include "store/atomic_file.h"
 #include "text/ansi.h"
 
 namespace pelorix {
@@ -27,14 +26,10 @@ void TMessageFile::Close() {
 }
 
 bool ReadAnsiLines(const std::filesystem::path& path, std::vector<std::string>& lines) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in)
+  const auto bytes = store::ReadWholeFile(path);
+  if (!bytes)
     return false;
-  // Read in one piece: the brief of a big mailbox reads megabytes.
-  std::string all(static_cast<std::size_t>(std::max<std::streamoff>(in.tellg(), 0)), '\0');
-  in.seekg(0);
-  in.read(all.data(), static_cast<std::streamsize>(all.size()));
-  all.resize(static_cast<std::size_t>(in.gcount()));
+  const std::string& all = *bytes;
   std::size_t start = 0;
   while (start < all.size()) {
     std::size_t end = all.find_first_of("\r\n", start);

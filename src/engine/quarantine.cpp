@@ -9,14 +9,13 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <random>
-#include <sstream>
 
 #include "engine/mail_record.h"
 #include "engine/record_files.h"
 #include "mime/mail_message.h"
+#include "store/atomic_file.h"
 #include "text/ansi.h"
 #include "text/textutil.h"
 
@@ -30,9 +29,8 @@ bool SameBytes(const fs::path& file, std::string_view bytes) {
   if (fs::file_size(file, ec) != bytes.size() || ec) {
     return false;
   }
-  std::ifstream in(file, std::ios::binary);
-  std::string have((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  return have == bytes;
+  const auto have = store::ReadWholeFile(file);
+  return have && *have == bytes;
 }
 
 std::string RandomTag() {
@@ -60,20 +58,6 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
-std::string ReadHead(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::string head;
-  std::string line;
-  // Enough for the listing's fields; a copy's body is never read here.
-  while (head.size() < (256 << 10) && std::getline(in, line)) {
-    if (line.empty() || line == "\r")
-      break;
-    head += line;
-    head += '\n';
-  }
-  return head;
-}
-
 // Key file name -> account key, from every deleted-mail record file.
 std::map<std::string, std::string> AccountsOfDeletedMail(const fs::path& home) {
   std::map<std::string, std::string> accounts;
@@ -91,36 +75,41 @@ std::map<std::string, std::string> AccountsOfDeletedMail(const fs::path& home) {
   return accounts;
 }
 
-std::string HeadKey(std::string_view head) {
-  TCopyLines lines(head);
-  TMailMessage message;
-  try {
-    message.ReadHeader(lines, ".");
-  } catch (const std::exception&) {
-    // A header that cannot be read has no key.
-  }
-  return message.MessageId;
-}
+// How much of a copy is read for its header; its body never is.
+constexpr std::size_t kHeadLimit = 256 << 10;
 
-std::string_view HeadOf(std::string_view message) {
-  for (std::size_t start = 0; start < message.size() && start < (256 << 10);) {
-    const auto end = message.find('\n', start);
+// The header of a message's text (up to the first empty line, at most
+// kHeadLimit bytes) as the message model reads it; what cannot be read
+// stays empty.
+TMailMessage HeaderOf(std::string_view message) {
+  std::string_view head = message.substr(0, std::min(message.size(), kHeadLimit));
+  for (std::size_t start = 0; start < head.size();) {
+    const auto end = head.find('\n', start);
     if (end == std::string_view::npos)
       break;
-    if (end == start || (end == start + 1 && message[start] == '\r'))
-      return message.substr(0, start);
+    if (end == start || (end == start + 1 && head[start] == '\r')) {
+      head = head.substr(0, start);
+      break;
+    }
     start = end + 1;
   }
-  return message.substr(0, std::min<std::size_t>(message.size(), 256 << 10));
+  TCopyLines lines(head);
+  TMailMessage header;
+  try {
+    header.ReadHeader(lines, ".");
+  } catch (const std::exception&) {
+    // A header that cannot be read keeps what was read of it.
+  }
+  return header;
 }
 
-// The start of a copy, enough for its header as MessageIdOf reads it.
-std::string ReadStart(const fs::path& file) {
+// The header of a kept copy.
+TMailMessage CopyHeaderOf(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
-  std::string start(256 << 10, '\0');
+  std::string start(kHeadLimit, '\0');
   in.read(start.data(), static_cast<std::streamsize>(start.size()));
   start.resize(static_cast<std::size_t>(in.gcount()));
-  return start;
+  return HeaderOf(start);
 }
 
 // What the name of a copy of this key starts with: the key file name, cut
@@ -162,7 +151,7 @@ std::string TCopyLines::ReadLine() {
 }
 
 std::string MessageIdOf(std::string_view message) {
-  return HeadKey(HeadOf(message));
+  return HeaderOf(message).MessageId;
 }
 
 std::vector<fs::path> KeptCopies(const fs::path& home, std::string_view messageKey) {
@@ -185,7 +174,7 @@ std::vector<fs::path> KeptCopies(const fs::path& home, std::string_view messageK
     // Any of these may be an unrelated message's copy: K_1.eml the second
     // copy of key K while this key is K_1, whose own copy is then K_1_1.eml,
     // or K.eml of a longer key cut to K. Its own header decides.
-    if (KeyFileName(MessageIdOf(ReadStart(file))) != name)
+    if (KeyFileName(CopyHeaderOf(file).MessageId) != name)
       continue;
     copies.push_back(file);
   }
@@ -305,14 +294,8 @@ std::vector<TQuarantineEntry> ListQuarantine(const fs::path& home) {
     entry.File = file.path();
     entry.Size = static_cast<long long>(file.file_size(ec));
     entry.Saved = ModifiedAt(file.path());
-    const std::string head = ReadHead(file.path());
-    TCopyLines lines(head);
-    TMailMessage message;
-    try {
-      message.ReadHeader(lines, ".");
-    } catch (const std::exception&) {
-      // A copy whose header cannot be read is still listed by its file.
-    }
+    // A copy whose header cannot be read is still listed by its file.
+    const TMailMessage message = CopyHeaderOf(file.path());
     entry.MessageKey = message.MessageId;
     entry.Sender = message.From.Text();
     entry.Subject = message.Subject;

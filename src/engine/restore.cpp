@@ -4,13 +4,13 @@
 #include <atomic>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <random>
 
 #include "engine/message_file.h"
 #include "engine/record_files.h"
 #include "mime/mail_message.h"
 #include "net/smtp_client.h"
+#include "store/atomic_file.h"
 #include "text/ansi.h"
 #include "text/asciiutil.h"
 #include "text/textutil.h"
@@ -19,14 +19,6 @@ namespace pelorix {
 namespace fs = std::filesystem;
 
 namespace {
-
-bool ReadWholeFile(const fs::path& file, std::string& bytes) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in)
-    return false;
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
 
 // The part after the last "@", or nothing without one.
 std::string_view DomainOf(std::string_view address) {
@@ -56,9 +48,10 @@ fs::path KeptCopyPath(const fs::path& home, std::string_view messageKey) {
 
 std::optional<TLetterTexts> LoadKeptLetterTexts(const fs::path& home, std::string_view messageKey) {
   const fs::path copy = KeptCopyPath(home, messageKey);
-  std::string bytes;
-  if (copy.empty() || !ReadWholeFile(copy, bytes))
+  const auto read = copy.empty() ? std::nullopt : store::ReadWholeFile(copy);
+  if (!read)
     return std::nullopt;
+  const std::string& bytes = *read;
   TMailMessage message;
   TCopyLines lines(bytes);
   try {
@@ -69,17 +62,8 @@ std::optional<TLetterTexts> LoadKeptLetterTexts(const fs::path& home, std::strin
   }
   TLetterTexts texts;
   texts.Html = BodyLines(message);
-  // As the body file's ".txt" is made: runs of empty lines become one.
-  bool inBlock = false;
-  bool previousEmpty = true;
-  for (std::string line : texts.Html) {
-    HtmlLineToText(line, inBlock);
-    if (ascii::Trim(line).empty())
-      line.clear();
-    if (!(line.empty() && previousEmpty))
-      texts.Text.push_back(line);
-    previousEmpty = line.empty();
-  }
+  // As the body file's ".txt" is made.
+  texts.Text = HtmlLinesToText(texts.Html);
   texts.Prop = RawLines(bytes);
   return texts;
 }
@@ -97,14 +81,14 @@ std::vector<TQuarantineEntry> EntriesOfFiles(const fs::path& home,
 bool AppendCopiesToMbox(const std::vector<TQuarantineEntry>& entries, const fs::path& mbox,
                         std::string* error) {
   std::string text;
-  std::string message;
   for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-    if (!ReadWholeFile(it->File, message)) {
+    const auto message = store::ReadWholeFile(it->File);
+    if (!message) {
       if (error)
         *error = "cannot read " + it->File.string();
       return false;
     }
-    AppendMboxrd(text, message, ParseAddressLenient(it->Sender).Address, it->Saved);
+    AppendMboxrd(text, *message, ParseAddressLenient(it->Sender).Address, it->Saved);
   }
   std::ofstream out(mbox, std::ios::binary | std::ios::app);
   out << text;
@@ -165,16 +149,16 @@ int ResendMessages(const TSmtpSettings& settings, const std::vector<fs::path>& f
   int sent = 0;
   try {
     client.Connect(timeouts.ConnectMs);
-    std::string message;
     for (const fs::path& file : files) {
-      if (!ReadWholeFile(file, message)) {
+      const auto message = store::ReadWholeFile(file);
+      if (!message) {
         if (error)
           *error = "cannot read " + file.string();
         break;
       }
       const std::time_t now = std::time(nullptr);
       client.SendRaw(address, {address},
-                     WithResentFields(message, address, now, NewResentMessageId(address, now)));
+                     WithResentFields(*message, address, now, NewResentMessageId(address, now)));
       ++sent;
     }
     client.Disconnect();

@@ -32,26 +32,24 @@ bool TQtSink::Run(const std::function<void()>& fn) {
 }
 
 void TQtSink::Queue(std::optional<TStatusTexts> status, std::size_t row) {
-  if (QThread::currentThread() == receiver_->thread()) {
-    // Earlier queued calls first, then this one.
-    Deliver();
-    if (status)
-      target_.OnStatus(*status);
-    else
-      target_.OnRowAdded(row);
-    target_.OnBatchEnd();
-    return;
-  }
+  bool guiThread = false, post = false;
   {
     std::lock_guard lock(mutex_);
-    queued_.push_back({std::move(status), row});
-    if (batchPosted_)
+    if (detached_ || !receiver_)
       return;
-    batchPosted_ = true;
-    ++inFlight_;
+    guiThread = QThread::currentThread() == receiver_->thread();
+    queued_.push_back({std::move(status), row});
+    post = !guiThread && !batchPosted_;
+    if (post) {
+      batchPosted_ = true;
+      ++inFlight_;
+    }
   }
-  QMetaObject::invokeMethod(
-      receiver_, [this] { Deliver(); }, Qt::QueuedConnection);
+  if (guiThread)
+    Deliver();  // at once, behind what was queued before
+  else if (post)
+    QMetaObject::invokeMethod(
+        receiver_, [this] { Deliver(); }, Qt::QueuedConnection);
 }
 
 void TQtSink::Deliver() {
@@ -78,20 +76,10 @@ void TQtSink::Deliver() {
 }
 
 void TQtSink::StatusRefresh(const TStatusTexts& texts) {
-  {
-    std::lock_guard lock(mutex_);
-    if (detached_ || !receiver_)
-      return;
-  }
   Queue(texts, 0);
 }
 
 void TQtSink::MailRowAdded(std::size_t index, const TMailRow&) {
-  {
-    std::lock_guard lock(mutex_);
-    if (detached_ || !receiver_)
-      return;
-  }
   // The row lives in the engine's list already; the view only needs to know.
   Queue(std::nullopt, index);
 }

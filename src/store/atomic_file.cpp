@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <vector>
 
 namespace pelorix::store {
@@ -71,7 +70,11 @@ std::optional<std::string> ReadWholeFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in)
     return std::nullopt;
-  std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // In large pieces: a check's brief or a kept copy runs to megabytes.
+  std::string data;
+  char piece[64 << 10];
+  while (in.read(piece, sizeof piece) || in.gcount() > 0)
+    data.append(piece, static_cast<std::size_t>(in.gcount()));
   if (in.bad())
     return std::nullopt;
   return data;

@@ -153,6 +153,21 @@ void HtmlLineToText(std::string& line, bool& inBlock) {
   line = ReplaceAllNoCase(line, "&quot", "");
 }
 
+std::vector<std::string> HtmlLinesToText(const std::vector<std::string>& lines) {
+  std::vector<std::string> text;
+  bool inBlock = false;
+  bool previousEmpty = true;
+  for (std::string line : lines) {
+    HtmlLineToText(line, inBlock);
+    if (ascii::Trim(line).empty())
+      line.clear();
+    if (!(line.empty() && previousEmpty))
+      text.push_back(line);
+    previousEmpty = line.empty();
+  }
+  return text;
+}
+
 void HtmlFileToText(const std::filesystem::path& file, bool webPagesOnly) {
   namespace fs = std::filesystem;
   if (webPagesOnly && !IsWebPageExtension(file.extension().string()))
@@ -174,10 +189,7 @@ void HtmlFileToText(const std::filesystem::path& file, bool webPagesOnly) {
   }
   // The whole source is read before the target is created, so a target that
   // names the source itself (a ".txt" file) loses nothing.
-  std::string text;
-  text.reserve(source.size());
-  bool inBlock = false;
-  bool previousEmpty = true;
+  std::vector<std::string> lines;
   std::size_t from = 0;
   while (from < source.size()) {
     std::size_t eol = source.find('\n', from);
@@ -187,15 +199,13 @@ void HtmlFileToText(const std::filesystem::path& file, bool webPagesOnly) {
     from = eol + 1;
     if (!raw.empty() && raw.back() == '\r')
       raw.remove_suffix(1);
-    std::string line = FromAnsi(raw);
-    HtmlLineToText(line, inBlock);
-    if (ascii::Trim(line).empty())
-      line.clear();
-    if (!(line.empty() && previousEmpty)) {
-      text.append(ToAnsi(line));
-      text.append("\r\n");
-    }
-    previousEmpty = line.empty();
+    lines.push_back(FromAnsi(raw));
+  }
+  std::string text;
+  text.reserve(source.size());
+  for (const std::string& line : HtmlLinesToText(lines)) {
+    text.append(ToAnsi(line));
+    text.append("\r\n");
   }
 
   std::ofstream out(target, std::ios::binary | std::ios::trunc);

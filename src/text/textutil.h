@@ -17,6 +17,10 @@ namespace pelorix {
 // keeps it between lines and starts with false.
 void HtmlLineToText(std::string& line, bool& inBlock);
 
+// The text of HTML lines (UTF-8) as HtmlFileToText writes it: each line
+// through HtmlLineToText, blank lines emptied, a run of them kept as one.
+std::vector<std::string> HtmlLinesToText(const std::vector<std::string>& lines);
+
 // Writes the text of an HTML file to the same path with the extension ".txt"
 // (GB18030, CR LF). With `webPagesOnly` only web page extensions are
 // converted and the source is deleted afterwards.
