@@ -31,9 +31,9 @@ void TOrderedJobs::Post(std::function<void()> job, std::size_t bytes) {
   });
   queue_.push_back({std::move(job), bytes});
   queuedBytes_ += bytes;
-  RaiseFailure(lock);
-  lock.unlock();
+  // The job is queued whatever is raised below: the thread must know.
   changed_.notify_all();
+  RaiseFailure(lock);
 }
 
 void TOrderedJobs::Wait() {
