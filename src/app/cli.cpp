@@ -48,6 +48,20 @@ Commands:
   restore [--account USER[HOST]] --resend [KEY...]
                     send kept copies back to your own address (Smtp MyEmail)
                     with Resent- header fields added
+  learn --spam PATH... --ham PATH...
+                    teach the spam judge from mbox files, Maildirs or folders
+                    of .eml files (either list may be left out)
+  learn --thunderbird [PROFILE_DIR]
+                    Junk folders as spam, Inbox and Sent as good, and the
+                    address books as friends
+  learn --status | --clear
+                    what was learnt / forget all of it
+  mark spam|ham KEY...
+                    teach the judge one list message by its message key
+  classify FILE...  score messages (0 good .. 100 spam) with their clues:
+                    "SCORE VERDICT FILE CLUES" per line
+  friends list | add ADDRESS... | import-thunderbird [PROFILE_DIR]
+                    senders the judge never calls spam
   tls show HOST:PORT [--starttls]
                     print the server's certificate (subject, issuer, validity,
                     SHA-256 fingerprint), after STLS/STARTTLS with --starttls
@@ -124,6 +138,8 @@ int RunCommandLine(const std::vector<std::string>& argv, std::ostream& out, std:
       {"check", RunCheckCommand},     {"delete", RunDeleteCommand}, {"account", RunAccountCommand},
       {"filter", RunFilterCommand},   {"set", RunSetCommand},       {"get", RunGetCommand},
       {"iptable", RunIpTableCommand}, {"tls", RunTlsCommand},       {"restore", RunRestoreCommand},
+      {"learn", RunLearnCommand},     {"mark", RunMarkCommand},     {"classify", RunClassifyCommand},
+      {"friends", RunFriendsCommand},
   };
   auto it = handlers.find(argv[i]);
   if (it == handlers.end()) {

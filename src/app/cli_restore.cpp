@@ -7,6 +7,7 @@
 #include "app/commands.h"
 #include "engine/quarantine.h"
 #include "engine/reply.h"
+#include "engine/learn_sources.h"
 #include "engine/restore.h"
 #include "engine/run_state.h"
 #include "store/settings_store.h"
@@ -69,6 +70,10 @@ int RunRestoreCommand(CommandContext& ctx) {
       ctx.err << "pelorix restore: " << error << "\n";
       return 1;
     }
+    std::vector<std::filesystem::path> copies;
+    for (const auto& e : chosen)
+      copies.push_back(e.File);
+    LearnRestored(ctx.home, copies);
     ctx.out << "restored " << chosen.size() << " messages to " << *mboxFile << "\n";
     return 0;
   }
@@ -84,6 +89,7 @@ int RunRestoreCommand(CommandContext& ctx) {
   for (auto it = chosen.rbegin(); it != chosen.rend(); ++it)
     files.push_back(it->File);
   const int sent = ResendMessages(settings, files, &error);
+  LearnRestored(ctx.home, std::vector<std::filesystem::path>(files.begin(), files.begin() + std::max(0, sent)));
   if (static_cast<std::size_t>(sent) != files.size()) {
     // A server's reply may span lines; the failure stays one line.
     std::replace_if(

@@ -40,6 +40,12 @@ int RunDeleteCommand(CommandContext& ctx);
 // Kept copies of deleted mail (cli_restore.cpp).
 int RunRestoreCommand(CommandContext& ctx);
 
+// The learning judge (cli_learn.cpp).
+int RunLearnCommand(CommandContext& ctx);
+int RunMarkCommand(CommandContext& ctx);
+int RunClassifyCommand(CommandContext& ctx);
+int RunFriendsCommand(CommandContext& ctx);
+
 // Certificate commands (cli_tls.cpp).
 int RunTlsCommand(CommandContext& ctx);
 

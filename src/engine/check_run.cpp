@@ -202,6 +202,11 @@ TStartResult TCheckEngine::StartCheck(std::string_view selection, bool wholeMess
 
   WriteListFiles(state_.Home(), store_);
   state_.SetPolicy(LoadConnectionPolicy(store_));
+  {
+    const TMailPlan plan = state_.Plan();
+    state_.Judge = plan.AutoJudge ? TClassifier::Load(state_.Home(), {plan.SpamCut, plan.UnsureCut})
+                                  : nullptr;
+  }
 
   workers_.push_back(std::make_unique<TCheckmail1>(state_, sink_));
   workers_.push_back(std::make_unique<TCheckmail2>(state_, sink_));

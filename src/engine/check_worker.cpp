@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <chrono>
 
+#include "classify/classifier.h"
 #include "engine/failure_cause.h"
+#include "engine/learning.h"
 #include "engine/mail_record.h"
 #include "engine/message_file.h"
 #include "engine/ordered_jobs.h"
@@ -127,6 +129,18 @@ class TAccountCheck {
   int deletedCount = 0;
 
  private:
+  // What the judge learns from this account once its check is through.
+  void LearnFromAccount(const std::string& accountKey, bool complete);
+  struct TSeen {
+    std::string MessageKey;
+    std::uint64_t Identity = 0;
+    int Mode = 0;
+    std::vector<std::uint64_t> Tokens;
+    bool Deleted = false;  // ticked and deleted by the check: spam
+    bool LeftAlone = false;
+  };
+  std::vector<TSeen> seen_;
+
   void FloodAlarm(const TQueueEntry& e, long long& count, long long& kb, TPop3Listing& listing);
   std::unique_ptr<TPop3Fetcher> Fetcher(const TPop3Listing& listing);
   void Stop(TPop3Fetcher* fetcher);
@@ -178,10 +192,12 @@ void TAccountCheck::Run(const TQueueEntry& e, TAccountRecordFiles& files) {
     ipTable_.Refresh();
     const auto fetcher = Fetcher(listing);
     long long number = 1;
+    bool complete = true;
     for (long long n = 1; n <= count; ++n) {
       msg_.Clear();
       if (terminated_) {
         Stop(fetcher.get());
+        complete = false;
         break;
       }
       Say("正在检查第 " + std::to_string(n) + " 封邮件！");
@@ -189,6 +205,10 @@ void TAccountCheck::Run(const TQueueEntry& e, TAccountRecordFiles& files) {
     }
     // The account's rows are all in before its counters.
     jobs_.Wait();
+    LearnFromAccount(e.User + "[" + e.Server + "]", complete);
+  } else if (count == 0 && session_.IsConnected()) {
+    // An empty mailbox: everything left alone before was taken.
+    LearnFromAccount(e.User + "[" + e.Server + "]", true);
   }
 
   if (session_.IsConnected())
@@ -337,6 +357,41 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
   in.IpTable = &ipTable_;
   TVerdict v = Judge(in, report_);
 
+  // The learning judge speaks where the lists and switches left the
+  // message alone; its score is shown for every message.
+  TClassification judged;
+  TSeen seen;
+  const TClassifier* judge = state_.Judge.get();
+  if (judge && plan.AutoJudge) {
+    std::vector<std::string> peek;
+    const std::vector<std::string>* body = nullptr;
+    seen.Mode = 0;
+    if (whole_) {
+      body = &in.BodyLines;
+      seen.Mode = -1;
+    } else if (plan.PeekLines > 0) {
+      peek = BodyLinesForMode(BodyLines(msg_), plan.PeekLines);
+      body = &peek;
+      seen.Mode = plan.PeekLines;
+    }
+    const std::vector<std::string> tokens = MessageTokens(msg_, body, v.SenderRoute);
+    judged = judge->Classify(tokens, msg_.From.Address);
+    if (judged.Score >= 0) {
+      report_.Line("垃圾邮件评分: " + std::to_string(judged.Score) + "  (" +
+                   CluesText(judged.Clues) + ")");
+    }
+    if (!v.Spam && judged.Judgement == TJudgement::Spam) {
+      v.Spam = true;
+      v.JudgedSpam = true;
+      v.Reason = "自动判断评分" + std::string("\"") + std::to_string(judged.Score) + "\"";
+    }
+    if (!msg_.MessageId.empty()) {
+      seen.MessageKey = msg_.MessageId;
+      seen.Identity = MessageIdentity(msg_);
+      seen.Tokens = TokenHashes(tokens);
+    }
+  }
+
   bool deleted = false;
   if (v.Spam) {
     ++spamCount;
@@ -379,10 +434,18 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
   r.ContentType = msg_.ContentType;
   r.Priority = PriorityDigit(msg_);
   r.Organization = msg_.Organization;
+  if (!seen.MessageKey.empty()) {
+    seen.Deleted = deleted;
+    seen.LeftAlone = !v.Spam;
+    seen_.push_back(std::move(seen));
+  }
 
   // Encoded once: the file gets these bytes and the row shows what they hold.
   const TMailRecordBytes bytes = EncodeMailRecord(r);
   TMailRow row = RowFromRecord(DecodeMailRecord(std::string_view(bytes.data(), bytes.size())));
+  row.Score = judged.Score;
+  row.Unsure = judged.Judgement == TJudgement::Unsure;
+  row.Clues = CluesText(judged.Clues);
   // The files and the row are written behind, in message order; the row
   // shows only once its files are there.
   std::string key = KeyFileName(msg_.MessageId);
@@ -415,6 +478,35 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
       weight);
 }
 
+void TAccountCheck::LearnFromAccount(const std::string& accountKey, bool complete) {
+  std::vector<TSeen> seen = std::move(seen_);
+  seen_.clear();
+  if (!state_.Judge)
+    return;
+  auto store = TTokenStore::Open(TTokenStore::PathIn(state_.Home()));
+  if (!store)
+    return;
+  store->Begin();
+  // Only a check that saw the whole mailbox can tell what is gone from it.
+  if (complete) {
+    std::vector<std::string> present;
+    present.reserve(seen.size());
+    for (const auto& s : seen)
+      present.push_back(s.MessageKey);
+    store->LearnGone(accountKey, present);
+  }
+  for (const auto& s : seen) {
+    if (s.Deleted) {
+      store->Learn(s.Identity, TLearnClass::Spam, s.Mode, s.Tokens);
+      store->DropPending(accountKey, s.MessageKey);
+    } else if (s.LeftAlone) {
+      store->AddPending({accountKey, s.MessageKey, s.Identity, s.Mode, s.Tokens});
+    }
+  }
+  if (!store->Commit())
+    Say(accountKey + " 学习记录保存失败: " + store->LastError());
+}
+
 }  // namespace
 
 void TCheckmail::CheckLoop(const fs::path& messageFile) {
@@ -429,6 +521,9 @@ void TCheckmail::CheckLoop(const fs::path& messageFile) {
   TMailMessage message;
   TIpLocationTable ipTable(state_.Home());
   TOrderedJobs jobs;
+  session.PeekLines = whole ? 0 : std::max(0, state_.Plan().PeekLines);
+  if (slot_ == 1 && state_.Judge && !state_.Judge->Ready())
+    state_.Say(sink_, JudgeStatusText(state_.Judge->SpamMessages(), state_.Judge->GoodMessages()));
 
   while (auto entry = state_.TakeEntry(state_.CheckQueue)) {
     const TQueueEntry e = SplitQueueEntry(*entry);

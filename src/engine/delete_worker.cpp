@@ -4,6 +4,7 @@
 
 #include "engine/check_worker.h"
 #include "engine/failure_cause.h"
+#include "engine/learn_sources.h"
 #include "engine/record_files.h"
 #include "engine/safe_delete.h"
 #include "mime/mail_message.h"
@@ -244,6 +245,7 @@ void TAccountDeletion::WriteBack() {
     markedNow[m.Index] = true;
   }
   const std::vector<TMailRow> rows = state_.MailList.Rows();
+  std::vector<std::string> deletedKeys;
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const TMailRow& row = rows[i];
     if (Trim(row.Items[mcAccountKey]) != key_)
@@ -255,6 +257,7 @@ void TAccountDeletion::WriteBack() {
       if (i < markedNow.size() && markedNow[i]) {
         deletedFile.Append(record);
         MoveMessageFilesToDeleted(home, KeyFileName(record.MessageKey));
+        deletedKeys.push_back(record.MessageKey);
       }
     } else if (row.Checked) {
       spamFile.Append(record);
@@ -262,6 +265,9 @@ void TAccountDeletion::WriteBack() {
       newFile.Append(record);
     }
   }
+  // What the user ticked and deleted is what the judge learns as spam.
+  if (state_.Plan().AutoJudge && !deletedKeys.empty())
+    MarkMessages(home, deletedKeys, TLearnClass::Spam);
 }
 
 }  // namespace

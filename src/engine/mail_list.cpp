@@ -1,5 +1,9 @@
 #include "engine/mail_list.h"
 
+#include <algorithm>
+#include <charconv>
+#include <fstream>
+
 #include "engine/record_files.h"
 #include "text/ansi.h"
 #include "text/asciiutil.h"
@@ -116,6 +120,51 @@ void TMailList::WithRows(const std::function<void(std::vector<TMailRow>&)>& fn) 
   fn(rows_);
 }
 
+std::filesystem::path ScoreFilePath(const std::filesystem::path& recordFile) {
+  auto p = recordFile;
+  p += ".score";
+  return p;
+}
+
+namespace {
+
+// "key TAB score TAB unsure TAB clues" per row; tabs and line breaks in a
+// key or a clue become blanks.
+std::string ScoreLine(const TMailRow& row) {
+  auto clean = [](std::string s) {
+    for (auto& c : s)
+      if (c == '\t' || c == '\n' || c == '\r')
+        c = ' ';
+    return s;
+  };
+  return clean(row.Items[mcMessageKey]) + "\t" + std::to_string(row.Score) + "\t" +
+         (row.Unsure ? "1" : "0") + "\t" + clean(row.Clues) + "\n";
+}
+
+void ReadScores(const std::filesystem::path& recordFile, std::vector<TMailRow>& rows,
+                std::size_t first) {
+  std::ifstream in(ScoreFilePath(recordFile), std::ios::binary);
+  std::string line;
+  for (std::size_t i = first; i < rows.size() && std::getline(in, line); ++i) {
+    const auto t1 = line.find('\t');
+    const auto t2 = t1 == std::string::npos ? t1 : line.find('\t', t1 + 1);
+    const auto t3 = t2 == std::string::npos ? t2 : line.find('\t', t2 + 1);
+    if (t3 == std::string::npos)
+      return;
+    // A side file left from another list says nothing about this one.
+    if (line.compare(0, t1, rows[i].Items[mcMessageKey]) != 0)
+      return;
+    int score = -1;
+    const char* b = line.data() + t1 + 1;
+    std::from_chars(b, line.data() + t2, score);
+    rows[i].Score = std::clamp(score, -1, 100);
+    rows[i].Unsure = line.compare(t2 + 1, t3 - t2 - 1, "1") == 0;
+    rows[i].Clues = line.substr(t3 + 1);
+  }
+}
+
+}  // namespace
+
 bool TMailList::LoadRecordFile(const std::filesystem::path& path, bool clearFirst) {
   if (path.empty())
     return false;
@@ -125,8 +174,10 @@ bool TMailList::LoadRecordFile(const std::filesystem::path& path, bool clearFirs
   std::lock_guard lock(mutex_);
   if (clearFirst)
     rows_.clear();
+  const std::size_t first = rows_.size();
   for (const auto& r : *records)
     rows_.push_back(RowFromRecord(r));
+  ReadScores(path, rows_, first);
   return true;
 }
 
@@ -137,10 +188,22 @@ bool TMailList::SaveRecordFile(const std::filesystem::path& path) const {
   if (!w.Open(path, TRecordFileWriter::Mode::Truncate))
     return false;
   std::lock_guard lock(mutex_);
+  std::string scores;
+  bool scored = false;
   for (const auto& row : rows_) {
     if (!w.Append(RecordFromRow(row)))
       return false;
+    scored = scored || row.Score >= 0;
+    scores += ScoreLine(row);
   }
+  std::error_code ec;
+  if (!scored) {
+    std::filesystem::remove(ScoreFilePath(path), ec);
+    return true;
+  }
+  // The scores are a convenience: the list is saved whether or not they are.
+  std::ofstream out(ScoreFilePath(path), std::ios::binary | std::ios::trunc);
+  out << scores;
   return true;
 }
 

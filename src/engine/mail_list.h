@@ -38,6 +38,11 @@ inline constexpr std::size_t kMailColumns = 14;
 struct TMailRow {
   std::array<std::string, kMailColumns> Items;
   bool Checked = false;
+  // The learning judge's word, kept beside the record, never inside it:
+  // 0-100 (-1 none), unsure, and the clues that decided.
+  int Score = -1;
+  bool Unsure = false;
+  std::string Clues;
   bool operator==(const TMailRow&) const = default;
 };
 
@@ -49,6 +54,9 @@ TMailRow RowFromRecord(const TMailRecord& record);
 // "charset[type]" split back into its two fields (a text of another form
 // goes whole into the content type).
 TMailRecord RecordFromRow(const TMailRow& row);
+// The side file of a record file's scores.
+std::filesystem::path ScoreFilePath(const std::filesystem::path& recordFile);
+
 // The sub-item 3 text of a freshly judged message.
 std::string CharsetTypeText(std::string_view charset, std::string_view contentType);
 
@@ -69,7 +77,9 @@ class TMailList {
   // Loads a record file (clearing first when asked); nothing happens when
   // the file cannot be opened. Returns whether it was read.
   bool LoadRecordFile(const std::filesystem::path& path, bool clearFirst);
-  // Writes one record per row; false when the file cannot be created.
+  // Writes one record per row; false when the file cannot be created. The
+  // judge's scores go to a side file (path + ".score"), one line per row
+  // with its message key, so a reader of the records sees no change.
   bool SaveRecordFile(const std::filesystem::path& path) const;
 
  private:

@@ -13,17 +13,6 @@
 
 namespace pelorix {
 
-// A kept copy's lines as the message model reads them from a server: line
-// ends removed, dot-stuffed again (the copy is not) and ended by ".".
-class TCopyLines : public TLineSource {
- public:
-  explicit TCopyLines(std::string_view text) : text_(text) {}
-  std::string ReadLine() override;
-
- private:
-  std::string_view text_;
-};
-
 inline constexpr std::string_view kQuarantineSuffix = ".eml";
 
 // The file a message's copy goes to. A message without a key, or whose

@@ -7,10 +7,12 @@
 #include <atomic>
 #include <deque>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 
+#include "classify/classifier.h"
 #include "engine/mail_list.h"
 #include "engine/old_files.h"
 #include "engine/sink.h"
@@ -67,6 +69,10 @@ class TRunState {
   // from the store when a run starts.
   TConnectionPolicy Policy() const;
   void SetPolicy(TConnectionPolicy policy);
+
+  // The learning judge of this run, read when it starts (read only while
+  // the workers run).
+  std::shared_ptr<const TClassifier> Judge;
 
   // Session read time-out in milliseconds for the workers' POP3 sessions
   // (0: the protocol layer's default).

@@ -240,6 +240,8 @@ TVerdict Judge(const TJudgeInput& in, TReportSink& report) {
 
 std::string VerdictLine(const TVerdict& v, bool deleteRubbish) {
   std::string mark = deleteRubbish ? "该信息已从服务器上删除！原因: " : "!! ";
+  if (v.JudgedSpam)
+    return mark + v.Reason + "自动判断为垃圾邮件。";
   return mark + v.Reason + (v.BlacklistHit ? "存在于黑名单中。" : "这封信投递错误！");
 }
 

@@ -56,6 +56,7 @@ struct TJudgeInput {
 struct TVerdict {
   bool Spam = false;
   bool BlacklistHit = false;
+  bool JudgedSpam = false;  // the learning judge, not a list, found it spam
   bool NotAddressedToMe = true;
   std::string Reason;
   std::string SenderText;

@@ -3,6 +3,7 @@
 // test handing lines in. Keeps the model free of sockets.
 
 #include <string>
+#include <string_view>
 
 namespace pelorix {
 
@@ -12,6 +13,18 @@ class TLineSource {
   // The next line without its terminator (LF, a CR before it removed).
   // Raises the connection's errors (peer closed, line too long, time-out).
   virtual std::string ReadLine() = 0;
+};
+
+// A stored message's lines as the message model reads them from a server:
+// line ends removed, dot-stuffed again (the stored text is not) and ended
+// by ".".
+class TCopyLines : public TLineSource {
+ public:
+  explicit TCopyLines(std::string_view text) : text_(text) {}
+  std::string ReadLine() override;
+
+ private:
+  std::string_view text_;
 };
 
 }  // namespace pelorix

@@ -10,8 +10,9 @@ namespace pelorix {
 
 namespace {
 
-std::string Command(const TFetchItem& item) {
-  return (item.Whole ? "RETR " : "TOP ") + std::to_string(item.Number) + (item.Whole ? "" : " 0");
+std::string Command(const TFetchItem& item, int peekLines) {
+  return item.Whole ? "RETR " + std::to_string(item.Number)
+                    : "TOP " + std::to_string(item.Number) + " " + std::to_string(peekLines);
 }
 
 }  // namespace
@@ -27,7 +28,10 @@ long long TPop3Fetcher::Expected(const TFetchItem& item) const {
   // whole byte bound, so such a message travels alone.
   const long long size =
       item.Size < 0 || item.Size > limits_.MaxBytes ? limits_.MaxBytes : item.Size;
-  return item.Whole ? size : std::min(size, limits_.HeaderEstimate);
+  // A peek brings a few body lines more than a header.
+  return item.Whole
+             ? size
+             : std::min(size, limits_.HeaderEstimate + 256LL * std::max(0, session_.PeekLines));
 }
 
 void TPop3Fetcher::Fill(bool force) {
@@ -43,7 +47,7 @@ void TPop3Fetcher::Fill(bool force) {
     if (inFlight > 0 && inFlightBytes_ + bytes > limits_.MaxBytes) {
       break;
     }
-    batch += Command(items_[sent_]);
+    batch += Command(items_[sent_], std::max(0, session_.PeekLines));
     batch += "\r\n";
     inFlightBytes_ += bytes;
     ++sent_;
@@ -56,7 +60,8 @@ void TPop3Fetcher::Fill(bool force) {
 
 bool TPop3Fetcher::ReadInto(const TFetchItem& item, TMailMessage& msg) {
   inFlightBytes_ -= Expected(item);
-  return item.Whole ? session_.ReadMessageAnswer(msg) : session_.ReadHeaderAnswer(msg);
+  return item.Whole || session_.PeekLines > 0 ? session_.ReadMessageAnswer(msg)
+                                              : session_.ReadHeaderAnswer(msg);
 }
 
 void TPop3Fetcher::ReadAhead() {
@@ -90,7 +95,7 @@ bool TPop3Fetcher::Next(TMailMessage& msg) {
   if (pipelined_) {
     Fill(false);
   } else {
-    session_.WriteLine(Command(item));
+    session_.WriteLine(Command(item, std::max(0, session_.PeekLines)));
     sent_ = next_ + 1;
     inFlightBytes_ += Expected(item);
   }

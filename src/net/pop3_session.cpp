@@ -290,8 +290,8 @@ void TPop3Session::ReadAnswer(TMailMessage& msg, std::size_t keep,
 }
 
 bool TPop3Session::FetchHeader(int n, TMailMessage& msg) {
-  WriteLine("TOP " + std::to_string(n) + " 0");
-  return ReadHeaderAnswer(msg);
+  WriteLine("TOP " + std::to_string(n) + " " + std::to_string(std::max(0, PeekLines)));
+  return PeekLines > 0 ? ReadMessageAnswer(msg) : ReadHeaderAnswer(msg);
 }
 
 bool TPop3Session::FetchMessage(int n, TMailMessage& msg) {

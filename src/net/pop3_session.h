@@ -65,7 +65,9 @@ class TPop3Session : public TLineClient {
   TPop3Listing List(int count);
   // Size of message n, -1 when the reply holds none.
   long long MessageSize(int n);
+  // "TOP n K": the header lines, and the first PeekLines body lines when set.
   bool FetchHeader(int n, TMailMessage& msg);
+  int PeekLines = 0;
   // False (nothing raised) when the server answers "-ERR".
   bool FetchMessage(int n, TMailMessage& msg);
   // "RETR n" with the message kept as it came (dot-unstuffed, line ends

@@ -1,5 +1,6 @@
 #include "store/mail_plan.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "store/connection_security.h"
@@ -31,6 +32,10 @@ constexpr TSettingDef kDefs[] = {
     {kMailCheckKey, "GetMailAddress", TSettingKind::Flag, "", "0", 0},
     {kMailCheckKey, "Quarantine", TSettingKind::Flag, "1", "1", 0},
     {kMailCheckKey, "QuarantineDays", TSettingKind::DigitsText, "30", "30", 4},
+    {kMailCheckKey, "AutoJudge", TSettingKind::Flag, "1", "1", 0},
+    {kMailCheckKey, "SpamCut", TSettingKind::DigitsText, "90", "90", 3},
+    {kMailCheckKey, "UnsureCut", TSettingKind::DigitsText, "30", "30", 3},
+    {kMailCheckKey, "PeekLines", TSettingKind::DigitsText, "0", "0", 3},
 };
 
 int TextNumber(const TSettingsKey& key, std::string_view name, int defaultValue) {
@@ -93,6 +98,10 @@ void TPropSettings::Load(TSettingsStore& store) {
       mailprog = ReadTextValue(key, "mailprog", "");
       Quarantine = ReadFlagValue(key, "Quarantine", true);
       QuarantineDays = ReadTextValue(key, "QuarantineDays", "30");
+      AutoJudge = ReadFlagValue(key, "AutoJudge", true);
+      SpamCut = ReadTextValue(key, "SpamCut", "90");
+      UnsureCut = ReadTextValue(key, "UnsureCut", "30");
+      PeekLines = ReadTextValue(key, "PeekLines", "0");
     });
   }
 }
@@ -116,6 +125,10 @@ bool TPropSettings::Save(TSettingsStore& store) const {
       WriteTextValue(key, "mailprog", trim(mailprog));
       WriteFlagValue(key, "Quarantine", Quarantine);
       WriteTextValue(key, "QuarantineDays", BlanksToZeros(QuarantineDays));
+      WriteFlagValue(key, "AutoJudge", AutoJudge);
+      WriteTextValue(key, "SpamCut", BlanksToZeros(SpamCut));
+      WriteTextValue(key, "UnsureCut", BlanksToZeros(UnsureCut));
+      WriteTextValue(key, "PeekLines", BlanksToZeros(PeekLines));
     }
     if (OpenSettingsKey(store, kSmtpKey, true, key)) {
       WriteNumberValue(key, "authType", authType);
@@ -155,6 +168,10 @@ bool TMailPlan::Load(TSettingsStore& store) {
     CheckSummary = ReadFlagValue(key, "CheckSummary", false);
     Quarantine = ReadFlagValue(key, "Quarantine", true);
     QuarantineDays = TextNumber(key, "QuarantineDays", 30);
+    AutoJudge = ReadFlagValue(key, "AutoJudge", true);
+    SpamCut = std::clamp(TextNumber(key, "SpamCut", 90), 1, 100);
+    UnsureCut = std::clamp(TextNumber(key, "UnsureCut", 30), 0, SpamCut);
+    PeekLines = std::clamp(TextNumber(key, "PeekLines", 0), 0, 999);
   });
   return true;
 }
@@ -178,6 +195,10 @@ bool TMailPlan::Save(TSettingsStore& store) const {
     WriteFlagValue(key, "CheckSummary", CheckSummary);
     WriteFlagValue(key, "Quarantine", Quarantine);
     WriteTextValue(key, "QuarantineDays", std::to_string(QuarantineDays));
+    WriteFlagValue(key, "AutoJudge", AutoJudge);
+    WriteTextValue(key, "SpamCut", std::to_string(SpamCut));
+    WriteTextValue(key, "UnsureCut", std::to_string(UnsureCut));
+    WriteTextValue(key, "PeekLines", std::to_string(PeekLines));
   });
 }
 

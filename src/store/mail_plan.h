@@ -30,13 +30,19 @@ struct TMailPlan {
   // and for how many days.
   bool Quarantine = false;
   int QuarantineDays = 0;
+  // The learning judge: on or off, its two cuts (0-100) and the body lines
+  // a header check also reads (0: none).
+  bool AutoJudge = true;
+  int SpamCut = 90;
+  int UnsureCut = 30;
+  int PeekLines = 0;
 
   // Reads MailCheck (creating it when missing) with the schedule's
   // defaults. A number text that is not a decimal integer reads as its
   // default. Returns false, leaving the fields as they were, when the key
   // cannot be opened.
   bool Load(TSettingsStore& store);
-  // Writes all fourteen values in one transaction.
+  // Writes every value in one transaction.
   bool Save(TSettingsStore& store) const;
 };
 
@@ -67,6 +73,10 @@ struct TPropSettings {
   std::string mailprog;
   bool Quarantine = true;
   std::string QuarantineDays = "30";
+  bool AutoJudge = true;
+  std::string SpamCut = "90";
+  std::string UnsureCut = "30";
+  std::string PeekLines = "0";
 
   // Smtp first, then MailCheck; blanks in checkTime read as "0".
   void Load(TSettingsStore& store);
