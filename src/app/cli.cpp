@@ -35,7 +35,8 @@ Commands:
                     NAME: subject, sender, length, content or recipient
   filter import|export FILE.rub
   set KEY NAME VALUE
-                    KEY: MailCheck or Smtp; flags take on/off;
+                    KEY: MailCheck, Smtp or Judge (AutoJudge on/off, SpamCut
+                    and UnsureCut 0-100, PeekLines); flags take on/off;
                     set Smtp Security MODE for the reply's SMTP server
   get KEY NAME
   iptable import|export FILE.dat

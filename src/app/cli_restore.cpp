@@ -5,9 +5,9 @@
 
 #include "app/args.h"
 #include "app/commands.h"
+#include "engine/learn_sources.h"
 #include "engine/quarantine.h"
 #include "engine/reply.h"
-#include "engine/learn_sources.h"
 #include "engine/restore.h"
 #include "engine/run_state.h"
 #include "store/settings_store.h"
@@ -89,7 +89,8 @@ int RunRestoreCommand(CommandContext& ctx) {
   for (auto it = chosen.rbegin(); it != chosen.rend(); ++it)
     files.push_back(it->File);
   const int sent = ResendMessages(settings, files, &error);
-  LearnRestored(ctx.home, std::vector<std::filesystem::path>(files.begin(), files.begin() + std::max(0, sent)));
+  LearnRestored(ctx.home, std::vector<std::filesystem::path>(files.begin(),
+                                                             files.begin() + std::max(0, sent)));
   if (static_cast<std::size_t>(sent) != files.size()) {
     // A server's reply may span lines; the failure stays one line.
     std::replace_if(

@@ -288,8 +288,9 @@ int RunFilterCommand(CommandContext& ctx) {
 namespace {
 
 const TSettingDef& SettingNamed(const std::string& key, const std::string& name) {
-  if (!ascii::EqualNoCase(key, kMailCheckKey) && !ascii::EqualNoCase(key, kSmtpKey)) {
-    Fail("unknown key " + key + " (MailCheck or Smtp)");
+  if (!ascii::EqualNoCase(key, kMailCheckKey) && !ascii::EqualNoCase(key, kSmtpKey) &&
+      !ascii::EqualNoCase(key, kJudgeKey)) {
+    Fail("unknown key " + key + " (MailCheck, Smtp or Judge)");
   }
   const TSettingDef* def = FindSettingDef(key, name);
   if (!def)

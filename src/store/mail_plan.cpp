@@ -32,10 +32,10 @@ constexpr TSettingDef kDefs[] = {
     {kMailCheckKey, "GetMailAddress", TSettingKind::Flag, "", "0", 0},
     {kMailCheckKey, "Quarantine", TSettingKind::Flag, "1", "1", 0},
     {kMailCheckKey, "QuarantineDays", TSettingKind::DigitsText, "30", "30", 4},
-    {kMailCheckKey, "AutoJudge", TSettingKind::Flag, "1", "1", 0},
-    {kMailCheckKey, "SpamCut", TSettingKind::DigitsText, "90", "90", 3},
-    {kMailCheckKey, "UnsureCut", TSettingKind::DigitsText, "30", "30", 3},
-    {kMailCheckKey, "PeekLines", TSettingKind::DigitsText, "0", "0", 3},
+    {kJudgeKey, "AutoJudge", TSettingKind::Flag, "1", "1", 0},
+    {kJudgeKey, "SpamCut", TSettingKind::DigitsText, "90", "90", 3},
+    {kJudgeKey, "UnsureCut", TSettingKind::DigitsText, "30", "30", 3},
+    {kJudgeKey, "PeekLines", TSettingKind::DigitsText, "0", "0", 3},
 };
 
 int TextNumber(const TSettingsKey& key, std::string_view name, int defaultValue) {
@@ -98,6 +98,10 @@ void TPropSettings::Load(TSettingsStore& store) {
       mailprog = ReadTextValue(key, "mailprog", "");
       Quarantine = ReadFlagValue(key, "Quarantine", true);
       QuarantineDays = ReadTextValue(key, "QuarantineDays", "30");
+    });
+  }
+  if (OpenSettingsKey(store, kJudgeKey, true, key)) {
+    store.Read([&] {
       AutoJudge = ReadFlagValue(key, "AutoJudge", true);
       SpamCut = ReadTextValue(key, "SpamCut", "90");
       UnsureCut = ReadTextValue(key, "UnsureCut", "30");
@@ -125,6 +129,8 @@ bool TPropSettings::Save(TSettingsStore& store) const {
       WriteTextValue(key, "mailprog", trim(mailprog));
       WriteFlagValue(key, "Quarantine", Quarantine);
       WriteTextValue(key, "QuarantineDays", BlanksToZeros(QuarantineDays));
+    }
+    if (OpenSettingsKey(store, kJudgeKey, true, key)) {
       WriteFlagValue(key, "AutoJudge", AutoJudge);
       WriteTextValue(key, "SpamCut", BlanksToZeros(SpamCut));
       WriteTextValue(key, "UnsureCut", BlanksToZeros(UnsureCut));
@@ -168,11 +174,16 @@ bool TMailPlan::Load(TSettingsStore& store) {
     CheckSummary = ReadFlagValue(key, "CheckSummary", false);
     Quarantine = ReadFlagValue(key, "Quarantine", true);
     QuarantineDays = TextNumber(key, "QuarantineDays", 30);
-    AutoJudge = ReadFlagValue(key, "AutoJudge", true);
-    SpamCut = std::clamp(TextNumber(key, "SpamCut", 90), 1, 100);
-    UnsureCut = std::clamp(TextNumber(key, "UnsureCut", 30), 0, SpamCut);
-    PeekLines = std::clamp(TextNumber(key, "PeekLines", 0), 0, 999);
   });
+  TSettingsKey judge;
+  if (OpenSettingsKey(store, kJudgeKey, false, judge)) {
+    store.Read([&] {
+      AutoJudge = ReadFlagValue(judge, "AutoJudge", true);
+      SpamCut = std::clamp(TextNumber(judge, "SpamCut", 90), 1, 100);
+      UnsureCut = std::clamp(TextNumber(judge, "UnsureCut", 30), 0, SpamCut);
+      PeekLines = std::clamp(TextNumber(judge, "PeekLines", 0), 0, 999);
+    });
+  }
   return true;
 }
 
@@ -195,10 +206,13 @@ bool TMailPlan::Save(TSettingsStore& store) const {
     WriteFlagValue(key, "CheckSummary", CheckSummary);
     WriteFlagValue(key, "Quarantine", Quarantine);
     WriteTextValue(key, "QuarantineDays", std::to_string(QuarantineDays));
-    WriteFlagValue(key, "AutoJudge", AutoJudge);
-    WriteTextValue(key, "SpamCut", std::to_string(SpamCut));
-    WriteTextValue(key, "UnsureCut", std::to_string(UnsureCut));
-    WriteTextValue(key, "PeekLines", std::to_string(PeekLines));
+    TSettingsKey judge;
+    if (OpenSettingsKey(store, kJudgeKey, true, judge)) {
+      WriteFlagValue(judge, "AutoJudge", AutoJudge);
+      WriteTextValue(judge, "SpamCut", std::to_string(SpamCut));
+      WriteTextValue(judge, "UnsureCut", std::to_string(UnsureCut));
+      WriteTextValue(judge, "PeekLines", std::to_string(PeekLines));
+    }
   });
 }
 

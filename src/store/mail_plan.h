@@ -12,6 +12,8 @@ namespace pelorix {
 
 inline constexpr std::string_view kMailCheckKey = "MailCheck";
 inline constexpr std::string_view kSmtpKey = "Smtp";
+// The learning judge's settings, a key of their own beside MailCheck.
+inline constexpr std::string_view kJudgeKey = "Judge";
 
 struct TMailPlan {
   bool autocheck = false;
@@ -42,7 +44,8 @@ struct TMailPlan {
   // default. Returns false, leaving the fields as they were, when the key
   // cannot be opened.
   bool Load(TSettingsStore& store);
-  // Writes every value in one transaction.
+  // Writes all fourteen values, and the judge's in their key, in one
+  // transaction.
   bool Save(TSettingsStore& store) const;
 };
 
