@@ -95,7 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (ReadOrDie(copy) != once)
     std::abort();
   // The user's copy stores trimmed texts; they survive too.
-  if (!pelorix::SaveIpTable(home, once) || pelorix::LoadIpTable(home).size() != once.size())
+  if (!pelorix::SaveIpTable(home, once) || !pelorix::LoadUserIpRows(home) ||
+      pelorix::LoadUserIpRows(home)->size() != once.size())
     std::abort();
   std::filesystem::remove(pelorix::UserIpTableFile(home));
   return 0;

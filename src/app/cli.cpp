@@ -39,9 +39,13 @@ Commands:
                     and UnsureCut 0-100, PeekLines); flags take on/off;
                     set Smtp Security MODE for the reply's SMTP server
   get KEY NAME
-  iptable import|export FILE.dat
+  iptable import FILE.dat
+  iptable export [--all] FILE.dat
   iptable add START END AREA PLACE
-  iptable list
+  iptable list [--all]
+                    your own rows (searched before the delivered table),
+                    or with --all every row a lookup can find
+  iptable slim      drop your rows that equal the delivered table's
   restore --list    list the kept copies of deleted mail, newest first
   restore [--account USER[HOST]] --mbox FILE [KEY...]
                     append kept copies (all, or the given message keys) to

@@ -415,21 +415,19 @@ int RunGetCommand(CommandContext& ctx) {
 }
 
 namespace {
+// Below this many rows a user's table is no copy of a delivered one.
+constexpr std::size_t kCopiedTableHint = 1000;
+
 void PrintIpRow(std::ostream& out, const TIpRecord& r) {
   out << r.StartIp << '\t' << r.EndIp << '\t' << r.Area << '\t' << r.Place << '\n';
 }
 
-// The table in force; a table that exists but cannot be read must not be
-// replaced by a nearly empty one.
-std::vector<TIpRecord> LoadRows(const CommandContext& ctx) {
-  const auto file = IpTableFileInForce(ctx.home);
-  std::error_code ec;
-  if (!std::filesystem::exists(file, ec))
-    return {};
-  auto rows = ReadIpTableFile(file);
+// The user's rows, or (all) every row a lookup can find; a table that
+// exists but cannot be read must not be replaced by a nearly empty one.
+std::vector<TIpRecord> LoadRows(const CommandContext& ctx, bool all = false) {
+  auto rows = all ? LoadAllIpRows(ctx.home) : LoadUserIpRows(ctx.home);
   if (!rows)
-    Fail("cannot read " + file.string());
-  SortIpRows(*rows);
+    Fail("cannot read the IP table " + UserIpTableFile(ctx.home).string());
   return std::move(*rows);
 }
 
@@ -445,10 +443,21 @@ int RunIpTableCommand(CommandContext& ctx) {
   std::vector<std::string> rest, positional;
   std::string sub = TakeSubcommand(ctx, rest);
   std::string error;
+  bool all = false;
   if (sub == "list") {
-    ArgParser(std::move(rest)).Parse();
-    for (const auto& r : LoadRows(ctx))
+    ArgParser(std::move(rest)).Switch("--all", &all).Parse();
+    const auto rows = LoadRows(ctx, all);
+    for (const auto& r : rows)
       PrintIpRow(ctx.out, r);
+    // A user's file copied whole from the delivered table, as older
+    // versions saved it, is worth slimming once.
+    if (!all && rows.size() >= kCopiedTableHint) {
+      if (auto copied = CountCopiedIpRows(ctx.home); copied && *copied > 0) {
+        ctx.err << "pelorix iptable: " << *copied
+                << " of your rows equal the delivered table's; \"pelorix iptable slim\" drops "
+                   "them\n";
+      }
+    }
     return 0;
   }
   if (sub == "add") {
@@ -477,9 +486,17 @@ int RunIpTableCommand(CommandContext& ctx) {
     return 0;
   }
   if (sub == "export") {
-    ArgParser(std::move(rest)).Positionals(&positional, 1, 1).Parse();
-    if (!ExportIpTable(positional[0], LoadRows(ctx), &error))
+    ArgParser(std::move(rest)).Switch("--all", &all).Positionals(&positional, 1, 1).Parse();
+    if (!ExportIpTable(positional[0], LoadRows(ctx, all), &error))
       Fail(error);
+    return 0;
+  }
+  if (sub == "slim") {
+    ArgParser(std::move(rest)).Parse();
+    std::size_t dropped = 0;
+    if (!SlimUserIpTable(ctx.home, &dropped, &error))
+      Fail(error);
+    ctx.out << "dropped " << dropped << " rows equal to the delivered table's\n";
     return 0;
   }
   throw UsageError("unknown sub-command: " + sub);

@@ -197,16 +197,81 @@ std::string LookupLocation(std::string_view addressText, const fs::path& tableFi
   return result;
 }
 
+namespace {
+// Whether a location text places the address (a table that has no range
+// for it answers "...", one that cannot be opened nothing).
+bool Places(const std::string& location) {
+  return !location.empty() && location != "...";
+}
+
+// The answer over tables searched in order, each asked by `ask`.
+template <class TAsk>
+std::string FirstPlacing(std::size_t count, TAsk ask) {
+  std::string answer;
+  for (std::size_t i = 0; i < count; ++i) {
+    std::string location = ask(i);
+    if (Places(location))
+      return location;
+    if (!location.empty())
+      answer = std::move(location);
+  }
+  return answer;
+}
+}  // namespace
+
+std::string LookupLocation(std::string_view address, const std::vector<fs::path>& tableFiles) {
+  return FirstPlacing(tableFiles.size(),
+                      [&](std::size_t i) { return LookupLocation(address, tableFiles[i]); });
+}
+
+// One table file held open, re-opened when it changes.
+class TIpLocationTable::TFile {
+ public:
+  explicit TFile(long long maxInMemory) : maxInMemory_(maxInMemory) {}
+  ~TFile() {
+    if (fd_ >= 0)
+      ::close(fd_);
+  }
+  TFile(const TFile&) = delete;
+  TFile& operator=(const TFile&) = delete;
+  void Refresh(const fs::path& file);
+  std::string Lookup(std::string_view address) const;
+
+ private:
+  long long maxInMemory_;
+  fs::path file_;
+  int fd_ = -1;
+  bool inMemory_ = false;
+  std::string memory_;  // the whole file, when it is not larger than the limit
+  // For a bigger file: the records every search passes, and recent answers.
+  static constexpr std::size_t kMaxAnswers = 1 << 16;
+  mutable std::unordered_map<long, std::string> probed_;
+  mutable std::unordered_map<std::string, std::string> answers_;
+  // What the open file was when opened: device, inode, size, change time.
+  unsigned long long dev_ = 0, ino_ = 0;
+  long long size_ = -1, mtimeNs_ = 0, ctimeNs_ = 0;
+};
+
 TIpLocationTable::TIpLocationTable(fs::path home, long long maxInMemory)
     : home_(std::move(home)), maxInMemory_(maxInMemory) {}
 
-TIpLocationTable::~TIpLocationTable() {
-  if (fd_ >= 0)
-    ::close(fd_);
-}
+TIpLocationTable::~TIpLocationTable() = default;
 
 void TIpLocationTable::Refresh() {
-  const fs::path file = IpTableFileInForce(home_);
+  const std::vector<fs::path> files = IpTableFilesInForce(home_);
+  files_.resize(files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (!files_[i])
+      files_[i] = std::make_unique<TFile>(maxInMemory_);
+    files_[i]->Refresh(files[i]);
+  }
+}
+
+std::string TIpLocationTable::Lookup(std::string_view address) const {
+  return FirstPlacing(files_.size(), [&](std::size_t i) { return files_[i]->Lookup(address); });
+}
+
+void TIpLocationTable::TFile::Refresh(const fs::path& file) {
   struct stat st {};
   const bool exists = ::stat(file.c_str(), &st) == 0;
   if (exists && fd_ >= 0 && file == file_ && st.st_dev == dev_ && st.st_ino == ino_ &&
@@ -250,7 +315,7 @@ void TIpLocationTable::Refresh() {
   }
 }
 
-std::string TIpLocationTable::Lookup(std::string_view address) const {
+std::string TIpLocationTable::TFile::Lookup(std::string_view address) const {
   if (fd_ < 0)
     return {};
   if (inMemory_)
@@ -274,10 +339,11 @@ std::string WriteRoute(const std::vector<std::string>& receivedLines, const fs::
   report.Line("");
   report.Line("该信件的发件途径如下: ");
   // Chosen once per message (a directory scan), opened again for every hop.
-  const fs::path table = receivedLines.empty() ? fs::path() : IpTableFileInForce(home);
+  const std::vector<fs::path> tables =
+      receivedLines.empty() ? std::vector<fs::path>() : IpTableFilesInForce(home);
   int k = 0;
   for (auto it = receivedLines.rbegin(); it != receivedLines.rend(); ++it) {
-    const std::string location = LookupLocation(ChooseLookupAddress(*it), table);
+    const std::string location = LookupLocation(ChooseLookupAddress(*it), tables);
     WriteHop(report, ++k, *it, location);
     route += "→" + location;
   }

@@ -1,6 +1,7 @@
 // The "IP→地址" page of the settings window: the IP location table as a
 // model, typed rows, and table files imported and exported.
 #include <QApplication>
+#include <QCheckBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -13,6 +14,8 @@
 #include "gui/ip_table_model.h"
 #include "gui/settings_parts.h"
 #include "gui/settings_window.h"
+#include "store/mail_plan.h"
+#include "store/settings_store.h"
 #include "text/home.h"
 
 namespace pelorix::gui {
@@ -42,6 +45,9 @@ class TBusyCursor {
 };
 
 const QString kIpFilter = QStringLiteral("IP对照表(*.dat)");
+// Fewer rows than this are the user's own, never a copied delivered table.
+constexpr std::size_t kCopiedTableRows = 1000;
+constexpr std::string_view kSlimOfferedValue = "IpTableSlimOffered";
 
 }  // namespace
 
@@ -77,6 +83,12 @@ QWidget* TfrmProp::BuildIpPage() {
   for (int c = 0; c < 4; ++c)
     lvIP->setColumnWidth(c, widths[c]);
   layout->addWidget(lvIP, 1);
+  // The page edits the user's own rows, which a lookup searches before the
+  // delivered table; the rest can be looked at.
+  chkIpAll = new QCheckBox(QStringLiteral("显示全部IP地址（包括随程序提供的）"), page);
+  chkIpAll->setObjectName(QStringLiteral("chkIpAll"));
+  layout->addWidget(chkIpAll);
+  connect(chkIpAll, &QCheckBox::toggled, this, &TfrmProp::ShowAllIpRows);
 
   auto* fields = new QGridLayout;
   meIPstart = AddressField("meIPstart", QStringLiteral("起始IP"), page);
@@ -107,6 +119,7 @@ QWidget* TfrmProp::BuildIpPage() {
   buttons->addWidget(import);
   buttons->addWidget(exportButton);
   layout->addLayout(buttons);
+  ipEditors_ = {meIPstart, meIPstop, edtArea, edtPlace, add, takeOut, import};
 
   connect(add, &QToolButton::clicked, this, &TfrmProp::SpeedButton27Click);
   connect(takeOut, &QToolButton::clicked, this, &TfrmProp::SpeedButton32Click);
@@ -115,46 +128,98 @@ QWidget* TfrmProp::BuildIpPage() {
   return outer;
 }
 
-void TfrmProp::StartLoadingIpTable() {
-  ipChanged_ = false;
+void TfrmProp::StartLoadingIpTable(bool all) {
+  if (ipLoader_.joinable())
+    ipLoader_.join();
+  if (!all)
+    ipChanged_ = false;
   ipPage_->setEnabled(false);
+  ipLoading_->setText(QStringLiteral("正在读取IP地址表……"));
   ipLoading_->show();
-  ipLoader_ = std::thread([this, home = home_] {
-    auto rows = std::make_shared<std::vector<TIpRecord>>();
-    QString unreadable;
-    try {
-      const auto file = IpTableFileInForce(home);
-      std::error_code ec;
-      if (std::filesystem::exists(file, ec)) {
-        if (auto read = ReadIpTableFile(file)) {
-          *rows = std::move(*read);
-          SortIpRows(*rows);
-        } else {
-          unreadable = Q(file.string());
-        }
-      }
-    } catch (const std::exception& e) {
-      rows->clear();
-      unreadable = QString::fromLocal8Bit(e.what());
-    }
-    // Delivered on the window thread; the destructor joins this thread
-    // first, and a window that is gone takes its pending events with it.
-    QMetaObject::invokeMethod(
-        this,
-        [this, rows, unreadable] {
-          if (!unreadable.isEmpty()) {
-            // Saving a few typed rows over a table that could not be read
-            // would lose it: the page stays locked.
-            ipLoading_->setText(
-                QStringLiteral("IP地址表不能读取（%1），本页不能修改。").arg(unreadable));
-            return;
+  TSettingsKey key;
+  const bool offer = !all && !(OpenSettingsKey(store_, kMailCheckKey, false, key) &&
+                               ReadFlagValue(key, kSlimOfferedValue, false));
+  ipLoader_ = std::thread(
+      [this, home = home_, all, offer, user = all ? ipUserRows_ : std::vector<TIpRecord>()] {
+        auto rows = std::make_shared<std::vector<TIpRecord>>();
+        QString unreadable;
+        std::size_t copied = 0;
+        try {
+          if (auto read = all ? LoadAllIpRows(home, user) : LoadUserIpRows(home)) {
+            *rows = std::move(*read);
+            if (offer && rows->size() >= kCopiedTableRows)
+              copied = CountCopiedIpRows(home).value_or(0);
+          } else {
+            unreadable = Q(UserIpTableFile(home).string());
           }
-          ipModel_->SetRows(std::move(*rows));
-          ipLoading_->hide();
-          ipPage_->setEnabled(true);
-        },
-        Qt::QueuedConnection);
-  });
+        } catch (const std::exception& e) {
+          rows->clear();
+          unreadable = QString::fromLocal8Bit(e.what());
+        }
+        // Delivered on the window thread; the destructor joins this thread
+        // first, and a window that is gone takes its pending events with it.
+        QMetaObject::invokeMethod(
+            this,
+            [this, rows, unreadable, copied] {
+              if (!unreadable.isEmpty()) {
+                // Saving a few typed rows over a table that could not be read
+                // would lose it: the page stays locked.
+                ipLoading_->setText(
+                    QStringLiteral("IP地址表不能读取（%1），本页不能修改。").arg(unreadable));
+                return;
+              }
+              ipModel_->SetRows(std::move(*rows));
+              ipLoading_->hide();
+              ipPage_->setEnabled(true);
+              if (copied > 0)
+                OfferIpTableSlimming(copied);
+            },
+            Qt::QueuedConnection);
+      });
+}
+
+void TfrmProp::ShowAllIpRows(bool all) {
+  if (all == ipAllShown_)
+    return;
+  ipAllShown_ = all;
+  for (QWidget* w : ipEditors_)
+    w->setEnabled(!all);
+  if (all) {
+    ipUserRows_ = ipModel_->Rows();
+    StartLoadingIpTable(true);
+  } else {
+    if (ipLoader_.joinable())
+      ipLoader_.join();
+    ipModel_->SetRows(std::move(ipUserRows_));
+    ipUserRows_.clear();
+  }
+}
+
+const std::vector<TIpRecord>& TfrmProp::IpUserRows() const {
+  return ipAllShown_ ? ipUserRows_ : ipModel_->Rows();
+}
+
+void TfrmProp::OfferIpTableSlimming(std::size_t copied) {
+  TSettingsKey key;
+  if (OpenSettingsKey(store_, kMailCheckKey, true, key))
+    WriteFlagValue(key, kSlimOfferedValue, true);
+  const QString text =
+      QStringLiteral(
+          "您的IP地址表（%1）中有%2条记录与随程序提供的IP地址表完全相同。"
+          "随程序提供的表总会在您的记录之后被查找，这些记录不再需要。\n\n是否删去它们，"
+          "只保留您自己增加或导入的记录？")
+          .arg(Q(UserIpTableFile(home_).string()))
+          .arg(copied);
+  if (!AskYesNo(this, QStringLiteral("精简IP地址表"), text))
+    return;
+  std::size_t dropped = 0;
+  std::string error;
+  if (!SlimUserIpTable(home_, &dropped, &error)) {
+    ShowMessage(this, QStringLiteral("错误"), Q(error), TIcon::Critical);
+    return;
+  }
+  if (auto rows = LoadUserIpRows(home_))
+    ipModel_->SetRows(std::move(*rows));
 }
 
 void TfrmProp::SpeedButton27Click() {

@@ -441,7 +441,7 @@ void TfrmProp::SaveWindowSettings(bool report) {
   // leaves the delivered table in force.
   if (ipChanged_) {
     error.clear();
-    if (!EnsureFolder(home_ / "modal", &error) || !SaveIpTable(home_, ipModel_->Rows(), &error))
+    if (!EnsureFolder(home_ / "modal", &error) || !SaveIpTable(home_, IpUserRows(), &error))
       failed << QStringLiteral("IP→地址：") + Q(error);
   }
   if (report && !failed.isEmpty()) {

@@ -12,6 +12,7 @@
 
 #include "store/accounts.h"
 #include "store/filter_lists.h"
+#include "store/ip_table.h"
 
 class QCheckBox;
 class QComboBox;
@@ -82,7 +83,13 @@ class TfrmProp final : public QDialog {
   void ImportFilterFileClick();
   void ExportFilterFileClick();
   // IP table
-  void StartLoadingIpTable();
+  // The user's rows, or (all) every row a lookup can find, shown then
+  // without editing.
+  void StartLoadingIpTable(bool all = false);
+  void ShowAllIpRows(bool all);
+  // Once, for a user's table copied whole from the delivered one.
+  void OfferIpTableSlimming(std::size_t copied);
+  const std::vector<TIpRecord>& IpUserRows() const;
   void SpeedButton27Click();
   void SpeedButton32Click();
   void SpeedButton53Click();
@@ -148,6 +155,10 @@ class TfrmProp final : public QDialog {
   QWidget* ipPage_ = nullptr;
   QLabel* ipLoading_ = nullptr;
   TIpTableModel* ipModel_ = nullptr;
+  QCheckBox* chkIpAll = nullptr;
+  std::vector<QWidget*> ipEditors_;
+  bool ipAllShown_ = false;
+  std::vector<TIpRecord> ipUserRows_;  // kept while every row is shown
   QTableView* lvIP = nullptr;
   QLineEdit* meIPstart = nullptr;
   QLineEdit* meIPstop = nullptr;

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <functional>
 #include <istream>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -113,20 +114,21 @@ fs::path DeliveredIpTableFile() {
   return {};
 }
 
-fs::path IpTableFileInForce(const fs::path& home) {
-  return IpTableFileInForce(home, DeliveredIpTableFile());
+std::vector<fs::path> IpTableFilesInForce(const fs::path& home) {
+  return IpTableFilesInForce(home, DeliveredIpTableFile());
 }
 
-fs::path IpTableFileInForce(const fs::path& home, const fs::path& delivered) {
+std::vector<fs::path> IpTableFilesInForce(const fs::path& home, const fs::path& delivered) {
   const fs::path modal = home / "modal";
+  std::vector<fs::path> files;
   if (auto user = FindFileNoCase(modal, "IPuser.dat"))
-    return *user;
+    files.push_back(*user);
   if (auto own = FindFileNoCase(modal, "ip.dat"))
-    return *own;
+    files.push_back(*own);
   std::error_code ec;
   if (!delivered.empty() && fs::is_regular_file(delivered, ec))
-    return delivered;
-  return modal / "ip.dat";
+    files.push_back(delivered);
+  return files;
 }
 
 fs::path UserIpTableFile(const fs::path& home) {
@@ -208,14 +210,6 @@ void SortIpRows(std::vector<TIpRecord>& rows) {
   std::stable_sort(rows.begin(), rows.end(), byStart);
 }
 
-std::vector<TIpRecord> LoadIpTable(const fs::path& home) {
-  auto rows = ReadIpTableFile(IpTableFileInForce(home));
-  if (!rows)
-    return {};
-  SortIpRows(*rows);
-  return std::move(*rows);
-}
-
 namespace {
 bool WriteTable(const fs::path& file, const std::vector<TIpRecord>& rows, bool trim,
                 std::string* error) {
@@ -225,33 +219,130 @@ bool WriteTable(const fs::path& file, const std::vector<TIpRecord>& rows, bool t
     bytes += EncodeIpRecord(r, trim);
   return store::WriteFileAtomic(file, bytes, error);
 }
-}  // namespace
 
-namespace {
-// True when the rows are those of the delivered table, which is then in
-// force: neither of the home folder's tables exists.
-bool UnchangedDeliveredTable(const fs::path& home, const std::vector<TIpRecord>& rows) {
-  const fs::path modal = home / "modal";
-  if (FindFileNoCase(modal, "IPuser.dat") || FindFileNoCase(modal, "ip.dat"))
-    return false;
-  const fs::path delivered = DeliveredIpTableFile();
-  std::error_code ec;
-  if (delivered.empty() || fs::file_size(delivered, ec) / kIpRecordSize != rows.size() || ec)
-    return false;
-  auto stored = ReadIpTableFile(delivered);
-  if (!stored)
-    return false;
-  SortIpRows(*stored);
-  return *stored == rows;
+std::optional<std::vector<TIpRecord>> ReadSorted(const fs::path& file) {
+  auto rows = ReadIpTableFile(file);
+  if (rows)
+    SortIpRows(*rows);
+  return rows;
+}
+
+bool IsUserFile(const fs::path& home, const fs::path& file) {
+  return file == UserIpTableFile(home);
+}
+
+bool FullOrder(const TIpRecord& a, const TIpRecord& b) {
+  return std::tie(a.StartIp, a.EndIp, a.Area, a.Place) <
+         std::tie(b.StartIp, b.EndIp, b.Area, b.Place);
 }
 }  // namespace
 
-bool SaveIpTable(const fs::path& home, const std::vector<TIpRecord>& rows, std::string* error) {
-  // The delivered table stays where it is installed; the home folder gets a
-  // copy only once the user has changed something.
-  if (UnchangedDeliveredTable(home, rows))
+std::optional<std::vector<TIpRecord>> LoadUserIpRows(const fs::path& home) {
+  const fs::path file = UserIpTableFile(home);
+  std::error_code ec;
+  if (!fs::exists(file, ec))
+    return std::vector<TIpRecord>();
+  return ReadSorted(file);
+}
+
+namespace {
+std::optional<std::vector<TIpRecord>> MergeLayers(const fs::path& home,
+                                                  const std::vector<TIpRecord>* userRows) {
+  std::vector<TIpRecord> all;
+  std::unordered_set<std::string> above;
+  if (userRows) {
+    all = *userRows;
+    for (const auto& r : all)
+      above.insert(r.StartIp);
+  }
+  for (const fs::path& file : IpTableFilesInForce(home)) {
+    if (userRows && IsUserFile(home, file))
+      continue;
+    auto rows = ReadIpTableFile(file);
+    if (!rows)
+      return std::nullopt;
+    std::unordered_set<std::string> starts;
+    for (auto& r : *rows) {
+      if (above.count(r.StartIp) > 0)
+        continue;
+      starts.insert(r.StartIp);
+      all.push_back(std::move(r));
+    }
+    above.merge(starts);
+  }
+  SortIpRows(all);
+  return all;
+}
+}  // namespace
+
+std::optional<std::vector<TIpRecord>> LoadAllIpRows(const fs::path& home) {
+  return MergeLayers(home, nullptr);
+}
+
+std::optional<std::vector<TIpRecord>> LoadAllIpRows(const fs::path& home,
+                                                    const std::vector<TIpRecord>& userRows) {
+  return MergeLayers(home, &userRows);
+}
+
+std::vector<TIpRecord> LoadIpTable(const fs::path& home) {
+  auto rows = LoadAllIpRows(home);
+  return rows ? std::move(*rows) : std::vector<TIpRecord>();
+}
+
+bool SaveIpTable(const fs::path& home, const std::vector<TIpRecord>& userRows, std::string* error) {
+  return WriteTable(UserIpTableFile(home), userRows, true, error);
+}
+
+namespace {
+// The user's rows split into those equal to a row of a table beneath and
+// the rest, in their order.
+bool SplitCopiedRows(const fs::path& home, std::vector<TIpRecord>& own,
+                     std::vector<TIpRecord>& copied) {
+  auto user = LoadUserIpRows(home);
+  if (!user)
+    return false;
+  std::vector<TIpRecord> below;
+  for (const fs::path& file : IpTableFilesInForce(home)) {
+    if (IsUserFile(home, file))
+      continue;
+    auto rows = ReadIpTableFile(file);
+    if (!rows)
+      return false;
+    below.insert(below.end(), std::make_move_iterator(rows->begin()),
+                 std::make_move_iterator(rows->end()));
+  }
+  // A million rows on either side: sorted once, then one look-up each.
+  std::sort(below.begin(), below.end(), FullOrder);
+  own.clear();
+  copied.clear();
+  for (auto& r : *user) {
+    // The user's file holds trimmed texts, as the tables beneath are shown.
+    (std::binary_search(below.begin(), below.end(), r, FullOrder) ? copied : own)
+        .push_back(std::move(r));
+  }
+  return true;
+}
+}  // namespace
+
+std::optional<std::size_t> CountCopiedIpRows(const fs::path& home) {
+  std::vector<TIpRecord> own, copied;
+  if (!SplitCopiedRows(home, own, copied))
+    return std::nullopt;
+  return copied.size();
+}
+
+bool SlimUserIpTable(const fs::path& home, std::size_t* dropped, std::string* error) {
+  std::vector<TIpRecord> own, copied;
+  if (!SplitCopiedRows(home, own, copied)) {
+    if (error)
+      *error = "cannot read the IP tables";
+    return false;
+  }
+  if (dropped)
+    *dropped = copied.size();
+  if (copied.empty())
     return true;
-  return WriteTable(UserIpTableFile(home), rows, true, error);
+  return SaveIpTable(home, own, error);
 }
 
 bool ExportIpTable(const fs::path& file, const std::vector<TIpRecord>& rows, std::string* error) {

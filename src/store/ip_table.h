@@ -26,14 +26,14 @@ bool operator==(const TIpRecord& a, const TIpRecord& b);
 // the install prefix's, else the build tree's. Empty when none exists.
 std::filesystem::path DeliveredIpTableFile();
 
-// modal/IPuser.dat when it exists (name matched ignoring case), else
-// modal/ip.dat (likewise), else the delivered table; the plain
-// modal/ip.dat when there is none of them.
-std::filesystem::path IpTableFileInForce(const std::filesystem::path& home);
-std::filesystem::path IpTableFileInForce(const std::filesystem::path& home,
-                                         const std::filesystem::path& delivered);
-// Where the table is saved: an existing modal/IPuser.dat in any case, else
-// modal/IPuser.dat.
+// The tables a lookup searches, in this order, those that exist: the
+// user's rows (modal/IPuser.dat, name matched ignoring case), the home's
+// own table (modal/ip.dat, likewise) and the delivered table.
+std::vector<std::filesystem::path> IpTableFilesInForce(const std::filesystem::path& home);
+std::vector<std::filesystem::path> IpTableFilesInForce(const std::filesystem::path& home,
+                                                       const std::filesystem::path& delivered);
+// Where the user's rows are kept: an existing modal/IPuser.dat in any case,
+// else modal/IPuser.dat.
 std::filesystem::path UserIpTableFile(const std::filesystem::path& home);
 
 // Whole records in an open table file; a partial last record is not counted.
@@ -47,12 +47,28 @@ std::string EncodeIpRecord(const TIpRecord& record, bool trim);
 // Every whole record of a file as the settings window shows it: blanks in
 // the addresses become "0", area and place trimmed. Nothing if unreadable.
 std::optional<std::vector<TIpRecord>> ReadIpTableFile(const std::filesystem::path& file);
-// The table in force, sorted by start address; empty when unreadable.
+// The rows the user added or imported, sorted by start address; empty when
+// there are none, nothing when the user's file exists but cannot be read.
+std::optional<std::vector<TIpRecord>> LoadUserIpRows(const std::filesystem::path& home);
+// Every row a lookup can find, sorted: the user's rows, then the rows of the
+// tables beneath whose start address no table above has. Nothing when a
+// table exists but cannot be read.
+std::optional<std::vector<TIpRecord>> LoadAllIpRows(const std::filesystem::path& home);
+// The same with the user's rows given (edited, not saved yet).
+std::optional<std::vector<TIpRecord>> LoadAllIpRows(const std::filesystem::path& home,
+                                                    const std::vector<TIpRecord>& userRows);
+// LoadAllIpRows, empty when unreadable.
 std::vector<TIpRecord> LoadIpTable(const std::filesystem::path& home);
-// Writes the user's copy (texts trimmed and cut). Does not create modal/.
-// Rows equal to the delivered table while it is in force are not written.
-bool SaveIpTable(const std::filesystem::path& home, const std::vector<TIpRecord>& rows,
+// Writes the user's rows (texts trimmed and cut). Does not create modal/.
+bool SaveIpTable(const std::filesystem::path& home, const std::vector<TIpRecord>& userRows,
                  std::string* error = nullptr);
+// How many of the user's rows equal a row of a table beneath them (a user
+// file copied whole from the delivered table before the rows were kept
+// apart); nothing when a table cannot be read.
+std::optional<std::size_t> CountCopiedIpRows(const std::filesystem::path& home);
+// Drops those rows from the user's file; `dropped` gets their number.
+bool SlimUserIpTable(const std::filesystem::path& home, std::size_t* dropped = nullptr,
+                     std::string* error = nullptr);
 // Writes any table file (texts cut, not trimmed).
 bool ExportIpTable(const std::filesystem::path& file, const std::vector<TIpRecord>& rows,
                    std::string* error = nullptr);

@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <sstream>
 
 #include "../store/temp_folder.h"
 #include "app/commands.h"
 #include "store/accounts.h"
+#include "store/ip_table.h"
 #include "store/settings_store.h"
+#include "support/scoped_env.h"
 
 namespace pelorix {
 namespace {
@@ -220,6 +224,41 @@ TEST_F(CliStore, IpTableCommands) {
   std::filesystem::create_directories(broken.path() / "modal" / "ipuser.dat");
   ExpectFailure(Call({"iptable", "add", "1.1.1.1", "1.1.1.2", "a", "b"}, broken.path()), 1);
   EXPECT_TRUE(std::filesystem::is_directory(broken.path() / "modal" / "ipuser.dat"));
+}
+
+TEST_F(CliStore, IpTableKeepsTheUsersRowsApartFromTheDeliveredTable) {
+  TempFolder install;
+  const auto delivered = install.path() / "ip.dat";
+  std::vector<TIpRecord> table;
+  for (int i = 0; i < 1200; ++i) {
+    char start[16], end[16];
+    std::snprintf(start, sizeof start, "%03d.%03d.000.000", 1 + i / 200, i % 200);
+    std::snprintf(end, sizeof end, "%03d.%03d.000.255", 1 + i / 200, i % 200);
+    table.push_back({start, end, "delivered", "d"});
+  }
+  ASSERT_TRUE(ExportIpTable(delivered, table));
+  test::TScopedEnv env("PELORIX_IP_TABLE", delivered.string());
+  const auto user = home.path() / "modal" / "IPuser.dat";
+
+  ASSERT_EQ(Call({"iptable", "add", "202.96.1.7", "202.96.1.9", "上海", "电信"}).status, 0);
+  EXPECT_EQ(std::filesystem::file_size(user), 124u);
+  EXPECT_EQ(Call({"iptable", "list"}).out, "202.096.001.007\t202.096.001.009\t上海\t电信\n");
+  const std::string all = Call({"iptable", "list", "--all"}).out;
+  EXPECT_EQ(std::count(all.begin(), all.end(), '\n'), 1201);
+  TempFolder dir;
+  ASSERT_EQ(Call({"iptable", "export", (dir.path() / "mine.dat").string()}).status, 0);
+  EXPECT_EQ(std::filesystem::file_size(dir.path() / "mine.dat"), 124u);
+  ASSERT_EQ(Call({"iptable", "export", "--all", (dir.path() / "all.dat").string()}).status, 0);
+  EXPECT_EQ(std::filesystem::file_size(dir.path() / "all.dat"), 1201 * 124u);
+
+  // A whole copy saved by an older version: listed with a hint, then slimmed.
+  table.push_back({"202.096.001.007", "202.096.001.009", "上海", "电信"});
+  ASSERT_TRUE(ExportIpTable(user, table));
+  const Outcome listed = Call({"iptable", "list"});
+  EXPECT_NE(listed.err.find("1200"), std::string::npos);
+  EXPECT_EQ(Call({"iptable", "slim"}).out, "dropped 1200 rows equal to the delivered table's\n");
+  EXPECT_EQ(std::filesystem::file_size(user), 124u);
+  EXPECT_EQ(Call({"iptable", "list", "--all"}).out, all);
 }
 
 }  // namespace

@@ -92,28 +92,53 @@ TEST(OriginLookup, MissingAndEmptyTables) {
   EXPECT_EQ(LookupLocation("", empty.file), "...");
 }
 
-TEST(OriginRoute, HopsRunFromTheOriginUpWithTheUsersTableInForce) {
+TEST(OriginRoute, HopsRunFromTheOriginUpTheUsersRowsSearchedFirst) {
   TTable t(kRows);
   ExportIpTable(t.home.Path() / "modal" / "ipuser.DAT",
                 {{"202.096.000.000", "202.096.063.255", "用户表", "地点"}});
   TReportLines report;
   const std::string route = WriteRoute(
       {" c ([202.96.1.7])", " b ([10.0.0.1])", " a ([61.135.1.2])"}, t.home.Path(), report);
-  EXPECT_EQ(route, "→...→...→(用户表@地点)");
+  EXPECT_EQ(route, "→(北京@电信)...→(内网@十网段)→(用户表@地点)");
   const std::vector<std::string> expected = {
       "",
       "该信件的发件途径如下: ",
       "   第 1个发件者： a ([61.135.1.2])",
-      "   真实网络地址: ...",
+      "   真实网络地址: (北京@电信)...",
       std::string(30, ' ') + "↓ ",
       "   第 2 个传递者： b ([10.0.0.1])",
-      "   真实网络地址: ...",
+      "   真实网络地址: (内网@十网段)",
       std::string(30, ' ') + "↓ ",
       "   第 3 个传递者： c ([202.96.1.7])",
       "   真实网络地址: (用户表@地点)",
       std::string(30, ' ') + "↓ ",
   };
   EXPECT_EQ(report.Lines, expected);
+}
+
+TEST(OriginLookup, TheFirstTableThatPlacesTheAddressAnswers) {
+  TTable t(kRows);
+  const auto user = t.home.Path() / "modal" / "IPuser.dat";
+  TIpLocationTable open(t.home.Path());
+  open.Refresh();
+  EXPECT_EQ(open.Lookup("202.096.000.001"), "(上海@联通)");
+  ExportIpTable(user, {{"202.096.000.000", "202.096.000.255", "用户表", "地点"},
+                       {"222.000.000.000", "222.000.000.255", "用户表", "远处"}});
+  open.Refresh();
+  const std::vector<std::filesystem::path> files = IpTableFilesInForce(t.home.Path(), {});
+  for (const char* address : {"202.096.000.001", "202.096.001.000", "222.000.000.000",
+                              "100.000.000.000", "061.135.000.000"}) {
+    EXPECT_EQ(open.Lookup(address), LookupLocation(address, files)) << address;
+  }
+  EXPECT_EQ(LookupLocation("202.096.000.001", files), "(用户表@地点)...");
+  EXPECT_EQ(LookupLocation("202.096.001.000", files), "(上海@联通)");
+  EXPECT_EQ(LookupLocation("222.000.000.000", files), "(用户表@远处)");
+  EXPECT_EQ(LookupLocation("100.000.000.000", files), "...");
+  EXPECT_EQ(LookupLocation("100.000.000.000", std::vector<std::filesystem::path>{}), "");
+  // A user's table taken away leaves the tables beneath.
+  std::filesystem::remove(user);
+  open.Refresh();
+  EXPECT_EQ(open.Lookup("222.000.000.000"), "...");
 }
 
 TEST(OriginRoute, NoReceivedLinesGiveAnEmptyRoute) {

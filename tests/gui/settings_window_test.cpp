@@ -426,24 +426,29 @@ TEST_F(SettingsWindowTest, LengthRulesAndFilterFilesGoThroughTheControls) {
   EXPECT_EQ(saved.Recipient, (std::vector<std::string>{"list@example.org"}));
 }
 
-TEST_F(SettingsWindowTest, IpTableIsEditedImportedExportedAndSavedOnlyWhenChanged) {
+TEST_F(SettingsWindowTest, IpPageEditsTheUsersRowsAndShowsEveryRowOnRequest) {
   const fs::path delivered = home.path() / "modal" / "ip.dat";
   std::string error;
-  WriteBytes(delivered, "");
+  fs::create_directories(delivered.parent_path());
   ASSERT_TRUE(ExportIpTable(delivered,
                             {{"010.000.000.000", "010.255.255.255", "内网", "A"},
                              {"202.000.000.000", "202.255.255.255", "亚洲", "B"}},
                             &error));
   Open();
   auto* view = Find<QTableView>("lvIP");
+  auto* all = Find<QCheckBox>("chkIpAll");
   ASSERT_TRUE(QTest::qWaitFor([&] { return view->isEnabled(); }));
-  ASSERT_EQ(view->model()->rowCount(), 2);
+  EXPECT_EQ(view->model()->rowCount(), 0);
+  all->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return view->isEnabled(); }));
+  EXPECT_EQ(view->model()->rowCount(), 2);
   window->close();
   window.reset();
   EXPECT_FALSE(fs::exists(home.path() / "modal" / "IPuser.dat"));
 
   Open();
   view = Find<QTableView>("lvIP");
+  all = Find<QCheckBox>("chkIpAll");
   ASSERT_TRUE(QTest::qWaitFor([&] { return view->isEnabled(); }));
   // Typed into the template: each dot moves on to the next octet.
   auto* start = Find<QLineEdit>("meIPstart");
@@ -454,38 +459,79 @@ TEST_F(SettingsWindowTest, IpTableIsEditedImportedExportedAndSavedOnlyWhenChange
   Type("edtArea", "北京");
   Type("edtPlace", "某处");
   Click("SpeedButton27");
-  ASSERT_EQ(view->model()->rowCount(), 3);
-  EXPECT_EQ(view->model()->index(2, 0).data().toString(), "202.096.001.007");
-  EXPECT_EQ(view->currentIndex().row(), 2);
+  ASSERT_EQ(view->model()->rowCount(), 1);
+  EXPECT_EQ(view->model()->index(0, 0).data().toString(), "202.096.001.007");
 
   Type("meIPstart", "300.1.1.1");
   Click("SpeedButton27");  // not an address: refused, nothing added
-  EXPECT_EQ(view->model()->rowCount(), 3);
+  EXPECT_EQ(view->model()->rowCount(), 1);
   ASSERT_EQ(dialogs.Shown.size(), 1u);
+
+  // Every row, the typed one among them, without editing; then the user's again.
+  all->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return view->isEnabled(); }));
+  EXPECT_EQ(view->model()->rowCount(), 3);
+  EXPECT_FALSE(Find<QWidget>("SpeedButton27")->isEnabled());
+  all->click();
+  EXPECT_EQ(view->model()->rowCount(), 1);
+  EXPECT_TRUE(Find<QWidget>("SpeedButton27")->isEnabled());
 
   const fs::path exported = home.path() / "setting" / "IpSeek.dat";
   dialogs.FileNames = {QString::fromStdString(exported.string())};
   Click("SpeedButton54");
   EXPECT_EQ(dialogs.FileDialogFolders.back().toStdString(), exported.string());
   EXPECT_EQ(dialogs.Shown.back().Text, "文件已被导出！");
+  EXPECT_EQ(fs::file_size(exported), kIpRecordSize);
 
   view->setCurrentIndex(view->model()->index(0, 0));
   Click("SpeedButton32");
-  EXPECT_EQ(view->model()->rowCount(), 2);
-  EXPECT_EQ(Find<QLineEdit>("edtArea")->text(), "内网");
+  EXPECT_EQ(view->model()->rowCount(), 0);
+  EXPECT_EQ(Find<QLineEdit>("edtArea")->text(), "北京");
   dialogs.FileNames = {QString::fromStdString(exported.string())};
-  Click("SpeedButton53");  // only the row taken out comes back
+  Click("SpeedButton53");
   EXPECT_EQ(dialogs.Shown.back().Caption, "成功！");
-  EXPECT_EQ(view->model()->rowCount(), 3);
+  EXPECT_EQ(view->model()->rowCount(), 1);
   dialogs.FileNames = {QString::fromStdString((home.path() / "missing.dat").string())};
   Click("SpeedButton53");
   EXPECT_EQ(dialogs.Shown.back().Text, "导入被禁止！");
+  all->click();  // saved as the user's rows whatever is shown
+  ASSERT_TRUE(QTest::qWaitFor([&] { return view->isEnabled(); }));
   window->close();
   window.reset();
 
   auto saved = ReadIpTableFile(home.path() / "modal" / "IPuser.dat");
   ASSERT_TRUE(saved);
   EXPECT_EQ(*saved, *ReadIpTableFile(exported));
+}
+
+TEST_F(SettingsWindowTest, AWholeCopyOfTheDeliveredTableIsOfferedSlimmingOnce) {
+  std::vector<TIpRecord> table;
+  for (int i = 0; i < 1000; ++i) {
+    const QString start = QStringLiteral("%1.%2.000.000")
+                              .arg(1 + i / 200, 3, 10, QChar('0'))
+                              .arg(i % 200, 3, 10, QChar('0'));
+    table.push_back({start.toStdString(), start.left(12).toStdString() + "255", "区", "地"});
+  }
+  fs::create_directories(home.path() / "modal");
+  ASSERT_TRUE(ExportIpTable(home.path() / "modal" / "ip.dat", table));
+  table.push_back({"222.000.000.000", "222.000.000.255", "我的", "地"});
+  ASSERT_TRUE(ExportIpTable(home.path() / "modal" / "IPuser.dat", table));
+  dialogs.Answers = {TAnswer::Yes};
+  Open();
+  auto* view = Find<QTableView>("lvIP");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.Shown.empty(); }));
+  EXPECT_TRUE(dialogs.Shown.back().Text.contains("1000"));
+  EXPECT_EQ(view->model()->rowCount(), 1);
+  EXPECT_EQ(fs::file_size(home.path() / "modal" / "IPuser.dat"), kIpRecordSize);
+  CloseByEscape();
+  // Asked once only; the command line still slims.
+  ASSERT_TRUE(ExportIpTable(home.path() / "modal" / "IPuser.dat", table));
+  Open();
+  view = Find<QTableView>("lvIP");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return view->isEnabled(); }));
+  EXPECT_EQ(view->model()->rowCount(), 1001);
+  EXPECT_EQ(dialogs.Shown.size(), 1u);
+  CloseByEscape();
 }
 
 TEST_F(SettingsWindowTest, TableThatCannotBeReadLocksThePageAndIsNotReplaced) {

@@ -60,6 +60,7 @@ TEST(IpRecord, LayoutIsLengthPrefixedFieldsOf16_16_31_61) {
 }
 
 TEST(IpTableFile, PartialLastRecordIsIgnored) {
+  test::TScopedEnv noDelivered("PELORIX_IP_TABLE", "");
   TempFolder home;
   const auto file = home.path() / "modal" / "ip.dat";
   WriteBytes(file, Record("001.000.000.000", "001.255.255.255", "a", "b") +
@@ -81,6 +82,7 @@ TEST(IpTableFile, PartialLastRecordIsIgnored) {
 }
 
 TEST(IpTableFile, LoadShowsRowsAsTheWindowDoes) {
+  test::TScopedEnv noDelivered("PELORIX_IP_TABLE", "");
   TempFolder home;
   WriteBytes(home.path() / "modal" / "ip.dat",
              Record("202. 96.  1.  0", "202. 96.  1.255", "  上海 ", " 电信 ") +
@@ -94,37 +96,88 @@ TEST(IpTableFile, LoadShowsRowsAsTheWindowDoes) {
   EXPECT_EQ(rows[1].Place, "电信");
 }
 
-TEST(IpTableFile, UserCopyIsInForceOnceSaved) {
-  test::TScopedEnv noDelivered("PELORIX_IP_TABLE", "");
-  TempFolder home;
-  std::filesystem::create_directories(home.path() / "modal");
-  EXPECT_TRUE(LoadIpTable(home.path()).empty());
-  EXPECT_EQ(IpTableFileInForce(home.path()).filename(), "ip.dat");
+TEST(IpTableFile, UserRowsAreKeptApartFromTheTablesBeneath) {
+  TempFolder home, install;
+  const auto modal = home.path() / "modal";
+  const auto delivered = install.path() / "ip.dat";
+  WriteBytes(delivered, Record("001.000.000.000", "001.000.000.255", "delivered", "d") +
+                            Record("005.000.000.000", "005.000.000.255", "delivered", "e"));
+  test::TScopedEnv env("PELORIX_IP_TABLE", delivered.string());
+  std::filesystem::create_directories(modal);
+  EXPECT_EQ(LoadUserIpRows(home.path())->size(), 0u);
+  EXPECT_EQ(LoadIpTable(home.path()).size(), 2u);
 
-  ASSERT_TRUE(SaveIpTable(home.path(), {}));
-  const auto user = home.path() / "modal" / "IPuser.dat";
-  ASSERT_TRUE(std::filesystem::exists(user));
-  EXPECT_EQ(std::filesystem::file_size(user), 0u);
-  EXPECT_EQ(IpTableFileInForce(home.path()), user);
-
-  // A delivered table that turns up later is no longer read.
-  WriteBytes(home.path() / "modal" / "ip.dat", Record("1", "2", "a", "b"));
-  EXPECT_TRUE(LoadIpTable(home.path()).empty());
-
-  // The user's copy is found in any letter case, and saving replaces it.
-  std::filesystem::rename(user, home.path() / "modal" / "ipuser.DAT");
-  std::vector<TIpRecord> rows = {{" 010.000.000.000 ", "010.000.000.255", " area ", "place"}};
+  // Two rows typed out of order and unnormalised are saved as two, sorted.
+  std::vector<TIpRecord> rows;
+  ASSERT_TRUE(AddIpRow(rows, {"9.0.0.0", "9.0.0.9", " mine ", "x"}));
+  ASSERT_TRUE(AddIpRow(rows, {"  5.  0.  0.  0", "5.0.0.9", "mine", "y"}));
   ASSERT_TRUE(SaveIpTable(home.path(), rows));
-  EXPECT_FALSE(std::filesystem::exists(user));
-  EXPECT_EQ(std::filesystem::file_size(home.path() / "modal" / "ipuser.DAT"), 124u);
-  auto loaded = LoadIpTable(home.path());
-  ASSERT_EQ(loaded.size(), 1u);
-  EXPECT_EQ(loaded[0].StartIp, "010.000.000.000");
-  EXPECT_EQ(loaded[0].Area, "area");
+  EXPECT_EQ(std::filesystem::file_size(modal / "IPuser.dat"), 2 * kIpRecordSize);
+  auto user = LoadUserIpRows(home.path());
+  ASSERT_TRUE(user);
+  ASSERT_EQ(user->size(), 2u);
+  EXPECT_EQ((*user)[0].StartIp, "005.000.000.000");
+  EXPECT_EQ((*user)[1].Area, "mine");
 
-  // Without the folder nothing is written.
+  // Every row: the user's, then the rows beneath whose start no table above has.
+  WriteBytes(modal / "IP.DAT", Record("003.000.000.000", "003.000.000.255", "home", "h"));
+  auto all = LoadAllIpRows(home.path());
+  ASSERT_TRUE(all);
+  ASSERT_EQ(all->size(), 4u);
+  EXPECT_EQ((*all)[0].Area, "delivered");
+  EXPECT_EQ((*all)[1].Area, "home");
+  EXPECT_EQ((*all)[2].Area, "mine");  // 005.000.000.000: the user's row, not the delivered one
+  EXPECT_EQ(
+      IpTableFilesInForce(home.path()),
+      (std::vector<std::filesystem::path>{modal / "IPuser.dat", modal / "IP.DAT", delivered}));
+  EXPECT_EQ(IpTableFilesInForce(home.path(), install.path() / "gone.dat").size(), 2u);
+
+  // Export writes just the rows given; an import of two rows gives two rows.
+  TempFolder dir;
+  ASSERT_TRUE(ExportIpTable(dir.path() / "mine.dat", *user));
+  EXPECT_EQ(std::filesystem::file_size(dir.path() / "mine.dat"), 2 * kIpRecordSize);
+  TempFolder other;
+  std::filesystem::create_directories(other.path() / "modal");
+  std::vector<TIpRecord> imported;
+  ASSERT_TRUE(ImportIpTable(dir.path() / "mine.dat", imported));
+  ASSERT_TRUE(SaveIpTable(other.path(), imported));
+  EXPECT_EQ(LoadUserIpRows(other.path()), user);
+
+  // Without the folder nothing is written; an unreadable user file reads as nothing.
   TempFolder bare;
   EXPECT_FALSE(SaveIpTable(bare.path(), rows));
+  std::filesystem::remove(modal / "IPuser.dat");
+  std::filesystem::create_directory(modal / "ipuser.DAT");
+  EXPECT_FALSE(LoadUserIpRows(home.path()));
+  EXPECT_FALSE(LoadAllIpRows(home.path()));
+}
+
+TEST(IpTableFile, FullCopyKeepsWorkingAndSlimsToTheUsersRows) {
+  TempFolder home, install;
+  const auto modal = home.path() / "modal";
+  const auto delivered = install.path() / "ip.dat";
+  const std::string table = Record("001.000.000.000", "001.000.000.255", "delivered", "d") +
+                            Record("002.000.000.000", "002.000.000.255", " delivered ", "e");
+  WriteBytes(delivered, table);
+  test::TScopedEnv env("PELORIX_IP_TABLE", delivered.string());
+  // An older version copied the whole table home and added the user's row.
+  WriteBytes(modal / "IPuser.dat",
+             table + Record("007.000.000.000", "007.000.000.255", "mine", "m") +
+                 Record("002.000.000.000", "002.000.000.255", "changed", "e"));
+  EXPECT_EQ(LoadUserIpRows(home.path())->size(), 4u);
+  EXPECT_EQ(CountCopiedIpRows(home.path()), 2u);
+
+  std::size_t dropped = 0;
+  ASSERT_TRUE(SlimUserIpTable(home.path(), &dropped));
+  EXPECT_EQ(dropped, 2u);
+  auto user = LoadUserIpRows(home.path());
+  ASSERT_EQ(user->size(), 2u);
+  EXPECT_EQ((*user)[0].Area, "changed");
+  EXPECT_EQ((*user)[1].Area, "mine");
+  EXPECT_EQ(CountCopiedIpRows(home.path()), 0u);
+  ASSERT_TRUE(SlimUserIpTable(home.path(), &dropped));
+  EXPECT_EQ(dropped, 0u);
+  EXPECT_EQ(LoadIpTable(home.path()).size(), 3u);
 }
 
 TEST(IpTableFile, ImportSkipsKnownStartsAndExportRoundTrips) {
@@ -188,45 +241,6 @@ TEST(IpAddress, NormalisedToTheFixedForm) {
   ASSERT_EQ(rows.size(), 3u);
   EXPECT_EQ(rows[1].Place, "3");
   EXPECT_EQ(rows[2].StartIp, "009.000.000.000");
-}
-
-TEST(IpTableFile, UserThenHomeThenDeliveredTable) {
-  TempFolder home, install;
-  const auto delivered = install.path() / "ip.dat";
-  WriteBytes(delivered, Record("001.000.000.000", "001.000.000.255", "delivered", "d"));
-  const auto modal = home.path() / "modal";
-  std::filesystem::create_directories(modal);
-
-  EXPECT_EQ(IpTableFileInForce(home.path(), delivered), delivered);
-  // No delivered table (or none installed): the plain home name, as before.
-  EXPECT_EQ(IpTableFileInForce(home.path(), {}), modal / "ip.dat");
-  EXPECT_EQ(IpTableFileInForce(home.path(), install.path() / "gone.dat"), modal / "ip.dat");
-  {
-    // The override reaches every reader of the table in force, the settings
-    // window's list included; saving it unchanged copies nothing home.
-    test::TScopedEnv env("PELORIX_IP_TABLE", delivered.string());
-    EXPECT_EQ(DeliveredIpTableFile(), delivered);
-    auto rows = LoadIpTable(home.path());
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].Area, "delivered");
-    ASSERT_TRUE(SaveIpTable(home.path(), rows));
-    EXPECT_TRUE(std::filesystem::is_empty(modal));
-    // Once the user changes it, the table becomes the user's copy.
-    rows[0].Place = "changed";
-    ASSERT_TRUE(SaveIpTable(home.path(), rows));
-    EXPECT_EQ(LoadIpTable(home.path()), rows);
-    EXPECT_EQ(IpTableFileInForce(home.path()), modal / "IPuser.dat");
-    std::filesystem::remove(modal / "IPuser.dat");
-  }
-  {
-    test::TScopedEnv none("PELORIX_IP_TABLE", "");
-    EXPECT_EQ(IpTableFileInForce(home.path()), modal / "ip.dat");
-  }
-
-  WriteBytes(modal / "IP.DAT", Record("002.000.000.000", "002.000.000.255", "home", "h"));
-  EXPECT_EQ(IpTableFileInForce(home.path(), delivered), modal / "IP.DAT");
-  WriteBytes(modal / "IPuser.dat", Record("003.000.000.000", "003.000.000.255", "user", "u"));
-  EXPECT_EQ(IpTableFileInForce(home.path(), delivered), modal / "IPuser.dat");
 }
 
 }  // namespace

@@ -1,0 +1,377 @@
+// TfrmReport: the menus, the tool bar, the pages, the status bar and the
+// outlook bar's accounts.
+#include "gui/main_window.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QButtonGroup>
+#include <QDesktopServices>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "gui/mail_list_delegate.h"
+#include "gui/mail_list_model.h"
+#include "gui/main_window_parts.h"
+#include "gui/outlook_bar.h"
+#include "gui/version_check.h"
+#include "pelorix_version.h"
+#include "store/accounts.h"
+
+namespace pelorix::gui {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+QString IntroText() {
+  return QStringLiteral(
+             "Pelorix 邮件预检器\n\n"
+             "在您的邮件程序下载邮件之前，先到 POP3 服务器上查看信件的摘要或内容，"
+             "按过滤列表判断垃圾邮件，标出发件人所在地，并可在服务器上直接删除。\n\n"
+             "操作提示：收信后，双击表格\n"
+             "中任意信件，可以观看该信件\n"
+             "属性，并可即时回复发件人。\n\n"
+             "Tolvane\n主页：%1\n邮箱：%2")
+      .arg(QStringLiteral(PELORIX_HOME_PAGE), QStringLiteral(PELORIX_SUPPORT_MAIL));
+}
+
+}  // namespace
+
+void TfrmReport::BuildMenus() {
+  auto add = [this](QMenu* menu, const QString& text, const char* name, auto slot) {
+    QAction* a = menu->addAction(text);
+    a->setObjectName(QString::fromLatin1(name));
+    connect(a, &QAction::triggered, this, slot);
+    return a;
+  };
+  QMenu* file = menuBar()->addMenu(QStringLiteral("文件"));
+  add(file, QStringLiteral("打开列表"), "mnuOpenList", [this] { OpenList(); });
+  add(file, QStringLiteral("保存列表"), "mnuSaveList", [this] { SaveList(); });
+  file->addSeparator();
+  add(file, QStringLiteral("打开简报"), "mnuOpenBrief", [this] { OpenBrief(); });
+  add(file, QStringLiteral("保存简报"), "mnuSaveBrief", [this] { SaveBrief(); });
+  file->addSeparator();
+  // The letter window opens from the tool bar and the list, not from here.
+  add(file, QStringLiteral("信件属性"), "mnuMailProp", [] {});
+  file->addSeparator();
+  add(file, QStringLiteral("退出"), "mnuClose", [this] { close(); });
+
+  QMenu* edit = menuBar()->addMenu(QStringLiteral("编辑"));
+  actSelectAll_ =
+      add(edit, QStringLiteral("全部选定"), "mnuSelectAll", [this] { SelectAll(true); });
+  actSelectNone_ =
+      add(edit, QStringLiteral("全部不选"), "mnuSelectNone", [this] { SelectAll(false); });
+  actSelectAll_->setCheckable(true);
+  actSelectNone_->setCheckable(true);
+  edit->addSeparator();
+  actPageList_ = add(edit, QStringLiteral("列表"), "mnuPageList", [this] { ShowPage(0); });
+  actPageBrief_ = add(edit, QStringLiteral("简报"), "mnuPageBrief", [this] { ShowPage(1); });
+  actPageList_->setCheckable(true);
+  actPageBrief_->setCheckable(true);
+
+  QMenu* op = menuBar()->addMenu(QStringLiteral("操作"));
+  actCheckMenu_ = add(op, QStringLiteral("预检邮件"), "mnuCheck", [this] { CheckHeaders(); });
+  actClearMenu_ = add(op, QStringLiteral("清除邮件"), "mnuClear", [this] { ClearMail(); });
+  add(op, QStringLiteral("停止"), "mnuStop", [this] { StopRun(); });
+  op->addSeparator();
+  add(op, QStringLiteral("启动接收程序"), "mnuMailProg", [this] { StartMailProgram(); });
+  op->addSeparator();
+  add(op, QStringLiteral("配置"), "mnuLetter", [this] { OpenLetter(); });
+  op->addSeparator();
+  add(op, QStringLiteral("清除当前帐号里的已删除邮件"), "mnuPurgeCurrent",
+      [this] { PurgeCurrentAccount(); });
+  add(op, QStringLiteral("清除所有帐号里的已删除邮件"), "mnuPurgeAll",
+      [this] { PurgeAllAccounts(); });
+  op->addSeparator();
+  actRestore_ = add(op, QStringLiteral("恢复邮件"), "mnuRestore", [this] { RestoreMail(); });
+  actRestore_->setEnabled(false);
+
+  QMenu* help = menuBar()->addMenu(QStringLiteral("帮助"));
+  add(help, QStringLiteral("写一封信给作者"), "mnuWriteAuthor", [] {
+    QDesktopServices::openUrl(QUrl(QStringLiteral("mailto:") +
+                                   QStringLiteral(PELORIX_SUPPORT_MAIL) +
+                                   QStringLiteral("?subject=about%20Pelorix")));
+  });
+  add(help, QStringLiteral("访问主页"), "mnuHomePage",
+      [] { QDesktopServices::openUrl(QUrl(QStringLiteral(PELORIX_HOME_PAGE))); });
+  add(help, QStringLiteral("检测最新版本"), "mnuVersion", [this] { StartVersionCheck(this); });
+
+  for (QAction* a : menuBar()->actions())
+    a->menu()->setAccessibleName(a->text());
+}
+
+void TfrmReport::BuildToolBar() {
+  QToolBar* bar = addToolBar(QStringLiteral("main"));
+  bar->setObjectName(QStringLiteral("tbMain"));
+  bar->setAccessibleName(QStringLiteral("工具栏"));
+  bar->setMovable(false);
+  bar->setIconSize(QSize(32, 32));
+
+  accountItems_ = new QActionGroup(this);
+  accountItems_->setExclusive(true);
+
+  auto button = [this, bar](const QString& text, const char* name, const QString& glyph,
+                            int pending, auto slot) {
+    auto* action = new QAction(Image(glyph), text, this);
+    action->setObjectName(QString::fromLatin1(name));
+    connect(action, &QAction::triggered, this, slot);
+    auto* b = new QToolButton(bar);
+    b->setDefaultAction(action);
+    b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    b->setAccessibleName(text);
+    b->setObjectName(QString::fromLatin1(name) + QStringLiteral("Button"));
+    if (pending > 0) {
+      auto* menu = new QMenu(b);
+      menu->setObjectName(pending == kHeaderCheck ? QStringLiteral("pMenuClear")
+                                                  : QStringLiteral("pMenuClear%1").arg(pending));
+      menu->setAccessibleName(QStringLiteral("信箱"));
+      connect(menu, &QMenu::aboutToShow, this, [this, menu, pending] {
+        pendingCommand_ = pending;
+        menu->clear();
+        menu->addActions(accountItems_->actions());
+      });
+      b->setMenu(menu);
+      b->setPopupMode(QToolButton::MenuButtonPopup);
+      b->setFixedSize(79, 65);
+      if (pending == kHeaderCheck)
+        pMenuClear_ = menu;
+    } else {
+      b->setFixedSize(65, 65);
+    }
+    bar->addWidget(b);
+    return action;
+  };
+  actCheckHeader_ = button(QStringLiteral("查摘要"), "sbtnCheckHeader",
+                           QStringLiteral("tool_header"), kHeaderCheck, [this] { CheckHeaders(); });
+  bar->addSeparator();
+  actCheckContent_ =
+      button(QStringLiteral("查内容"), "sbtnCheckContent", QStringLiteral("tool_content"),
+             kContentCheck, [this] { CheckContents(); });
+  bar->addSeparator();
+  button(QStringLiteral("停止"), "sbtnStop", QStringLiteral("tool_stop"), 0, [this] { StopRun(); });
+  bar->addSeparator();
+  actClear_ = button(QStringLiteral("清除"), "sbtnClear", QStringLiteral("tool_clear"), kDeletion,
+                     [this] { ClearMail(); });
+  bar->addSeparator();
+  button(QStringLiteral("配置"), "sbtnProp", QStringLiteral("tool_settings"), 0,
+         [this] { OpenSettings(); });
+  button(QStringLiteral("信件属性"), "sbtnMailProp", QStringLiteral("tool_letter"), 0,
+         [this] { OpenLetter(); });
+  button(QStringLiteral("收信"), "sbtnMailProg", QStringLiteral("tool_receive"), 0,
+         [this] { StartMailProgram(); });
+  connect(accountItems_, &QActionGroup::triggered, this,
+          [this](QAction* a) { AccountMenuChosen(a, pendingCommand_); });
+}
+
+void TfrmReport::BuildPages() {
+  auto* central = new QWidget(this);
+  auto* column = new QVBoxLayout(central);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(2);
+
+  pages_ = new QStackedWidget(central);
+  pages_->setObjectName(QStringLiteral("nbPages"));
+
+  // Page "0": outlook bar, list, preview.
+  auto* split = new QSplitter(Qt::Horizontal);
+  split->setObjectName(QStringLiteral("0"));
+  outBar_ = new TOutlookBar(split);
+  outBar_->setMinimumWidth(100);
+  connect(outBar_, &TOutlookBar::ButtonClicked, this, &TfrmReport::OutlookButtonClicked);
+
+  lvMailList_ = new QTableView(split);
+  lvMailList_->setObjectName(QStringLiteral("lvMailList"));
+  lvMailList_->setAccessibleName(QStringLiteral("邮件列表"));
+  lvMailList_->setModel(model_);
+  lvMailList_->setItemDelegate(new TMailListDelegate(lvMailList_));
+  lvMailList_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  lvMailList_->setSelectionMode(QAbstractItemView::SingleSelection);
+  lvMailList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  lvMailList_->setShowGrid(false);
+  lvMailList_->setFrameShape(QFrame::NoFrame);
+  lvMailList_->setWordWrap(false);
+  lvMailList_->verticalHeader()->hide();
+  lvMailList_->verticalHeader()->setDefaultSectionSize(20);
+  lvMailList_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  lvMailList_->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+  QPalette pal = lvMailList_->palette();
+  pal.setColor(QPalette::Base, ColorFromRef(kListBackground));
+  lvMailList_->setPalette(pal);
+  QHeaderView* header = lvMailList_->horizontalHeader();
+  header->setSectionsClickable(true);
+  header->setHighlightSections(false);
+  header->setMinimumSectionSize(1);
+  const int widths[kViewColumns] = {20,  20, 20,  20,  20,  80, 100, 200,
+                                    100, 25, 100, 100, 100, 1,  100};
+  for (int c = 0; c < kViewColumns; ++c) {
+    lvMailList_->setColumnWidth(c, widths[c]);
+    if (c <= 4 || c == 13)
+      header->setSectionResizeMode(c, QHeaderView::Fixed);
+  }
+  header->setStretchLastSection(true);
+  connect(header, &QHeaderView::sectionClicked, this, &TfrmReport::HeaderClicked);
+  connect(lvMailList_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this](const QModelIndex& current) { PreviewRow(current.row()); });
+  connect(lvMailList_, &QTableView::clicked, this,
+          [this](const QModelIndex& i) { PreviewRow(i.row()); });
+  connect(lvMailList_, &QTableView::doubleClicked, this, [this] { OpenLetter(); });
+  lvMailList_->installEventFilter(this);
+  // The list's context menu: the restore of deleted mail and the ticks.
+  lvMailList_->setContextMenuPolicy(Qt::ActionsContextMenu);
+  auto* separator = new QAction(lvMailList_);
+  separator->setSeparator(true);
+  lvMailList_->addActions({actRestore_, separator, actSelectAll_, actSelectNone_});
+
+  auto* previewPanel = new QGroupBox(QStringLiteral("邮件内容"), split);
+  previewPanel->setAccessibleName(QStringLiteral("邮件内容"));
+  auto* pv = new QVBoxLayout(previewPanel);
+  pv->setContentsMargins(2, 2, 2, 2);
+  memText_ = new QPlainTextEdit(previewPanel);
+  memText_->setObjectName(QStringLiteral("memText"));
+  memText_->setAccessibleName(QStringLiteral("邮件内容"));
+  memText_->setReadOnly(true);
+  memText_->setPlainText(IntroText());
+  pv->addWidget(memText_);
+  split->setStretchFactor(1, 1);
+  split->setSizes({129, 440, 181});
+  pages_->addWidget(split);
+
+  auto greenMemo = [](const QString& name, const QString& caption, bool wrap) {
+    auto* memo = new QPlainTextEdit;
+    memo->setObjectName(name);
+    memo->setAccessibleName(caption);
+    memo->setReadOnly(true);
+    memo->setLineWrapMode(wrap ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
+    QPalette p = memo->palette();
+    p.setColor(QPalette::Text, ColorFromRef(kGreen));
+    memo->setPalette(p);
+    return memo;
+  };
+  // Page "1": the brief.
+  memo1_ = greenMemo(QStringLiteral("Memo1"), QStringLiteral("简报"), true);
+  QFont mono(QStringLiteral("Noto Sans Mono CJK SC"));
+  mono.setStyleHint(QFont::Monospace);
+  memo1_->setFont(mono);
+  memo1_->setPlainText(QStringLiteral("邮件检测报告\n=============\nTolvane"));
+  pages_->addWidget(memo1_);
+  // Page "2": the event log.
+  lstMsg_ = greenMemo(QStringLiteral("lstMsg"), QStringLiteral("事件"), false);
+  lstMsg_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  lstMsg_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  pages_->addWidget(lstMsg_);
+  connect(pages_, &QStackedWidget::currentChanged, this, [this] {
+    if (pages_->currentWidget() == memo1_)
+      ShowPendingBrief();
+  });
+  column->addWidget(pages_, 1);
+
+  // The page bar: list, events, brief.
+  auto* pageBar = new QWidget(central);
+  auto* row = new QHBoxLayout(pageBar);
+  row->setContentsMargins(2, 0, 2, 0);
+  row->setSpacing(0);
+  pageButtons_ = new QButtonGroup(this);
+  pageButtons_->setExclusive(true);
+  const struct {
+    const char* text;
+    const char* hint;
+    int page;
+  } kPageButtons[] = {{"列表", "以列表方式查看预检结果", 0},
+                      {"事件", "查看邮件检测过程", 2},
+                      {"简报", "以简报形式查看预检结果", 1}};
+  for (const auto& p : kPageButtons) {
+    auto* b = new QToolButton(pageBar);
+    b->setText(QString::fromUtf8(p.text));
+    b->setToolTip(QString::fromUtf8(p.hint));
+    b->setAccessibleName(QString::fromUtf8(p.text));
+    b->setAccessibleDescription(QString::fromUtf8(p.hint));
+    b->setCheckable(true);
+    b->setFixedWidth(78);
+    pageButtons_->addButton(b, p.page);
+    row->addWidget(b);
+  }
+  row->addStretch(1);
+  connect(pageButtons_, &QButtonGroup::idClicked, this, &TfrmReport::ShowPage);
+  column->addWidget(pageBar);
+  setCentralWidget(central);
+}
+
+void TfrmReport::BuildStatusBar() {
+  const int widths[5] = {80, 80, 120, 250, 250};
+  const char* const texts[5] = {"邮箱数：", "邮件：", "占用空间：", "当前信箱:", "状态："};
+  // What the counters show on a big mailbox must fit the font in use.
+  const char* const widest[3] = {"邮箱：999个", "邮件：999999封", "占用空间：99999999KB"};
+  for (int i = 0; i < 5; ++i) {
+    auto* label = new QLabel(QString::fromUtf8(texts[i]), this);
+    label->setObjectName(QStringLiteral("panel%1").arg(i + 1));
+    label->setAccessibleName(QString::fromUtf8(texts[i]));
+    label->setFrameShape(QFrame::Panel);
+    label->setFrameShadow(QFrame::Sunken);
+    const int needed = i < 3
+                           ? label->fontMetrics().horizontalAdvance(QString::fromUtf8(widest[i])) +
+                                 2 * label->frameWidth() + 2 * label->margin() + 6
+                           : 0;
+    if (i < 4)
+      label->setFixedWidth(std::max(widths[i], needed));
+    else
+      label->setMinimumWidth(widths[i]);
+    statusBar()->addWidget(label, i == 4 ? 1 : 0);
+    panels_[i] = label;
+  }
+}
+
+void TfrmReport::LoadAccounts() {
+  outBar_->Clear();
+  const int all = outBar_->AddGroup(kAll);
+  outBar_->AddButton(all, QStringLiteral("最新邮件"), Image(QStringLiteral("bar_latest")));
+  for (QAction* a : accountItems_->actions()) {
+    accountItems_->removeAction(a);
+    delete a;
+  }
+  auto item = [this](const QString& caption) {
+    auto* a = new QAction(caption, accountItems_);
+    a->setCheckable(true);
+    return a;
+  };
+  item(kAll)->setChecked(true);
+  keyList_.clear();
+  displayList_.clear();
+  const std::vector<TAccount> accounts = pelorix::LoadAccounts(store_);
+  const std::vector<std::string> names = AccountDisplayNames(accounts);
+  for (std::size_t i = 0; i < accounts.size(); ++i) {
+    const std::string key = AccountKey(accounts[i]);
+    item(Q(key));
+    keyList_.push_back(key);
+    displayList_.push_back(names[i]);
+    const int g = outBar_->AddGroup(Q(names[i]));
+    outBar_->AddButton(g, QStringLiteral("新到邮件"), Image(QStringLiteral("bar_new")));
+    outBar_->AddButton(g, QStringLiteral("垃圾邮件"), Image(QStringLiteral("bar_spam")));
+    outBar_->AddButton(g, QStringLiteral("已删除邮件"), Image(QStringLiteral("bar_deleted")));
+  }
+  outBar_->SetActiveGroup(0);
+}
+
+void TfrmReport::ConfigureAutoCheck() {
+  const TMailPlan plan = State().Plan();
+  if (plan.autocheck && plan.checkTime > 0) {
+    autoTimer_->start(std::chrono::minutes(plan.checkTime));
+  } else {
+    autoTimer_->stop();
+  }
+}
+
+}  // namespace pelorix::gui
