@@ -38,6 +38,9 @@ inline constexpr std::size_t kMailColumns = 14;
 struct TMailRow {
   std::array<std::string, kMailColumns> Items;
   bool Checked = false;
+  // Where the message lives on an IMAP server (folder, UIDVALIDITY, UID),
+  // so that a deletion takes that message and no other; not in the record.
+  std::string ServerRef;
   bool operator==(const TMailRow&) const = default;
 };
 
