@@ -1,5 +1,8 @@
 #include "engine/mail_list.h"
 
+#include <algorithm>
+#include <fstream>
+
 #include "engine/record_files.h"
 #include "text/ansi.h"
 #include "text/asciiutil.h"
@@ -116,17 +119,56 @@ void TMailList::WithRows(const std::function<void(std::vector<TMailRow>&)>& fn) 
   fn(rows_);
 }
 
+namespace {
+
+// The IMAP rows' server references live beside the record file, one line
+// per record, so that a list saved by one run can be deleted by the next.
+std::filesystem::path RefPath(const std::filesystem::path& recordFile) {
+  return std::filesystem::path(recordFile.string() + ".ref");
+}
+
+std::vector<std::string> ReadRefs(const std::filesystem::path& recordFile) {
+  std::vector<std::string> refs;
+  std::ifstream in(RefPath(recordFile), std::ios::binary);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r')
+      line.pop_back();
+    refs.push_back(FromAnsi(line));
+  }
+  return refs;
+}
+
+void WriteRefs(const std::filesystem::path& recordFile, const std::vector<TMailRow>& rows) {
+  std::error_code ec;
+  if (std::none_of(rows.begin(), rows.end(),
+                   [](const TMailRow& r) { return !r.ServerRef.empty(); })) {
+    std::filesystem::remove(RefPath(recordFile), ec);
+    return;
+  }
+  std::ofstream out(RefPath(recordFile), std::ios::binary | std::ios::trunc);
+  for (const TMailRow& row : rows)
+    out << ToAnsi(row.ServerRef) << "\r\n";
+}
+
+}  // namespace
+
 bool TMailList::LoadRecordFile(const std::filesystem::path& path, bool clearFirst) {
   if (path.empty())
     return false;
   auto records = ReadRecordFile(path);
   if (!records)
     return false;
+  const std::vector<std::string> refs = ReadRefs(path);
+  // References that do not pair with the records one to one are not used.
+  const bool paired = refs.size() == records->size();
   std::lock_guard lock(mutex_);
   if (clearFirst)
     rows_.clear();
-  for (const auto& r : *records)
-    rows_.push_back(RowFromRecord(r));
+  for (std::size_t i = 0; i < records->size(); ++i) {
+    rows_.push_back(RowFromRecord((*records)[i]));
+    if (paired)
+      rows_.back().ServerRef = refs[i];
+  }
   return true;
 }
 
@@ -141,6 +183,7 @@ bool TMailList::SaveRecordFile(const std::filesystem::path& path) const {
     if (!w.Append(RecordFromRow(row)))
       return false;
   }
+  WriteRefs(path, rows_);
   return true;
 }
 

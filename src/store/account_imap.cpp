@@ -46,7 +46,7 @@ std::string FolderListText(const std::vector<std::string>& folders) {
 std::string EncodeImapSettings(const TImapAccountSettings& settings) {
   std::string data = DeleteModeText(settings.DeleteMode).value_or("auto");
   for (const std::string& f : ParseFolderList(FolderListText(settings.Folders)))
-    data += "|" + ToAnsi(f);
+    data += "|" + f;
   return data;
 }
 
@@ -54,9 +54,8 @@ TImapAccountSettings DecodeImapSettings(std::string_view data) {
   TImapAccountSettings s;
   const std::size_t bar = data.find('|');
   s.DeleteMode = DeleteModeText(data.substr(0, bar)).value_or("auto");
-  const std::string folders =
-      bar == std::string_view::npos ? std::string() : FromAnsi(data.substr(bar + 1));
-  s.Folders = ParseFolderList(folders);
+  s.Folders =
+      ParseFolderList(bar == std::string_view::npos ? std::string_view() : data.substr(bar + 1));
   return s;
 }
 
@@ -82,7 +81,8 @@ bool WriteImapSettings(TSettingsStore& store, std::string_view accountKey,
     return store.DeleteValue(key, accountKey);
   }
   const std::string data = EncodeImapSettings(*settings);
-  if (data.size() > kMaxTextBytes)
+  // The limit counts the bytes of the on-disk form.
+  if (ToAnsi(data).size() > kMaxTextBytes)
     return false;
   return store.Write([&] { WriteTextValue(key, accountKey, data); });
 }

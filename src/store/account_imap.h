@@ -30,6 +30,7 @@ std::optional<std::string> DeleteModeText(std::string_view text);
 std::vector<std::string> ParseFolderList(std::string_view text);
 std::string FolderListText(const std::vector<std::string>& folders);  // ", " joined
 
+// The value's data (UTF-8; the store converts it on disk).
 std::string EncodeImapSettings(const TImapAccountSettings& settings);
 TImapAccountSettings DecodeImapSettings(std::string_view data);
 
