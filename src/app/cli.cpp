@@ -26,6 +26,10 @@ Commands:
   delete [--account USER[HOST]]
                     delete the ticked messages of the last check on the servers
   account add --server S --user U --password P [--note N] [--security MODE]
+              [--imap [--folders INBOX,...] [--delete-mode MODE]]
+                    an IMAP account: the folders to check (INBOX) and what
+                    deleting does: auto (Junk, else Trash), junk, trash or
+                    expunge (delete for good; needs the server's UIDPLUS)
   account list
   account security USER[HOST] [MODE]
                     show or set how the account connects (see below)

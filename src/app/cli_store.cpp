@@ -6,6 +6,7 @@
 
 #include "app/args.h"
 #include "app/commands.h"
+#include "store/account_imap.h"
 #include "store/accounts.h"
 #include "store/autostart.h"
 #include "store/connection_security.h"
@@ -47,8 +48,8 @@ std::string Required(const std::optional<std::string>& value, const char* option
   return *value;
 }
 
-void PrintAccount(std::ostream& out, const TAccount& a) {
-  out << a.Server << '\t' << a.User << '\t' << a.Note << '\n';
+void PrintAccount(std::ostream& out, const TAccount& a, bool imap = false) {
+  out << a.Server << '\t' << a.User << '\t' << a.Note << (imap ? "\tIMAP" : "") << '\n';
 }
 
 std::string SecurityMode(const std::string& text) {
@@ -68,14 +69,29 @@ std::optional<TAccount> FindAccount(TSettingsStore& store, const std::string& ke
 }
 
 int AccountAdd(CommandContext& ctx, std::vector<std::string> args) {
-  std::optional<std::string> server, user, password, note, security;
+  std::optional<std::string> server, user, password, note, security, folders, deleteMode;
+  bool imap = false;
   ArgParser(std::move(args))
       .Option("--server", &server)
       .Option("--user", &user)
       .Option("--password", &password)
       .Option("--note", &note)
       .Option("--security", &security)
+      .Switch("--imap", &imap)
+      .Option("--folders", &folders)
+      .Option("--delete-mode", &deleteMode)
       .Parse();
+  if ((folders || deleteMode) && !imap)
+    throw UsageError("--folders and --delete-mode are for --imap accounts");
+  TImapAccountSettings imapSettings;
+  if (folders)
+    imapSettings.Folders = ParseFolderList(*folders);
+  if (deleteMode) {
+    const auto m = DeleteModeText(*deleteMode);
+    if (!m)
+      throw UsageError("unknown delete mode " + *deleteMode + " (auto, junk, trash or expunge)");
+    imapSettings.DeleteMode = *m;
+  }
   TAccount account{Required(server, "--server"), Required(user, "--user"),
                    Required(password, "--password"), note.value_or("")};
   const std::optional<std::string> mode =
@@ -83,8 +99,9 @@ int AccountAdd(CommandContext& ctx, std::vector<std::string> args) {
   auto store = OpenStore(ctx);
   auto accounts = LoadAccounts(*store);
   std::string error;
-  // The account and its mode land together or not at all. Without
-  // --security a replaced account keeps its mode.
+  // The account, its mode and its IMAP settings land together or not at
+  // all. Without --security a replaced account keeps its mode, without
+  // --imap its protocol.
   const bool written = store->Write([&] {
     if (!AddAccount(accounts, account, &error) || !SaveAccounts(*store, accounts, &error))
       throw std::runtime_error(error);
@@ -92,6 +109,10 @@ int AccountAdd(CommandContext& ctx, std::vector<std::string> args) {
       if (mode && IsSameAccount(a, ascii::Trim(account.Server), ascii::Trim(account.User)) &&
           !WriteAccountSecurity(*store, AccountKey(a), *mode)) {
         throw std::runtime_error("cannot write the settings file");
+      }
+      if (imap && IsSameAccount(a, ascii::Trim(account.Server), ascii::Trim(account.User)) &&
+          !WriteImapSettings(*store, AccountKey(a), imapSettings)) {
+        throw std::runtime_error("the folders are longer than 255 bytes");
       }
     }
   });
@@ -128,8 +149,10 @@ int AccountRemove(CommandContext& ctx, std::vector<std::string> args) {
   if (!SaveAccounts(*store, accounts, &error))
     Fail(error);
   // Its mode goes with it, so that a later account of that name starts at auto.
-  if (removed)
+  if (removed) {
     WriteAccountSecurity(*store, AccountKey(*removed), kDefaultSecurity);
+    WriteImapSettings(*store, AccountKey(*removed), std::nullopt);
+  }
   return 0;
 }
 
@@ -151,19 +174,33 @@ int AccountImportThunderbird(CommandContext& ctx, std::vector<std::string> args)
   }
   auto store = OpenStore(ctx);
   auto accounts = LoadAccounts(*store);
+  std::vector<std::string> imapKeys;
   for (const auto& profile : profiles) {
-    for (const auto& imported : ReadThunderbirdAccounts(profile)) {
-      std::string error;
-      if (!AddImportedAccount(accounts, imported, &error)) {
-        ctx.err << "pelorix account: skipped " << AccountKey(imported) << ": " << error << "\n";
-        continue;
+    for (const bool imap : {false, true}) {
+      for (const auto& imported : ReadThunderbirdAccounts(profile, imap)) {
+        std::string error;
+        if (!AddImportedAccount(accounts, imported, &error)) {
+          ctx.err << "pelorix account: skipped " << AccountKey(imported) << ": " << error << "\n";
+          continue;
+        }
+        if (imap)
+          imapKeys.push_back(AccountKey(imported));
+        PrintAccount(ctx.out, imported, imap);
       }
-      PrintAccount(ctx.out, imported);
     }
   }
   std::string error;
-  if (!SaveAccounts(*store, accounts, &error))
-    Fail(error);
+  const bool written = store->Write([&] {
+    if (!SaveAccounts(*store, accounts, &error))
+      throw std::runtime_error(error);
+    // An account already known as IMAP keeps its folders and way of deleting.
+    for (const std::string& key : imapKeys) {
+      if (!ReadImapSettings(*store, key) && !WriteImapSettings(*store, key, TImapAccountSettings{}))
+        throw std::runtime_error("cannot write the settings file");
+    }
+  });
+  if (!written)
+    Fail(error.empty() ? "cannot write the settings file" : error);
   return 0;
 }
 
@@ -184,7 +221,7 @@ int RunAccountCommand(CommandContext& ctx) {
     ArgParser(std::move(rest)).Parse();
     auto store = OpenStore(ctx);
     for (const auto& a : LoadAccounts(*store))
-      PrintAccount(ctx.out, a);
+      PrintAccount(ctx.out, a, ReadImapSettings(*store, AccountKey(a)).has_value());
     return 0;
   }
   throw UsageError("unknown sub-command: " + sub);

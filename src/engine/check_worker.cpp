@@ -17,6 +17,7 @@
 #include "engine/verdict.h"
 #include "mime/mail_message.h"
 #include "net/errors.h"
+#include "net/imap_session.h"
 #include "net/pop3_fetch.h"
 #include "net/pop3_session.h"
 #include "store/accounts.h"
@@ -70,6 +71,31 @@ void PrepareSession(TPop3Session& session, const TQueueEntry& entry, const TRunS
   session.PinnedCertificate = policy.PinOf(HostPortKey(entry.Server, session.Port));
 }
 
+std::unique_ptr<TMailboxSession> MakeMailboxSession(const TQueueEntry& entry,
+                                                    const TRunState& state) {
+  const TConnectionPolicy policy = state.Policy();
+  const std::string key = AccountKey({entry.Server, entry.User, "", ""});
+  const auto imap = policy.ImapOf(key);
+  if (!imap) {
+    auto pop3 = std::make_unique<TPop3Session>();
+    PrepareSession(*pop3, entry, state);
+    return pop3;
+  }
+  auto session = std::make_unique<TImapSession>();
+  session->Host = entry.Server;
+  session->Username = entry.User;
+  session->Password = entry.Password;
+  if (int t = state.ReadTimeoutMs.load(); t > 0)
+    session->ReadTimeout = t;
+  session->Security = ParseSecurity(policy.ModeOf(key)).value_or(TSecurity::Auto);
+  if (session->Security == TSecurity::Tls)
+    session->Port = 993;
+  session->PinnedCertificate = policy.PinOf(HostPortKey(entry.Server, session->Port));
+  session->Folders = imap->Folders;
+  session->DeleteMode = ParseDeleteMode(imap->DeleteMode).value_or(TImapDeleteMode::Auto);
+  return session;
+}
+
 fs::path MessageFilePath(const fs::path& home, int slot) {
   return home / "tmp" / ("mailMsg" + std::to_string(slot) + ".tmp");
 }
@@ -104,7 +130,7 @@ namespace {
 // One account's check; any exception that leaves it abandons the account.
 class TAccountCheck {
  public:
-  TAccountCheck(TRunState& state, TFrontEndSink& sink, TPop3Session& session, TMailMessage& msg,
+  TAccountCheck(TRunState& state, TFrontEndSink& sink, TMailboxSession& session, TMailMessage& msg,
                 TMessageFile& report, const TFilterLists& lists, TIpLocationTable& ipTable,
                 TOrderedJobs& jobs, bool whole, const std::atomic<bool>& terminated)
       : state_(state),
@@ -142,14 +168,15 @@ class TAccountCheck {
   std::vector<TSeen> seen_;
 
   void FloodAlarm(const TQueueEntry& e, long long& count, long long& kb, TPop3Listing& listing);
-  std::unique_ptr<TPop3Fetcher> Fetcher(const TPop3Listing& listing);
-  void Stop(TPop3Fetcher* fetcher);
+  std::unique_ptr<TMessageFetcher> Fetcher(const TPop3Listing& listing);
+  void Stop(TMessageFetcher* fetcher);
   void CheckMessage(const TQueueEntry& e, long long n, long long& number,
-                    TAccountRecordFiles& files, TPop3Fetcher* fetcher, const TPop3Listing& listing);
+                    TAccountRecordFiles& files, TMessageFetcher* fetcher,
+                    const TPop3Listing& listing);
 
   TRunState& state_;
   TFrontEndSink& sink_;
-  TPop3Session& session_;
+  TMailboxSession& session_;
   TMailMessage& msg_;
   TMessageFile& report_;
   const TFilterLists& lists_;
@@ -222,15 +249,15 @@ void TAccountCheck::Run(const TQueueEntry& e, TAccountRecordFiles& files) {
   }
 }
 
-std::unique_ptr<TPop3Fetcher> TAccountCheck::Fetcher(const TPop3Listing& listing) {
+std::unique_ptr<TMessageFetcher> TAccountCheck::Fetcher(const TPop3Listing& listing) {
   const TMailPlan plan = state_.Plan();
   const bool whole = whole_;
-  return MakeFetcher(session_, listing, [&plan, whole](long long size) {
+  return session_.MakeFetcher(listing, [&plan, whole](long long size) {
     return whole && !(plan.checkSkipBytes && static_cast<long long>(plan.SkipBytes) * 1000 < size);
   });
 }
 
-void TAccountCheck::Stop(TPop3Fetcher* fetcher) {
+void TAccountCheck::Stop(TMessageFetcher* fetcher) {
   // RSET withdraws every DELE of this connection once the answers still on
   // their way are read; if that fails, leaving without QUIT withdraws them
   // just as well (a QUIT would carry them out).
@@ -244,7 +271,7 @@ void TAccountCheck::Stop(TPop3Fetcher* fetcher) {
   if (reset)
     session_.Disconnect();
   else
-    session_.TLineConnection::Disconnect();
+    session_.Abandon();
 }
 
 void TAccountCheck::FloodAlarm(const TQueueEntry& e, long long& count, long long& kb,
@@ -287,11 +314,7 @@ void TAccountCheck::FloodAlarm(const TQueueEntry& e, long long& count, long long
   }
   // Wait for the answer to QUIT: the server removes the messages only then,
   // and the count taken after reconnecting must see the empty mailbox.
-  try {
-    session_.SendCommand("QUIT");
-  } catch (const EConnectionError&) {
-  }
-  session_.Disconnect();
+  session_.DisconnectAndWait();
   // Some servers still hold the mailbox for a moment after the QUIT; try
   // the login again a few times.
   for (int attempt = 1;; ++attempt) {
@@ -315,7 +338,7 @@ void TAccountCheck::FloodAlarm(const TQueueEntry& e, long long& count, long long
 }
 
 void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& number,
-                                 TAccountRecordFiles& files, TPop3Fetcher* fetcher,
+                                 TAccountRecordFiles& files, TMessageFetcher* fetcher,
                                  const TPop3Listing& listing) {
   const TMailPlan plan = state_.Plan();
   const int num = static_cast<int>(n);
@@ -446,6 +469,7 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
   row.Score = judged.Score;
   row.Unsure = judged.Judgement == TJudgement::Unsure;
   row.Clues = CluesText(judged.Clues);
+  row.ServerRef = session_.MessageRef(num);
   // The files and the row are written behind, in message order; the row
   // shows only once its files are there.
   std::string key = KeyFileName(msg_.MessageId);
@@ -517,17 +541,16 @@ void TCheckmail::CheckLoop(const fs::path& messageFile) {
   if (!report.Create(messageFile))
     return;
 
-  TPop3Session session;
   TMailMessage message;
   TIpLocationTable ipTable(state_.Home());
   TOrderedJobs jobs;
-  session.PeekLines = whole ? 0 : std::max(0, state_.Plan().PeekLines);
   if (slot_ == 1 && state_.Judge && !state_.Judge->Ready())
     state_.Say(sink_, JudgeStatusText(state_.Judge->SpamMessages(), state_.Judge->GoodMessages()));
 
   while (auto entry = state_.TakeEntry(state_.CheckQueue)) {
     const TQueueEntry e = SplitQueueEntry(*entry);
-    PrepareSession(session, e, state_);
+    const std::unique_ptr<TMailboxSession> session = MakeMailboxSession(e, state_);
+    session->SetPeekLines(whole ? 0 : std::max(0, state_.Plan().PeekLines));
 
     TAccountRecordFiles files;
     files.Open(state_.Home(), AccountFileName({e.Server, e.User, "", ""}));
@@ -535,15 +558,15 @@ void TCheckmail::CheckLoop(const fs::path& messageFile) {
       files.Close();
       break;
     }
-    TAccountCheck check(state_, sink_, session, message, report, lists, ipTable, jobs, whole,
+    TAccountCheck check(state_, sink_, *session, message, report, lists, ipTable, jobs, whole,
                         thread_.TerminateRequest());
     check.Say("正在检测邮箱 " + e.Server + "[" + e.User + "]");
     try {
       check.Run(e, files);
     } catch (...) {
       try {
-        if (session.IsConnected())
-          session.Disconnect();
+        if (session->IsConnected())
+          session->Disconnect();
       } catch (...) {
       }
       check.Say(e.User + "[" + e.Server + "]" + "检查新邮件信息失败!");

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -15,6 +16,7 @@ namespace pelorix {
 
 class TRunState;
 class TFrontEndSink;
+class TMailboxSession;
 class TPop3Session;
 
 // An account entry split into its parts (host "|" user "|" password).
@@ -26,6 +28,11 @@ TQueueEntry SplitQueueEntry(std::string_view entry);
 // for the tls mode, unless the server text names one) with the run's read
 // time-out, the account's connection security and its server's pin.
 void PrepareSession(TPop3Session& session, const TQueueEntry& entry, const TRunState& state);
+// The session for the account of an entry: IMAP (port 143, 993 for the tls
+// mode) with its folders and way of deleting when the account is an IMAP
+// account, else POP3 as PrepareSession sets it up.
+std::unique_ptr<TMailboxSession> MakeMailboxSession(const TQueueEntry& entry,
+                                                    const TRunState& state);
 
 class TCheckmail {
  public:

@@ -9,7 +9,7 @@
 #include "engine/safe_delete.h"
 #include "mime/mail_message.h"
 #include "net/errors.h"
-#include "net/pop3_fetch.h"
+#include "net/mailbox_session.h"
 #include "net/pop3_session.h"
 #include "store/accounts.h"
 #include "text/textutil.h"
@@ -30,13 +30,14 @@ std::string Trim(std::string_view s) {
 // withdrawn session (stop, failure before QUIT) can give it back.
 struct TMark {
   std::size_t Index;
+  int Number;  // the message on the server
   std::string DeletionMark;
   std::string Size;
 };
 
 class TAccountDeletion {
  public:
-  TAccountDeletion(TRunState& state, TFrontEndSink& sink, TPop3Session& session,
+  TAccountDeletion(TRunState& state, TFrontEndSink& sink, TMailboxSession& session,
                    TMailMessage& message, const TQueueEntry& entry,
                    const std::atomic<bool>& terminated)
       : state_(state),
@@ -59,7 +60,11 @@ class TAccountDeletion {
 
  private:
   void Walk(long long count, const TPop3Listing& listing);
-  bool MarkRow(long long size);
+  bool MarkRow(int n, long long size);
+  // Message references of this account's ticked rows.
+  std::vector<std::string> TickedRefs();
+  // Gives back the marks whose deletion the server did not carry out.
+  void KeepCarriedOut();
   void GiveBack(const TMark& mark);
   // Rows of this account by trimmed message key, in list order.
   void IndexRows();
@@ -67,7 +72,7 @@ class TAccountDeletion {
 
   TRunState& state_;
   TFrontEndSink& sink_;
-  TPop3Session& session_;
+  TMailboxSession& session_;
   TMailMessage& message_;
   const TQueueEntry& entry_;
   const std::string key_;
@@ -88,11 +93,18 @@ int TAccountDeletion::Run() {
   const long long kb = count >= 1 ? listing.Total / 1000 : 0;
   Say("检测到 " + std::to_string(count) + " 封信件在" + entry_.Server + "[" + entry_.User +
       "] 中，共占用空间" + std::to_string(kb) + "K");
-  if (count >= 1 && state_.Plan().CheckSummary)
-    Walk(count, listing);
+  if (count >= 1 && state_.Plan().CheckSummary) {
+    // UIDs of a renumbered IMAP folder name other messages: none is taken.
+    const std::string problem = session_.RefsProblem(TickedRefs());
+    if (problem.empty())
+      Walk(count, listing);
+    else
+      Say(key_ + " " + problem);
+  }
   if (session_.IsConnected()) {
     session_.Disconnect();  // QUIT: the server now removes the marked messages
     quitSent_ = true;
+    KeepCarriedOut();
   }
   Say("邮箱" + entry_.Server + "[" + entry_.User + "] 已被检测完毕！");
   WriteBack();
@@ -100,7 +112,7 @@ int TAccountDeletion::Run() {
 }
 
 void TAccountDeletion::Walk(long long count, const TPop3Listing& listing) {
-  const auto fetcher = MakeFetcher(session_, listing, [](long long) { return false; });
+  const auto fetcher = session_.MakeFetcher(listing, [](long long) { return false; });
   const bool keepCopies = state_.Plan().Quarantine;
   IndexRows();
   for (long long n = 1; n <= count; ++n) {
@@ -140,7 +152,7 @@ void TAccountDeletion::Walk(long long count, const TPop3Listing& listing) {
     } catch (const std::exception&) {
       continue;  // this message is left alone
     }
-    if (MarkRow(size)) {
+    if (MarkRow(num, size)) {
       if (keepCopies) {
         const std::string why =
             KeepCopy(session_, fetcher.get(), num, state_.Home(), message_.MessageId);
@@ -173,8 +185,39 @@ void TAccountDeletion::IndexRows() {
   });
 }
 
-bool TAccountDeletion::MarkRow(long long size) {
+std::vector<std::string> TAccountDeletion::TickedRefs() {
+  std::vector<std::string> refs;
+  std::lock_guard lock(state_.MailListLock);
+  state_.MailList.WithRows([&](std::vector<TMailRow>& rows) {
+    for (const TMailRow& row : rows) {
+      if (row.Checked && !row.ServerRef.empty() && Trim(row.Items[mcAccountKey]) == key_)
+        refs.push_back(row.ServerRef);
+    }
+  });
+  return refs;
+}
+
+void TAccountDeletion::KeepCarriedOut() {
+  std::vector<TMark> kept;
+  std::size_t left = 0;
+  for (const TMark& m : marks_) {
+    if (session_.DeletionDone(m.Number) == false) {
+      GiveBack(m);
+      ++left;
+    } else {
+      kept.push_back(m);
+    }
+  }
+  marks_ = std::move(kept);
+  if (left > 0 && terminated_)
+    Say(key_ + " 已停止: " + std::to_string(marks_.size()) + " 封信件已删除，" +
+        std::to_string(left) + " 封未删除 (IMAP 没有 RSET，已移走的信件不会撤回)");
+}
+
+bool TAccountDeletion::MarkRow(int n, long long size) {
   const std::string id = Trim(message_.MessageId);
+  // An IMAP row names its message by folder, UIDVALIDITY and UID as well.
+  const std::string ref = session_.MessageRef(n);
   // An empty key cannot identify a message.
   if (id.empty())
     return false;
@@ -191,10 +234,10 @@ bool TAccountDeletion::MarkRow(long long size) {
       // Each row pairs with one message: a row already marked stands for a
       // message already deleted. (Checked again: the list may have changed.)
       if (Trim(row.Items[mcAccountKey]) != key_ || Trim(row.Items[mcMessageKey]) != id ||
-          Trim(row.Items[mcDeletionMark]) == "Deleted")
+          Trim(row.Items[mcDeletionMark]) == "Deleted" || row.ServerRef != ref)
         continue;
       if (row.Checked) {
-        marks_.push_back({i, row.Items[mcDeletionMark], row.Items[mcSize]});
+        marks_.push_back({i, n, row.Items[mcDeletionMark], row.Items[mcSize]});
         row.Items[mcDeletionMark] = "Deleted";
         row.Items[mcSize] = PadLeft(std::to_string(size), 8) + "!";
         found = true;
@@ -209,9 +252,15 @@ void TAccountDeletion::Withdraw() {
   // After QUIT the server has removed them; the marks are true.
   if (marks_.empty() || quitSent_)
     return;
-  for (const TMark& m : marks_)
-    GiveBack(m);
-  marks_.clear();
+  // What an IMAP server moved already stays moved, and marked.
+  std::vector<TMark> kept;
+  for (const TMark& m : marks_) {
+    if (session_.DeletionDone(m.Number) == true)
+      kept.push_back(m);
+    else
+      GiveBack(m);
+  }
+  marks_ = std::move(kept);
 }
 
 void TAccountDeletion::GiveBack(const TMark& mark) {
@@ -225,7 +274,7 @@ void TAccountDeletion::GiveBack(const TMark& mark) {
 }
 
 void TAccountDeletion::Abandon() {
-  session_.TLineConnection::Disconnect();
+  session_.Abandon();
 }
 
 void TAccountDeletion::WriteBack() {
@@ -300,14 +349,15 @@ void Tdeletemail::Start() {
 
 void Tdeletemail::Execute() {
   try {
-    TPop3Session session;
     TMailMessage message;
     while (auto entry = state_.TakeEntry(state_.DeleteQueue)) {
       const TQueueEntry e = SplitQueueEntry(*entry);
-      PrepareSession(session, e, state_);
+      const std::unique_ptr<TMailboxSession> session = MakeMailboxSession(e, state_);
+      // A long IMAP deletion stops between its commands.
+      session->SetStopFlag(&thread_.TerminateRequest());
       if (e.Server.empty())
         break;
-      TAccountDeletion account(state_, sink_, session, message, e, thread_.TerminateRequest());
+      TAccountDeletion account(state_, sink_, *session, message, e, thread_.TerminateRequest());
       account.Say("正在检查: " + e.Server + "[" + e.User + "]");
       try {
         const int deleted = account.Run();

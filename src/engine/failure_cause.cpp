@@ -1,6 +1,7 @@
 #include "engine/failure_cause.h"
 
 #include "net/errors.h"
+#include "net/imap_session.h"
 #include "text/asciiutil.h"
 
 namespace pelorix {
@@ -22,9 +23,37 @@ std::string OneLine(std::string_view text) {
   return std::string(ascii::Trim(line));
 }
 
+// What the IMAP response codes (RFC 5530) mean for the user.
+std::string ImapCodeText(std::string_view code) {
+  static constexpr std::pair<std::string_view, std::string_view> kCodes[] = {
+      {"AUTHENTICATIONFAILED", "用户名或密码错误"},
+      {"AUTHORIZATIONFAILED", "没有访问此邮箱的权限"},
+      {"EXPIRED", "密码已过期"},
+      {"PRIVACYREQUIRED", "服务器要求加密连接"},
+      {"UNAVAILABLE", "服务器暂时不可用"},
+      {"OVERQUOTA", "邮箱空间已满"},
+      {"NONEXISTENT", "文件夹不存在"},
+      {"LIMIT", "超出服务器的限制"},
+      {"INUSE", "邮箱正被占用"},
+  };
+  for (const auto& [name, text] : kCodes) {
+    if (code == name)
+      return std::string(text) + " (" + std::string(name) + ")";
+  }
+  return {};
+}
+
 }  // namespace
 
 std::string FailureCause(const std::exception& failure) {
+  if (const auto* e = dynamic_cast<const EImapReplyError*>(&failure)) {
+    const std::string meaning = ImapCodeText(e->Code);
+    const std::string text = OneLine(failure.what());
+    return meaning.empty() ? text : meaning + ": " + text;
+  }
+  if (const auto* e = dynamic_cast<const EImapBye*>(&failure)) {
+    return "服务器断开了连接: " + OneLine(e->Text);
+  }
   if (const auto* e = dynamic_cast<const ECertificateError*>(&failure)) {
     return "证书验证失败: " + e->Reason;
   }

@@ -163,6 +163,35 @@ void ReadScores(const std::filesystem::path& recordFile, std::vector<TMailRow>& 
   }
 }
 
+// The IMAP rows' server references live beside the record file, one line
+// per record, so that a list saved by one run can be deleted by the next.
+std::filesystem::path RefPath(const std::filesystem::path& recordFile) {
+  return std::filesystem::path(recordFile.string() + ".ref");
+}
+
+std::vector<std::string> ReadRefs(const std::filesystem::path& recordFile) {
+  std::vector<std::string> refs;
+  std::ifstream in(RefPath(recordFile), std::ios::binary);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r')
+      line.pop_back();
+    refs.push_back(FromAnsi(line));
+  }
+  return refs;
+}
+
+void WriteRefs(const std::filesystem::path& recordFile, const std::vector<TMailRow>& rows) {
+  std::error_code ec;
+  if (std::none_of(rows.begin(), rows.end(),
+                   [](const TMailRow& r) { return !r.ServerRef.empty(); })) {
+    std::filesystem::remove(RefPath(recordFile), ec);
+    return;
+  }
+  std::ofstream out(RefPath(recordFile), std::ios::binary | std::ios::trunc);
+  for (const TMailRow& row : rows)
+    out << ToAnsi(row.ServerRef) << "\r\n";
+}
+
 }  // namespace
 
 bool TMailList::LoadRecordFile(const std::filesystem::path& path, bool clearFirst) {
@@ -171,12 +200,18 @@ bool TMailList::LoadRecordFile(const std::filesystem::path& path, bool clearFirs
   auto records = ReadRecordFile(path);
   if (!records)
     return false;
+  const std::vector<std::string> refs = ReadRefs(path);
+  // References that do not pair with the records one to one are not used.
+  const bool paired = refs.size() == records->size();
   std::lock_guard lock(mutex_);
   if (clearFirst)
     rows_.clear();
   const std::size_t first = rows_.size();
-  for (const auto& r : *records)
-    rows_.push_back(RowFromRecord(r));
+  for (std::size_t i = 0; i < records->size(); ++i) {
+    rows_.push_back(RowFromRecord((*records)[i]));
+    if (paired)
+      rows_.back().ServerRef = refs[i];
+  }
   ReadScores(path, rows_, first);
   return true;
 }
@@ -196,6 +231,7 @@ bool TMailList::SaveRecordFile(const std::filesystem::path& path) const {
     scored = scored || row.Score >= 0;
     scores += ScoreLine(row);
   }
+  WriteRefs(path, rows_);
   std::error_code ec;
   if (!scored) {
     std::filesystem::remove(ScoreFilePath(path), ec);

@@ -43,6 +43,9 @@ struct TMailRow {
   int Score = -1;
   bool Unsure = false;
   std::string Clues;
+  // Where the message lives on an IMAP server (folder, UIDVALIDITY, UID),
+  // so that a deletion takes that message and no other; not in the record.
+  std::string ServerRef;
   bool operator==(const TMailRow&) const = default;
 };
 

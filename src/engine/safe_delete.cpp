@@ -2,20 +2,17 @@
 
 #include "engine/quarantine.h"
 #include "net/errors.h"
-#include "net/pop3_fetch.h"
-#include "net/pop3_session.h"
+#include "net/mailbox_session.h"
 
 namespace pelorix {
 
-std::string KeepCopy(TPop3Session& session, TPop3Fetcher* fetcher, int n,
+std::string KeepCopy(TMailboxSession& session, TMessageFetcher* fetcher, int n,
                      const std::filesystem::path& home, std::string_view messageKey) {
   std::string raw;
   try {
     const bool fetched = fetcher ? fetcher->Retrieve(n, raw) : session.RetrieveRaw(n, raw);
-    if (!fetched) {
-      const auto& text = session.LastReply.Text;
-      return "RETR " + std::to_string(n) + ": -ERR" + (text.empty() ? "" : " " + text.front());
-    }
+    if (!fetched)
+      return session.RefusalText(n);
   } catch (const EConnectionError&) {
     throw;
   } catch (const std::exception& e) {

@@ -8,14 +8,14 @@
 
 namespace pelorix {
 
-class TPop3Fetcher;
-class TPop3Session;
+class TMailboxSession;
+class TMessageFetcher;
 
 // Fetches message n whole (behind the commands a fetcher has in flight,
 // when one is given) and keeps it. Returns empty when the copy is on disk,
 // else why it could not be made; a broken connection is raised. An empty
 // messageKey is read from the copy itself.
-std::string KeepCopy(TPop3Session& session, TPop3Fetcher* fetcher, int n,
+std::string KeepCopy(TMailboxSession& session, TMessageFetcher* fetcher, int n,
                      const std::filesystem::path& home, std::string_view messageKey);
 
 // The event-log line for a message left on the server without a copy.

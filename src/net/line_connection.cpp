@@ -494,6 +494,27 @@ bool TLineConnection::AppendAnswerLine(std::string& out, std::size_t limit) {
   }
 }
 
+void TLineConnection::ReadBytes(std::uint64_t count, std::string& out, std::uint64_t keep) {
+  while (count > 0) {
+    const std::string_view pending = std::string_view(buffer_).substr(bufferStart_);
+    if (pending.empty()) {
+      if (closedByPeer_)
+        throw EConnClosedGracefully();
+      Receive(-1);
+      continue;
+    }
+    const std::size_t take =
+        static_cast<std::size_t>(std::min<std::uint64_t>(count, pending.size()));
+    if (keep > 0) {
+      const std::size_t kept = static_cast<std::size_t>(std::min<std::uint64_t>(keep, take));
+      out.append(pending.substr(0, kept));
+      keep -= kept;
+    }
+    Consume(take);
+    count -= take;
+  }
+}
+
 void TLineConnection::Consume(std::size_t bytes) {
   bufferStart_ += bytes;
   if (bufferStart_ == buffer_.size()) {

@@ -3,6 +3,7 @@
 // command lines, read LF terminated lines, read and check server replies.
 // One object is only ever driven by one thread.
 
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -122,6 +123,9 @@ class TLineConnection : public TLineSource {
   // with nothing appended, at the answer's closing ".". Raises EMailError
   // when `out` would grow beyond `limit` bytes (the line is still read).
   bool AppendAnswerLine(std::string& out, std::size_t limit);
+  // Exactly `count` bytes (an IMAP literal): the first `keep` of them are
+  // appended to `out`, the rest read and dropped as they arrive.
+  void ReadBytes(std::uint64_t count, std::string& out, std::uint64_t keep);
 
   // Emits a free status text.
   void Status(const std::string& text) { DoStatus(TConnectionStatus::Text, text); }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "mime/mail_message.h"
+#include "net/mailbox_session.h"
 
 namespace pelorix {
 
@@ -32,7 +33,7 @@ struct TPipelineLimits {
   long long HeaderEstimate = 16LL << 10;  // what a header answer is counted as at most
 };
 
-class TPop3Fetcher {
+class TPop3Fetcher : public TMessageFetcher {
  public:
   TPop3Fetcher(TPop3Session& session, std::vector<TFetchItem> items, bool pipelined,
                TPipelineLimits limits = {});
@@ -46,16 +47,16 @@ class TPop3Fetcher {
   // FetchHeader / FetchMessage would raise for it: a connection failure
   // leaves the session out of step; any other error concerns this message
   // only. RETR answered "-ERR" returns false, as FetchMessage does.
-  bool Next(TMailMessage& msg);
+  bool Next(TMailMessage& msg) override;
   // DELE n, in order after every command sent so far; the answers before
   // it are read and kept for Next. Raises on "-ERR" as DeleteMessage does.
-  bool Delete(int n);
+  bool Delete(int n) override;
   // RETR n kept raw (TPop3Session::RetrieveRaw), in order after every
   // command sent so far, the answers before it kept for Next.
-  bool Retrieve(int n, std::string& raw);
+  bool Retrieve(int n, std::string& raw) override;
   // Sends nothing more and reads the answers still on their way, dropping
   // them, so that the session can take a new command (RSET).
-  void Drain();
+  void Drain() override;
 
  private:
   struct TRead {

@@ -7,6 +7,7 @@
 
 #include "mime/mail_message.h"
 #include "net/errors.h"
+#include "net/pop3_fetch.h"
 #include "net/text_util.h"
 #include "text/asciiutil.h"
 
@@ -137,6 +138,24 @@ void TPop3Session::Connect(int timeout) {
 
 void TPop3Session::Disconnect() {
   QuitAndDisconnect();
+}
+
+void TPop3Session::DisconnectAndWait() {
+  try {
+    SendCommand("QUIT");
+  } catch (const EConnectionError&) {
+  }
+  Disconnect();
+}
+
+std::string TPop3Session::RefusalText(int n) const {
+  const auto& text = LastReply.Text;
+  return "RETR " + std::to_string(n) + ": -ERR" + (text.empty() ? "" : " " + text.front());
+}
+
+std::unique_ptr<TMessageFetcher> TPop3Session::MakeFetcher(
+    const TPop3Listing& listing, const std::function<bool(long long)>& whole) {
+  return pelorix::MakeFetcher(*this, listing, whole);
 }
 
 int TPop3Session::MessageCount() {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "net/line_connection.h"
+#include "net/mailbox_session.h"
 
 namespace pelorix {
 
@@ -28,7 +29,7 @@ struct TPop3Listing {
   static constexpr long long kNotListed = -2;
 };
 
-class TPop3Session : public TLineClient {
+class TPop3Session : public TLineClient, public TMailboxSession {
  public:
   TPop3Session();
 
@@ -47,6 +48,11 @@ class TPop3Session : public TLineClient {
   void Connect(int timeout = -1) override;
   // "QUIT" when connected (the answer is not read), then close.
   void Disconnect() override;
+  bool IsConnected() override { return TLineConnection::IsConnected(); }
+  // "QUIT" with its answer read: the server has removed the marked messages.
+  void DisconnectAndWait() override;
+  // Closes without QUIT: the server deletes nothing of this session.
+  void Abandon() override { TLineConnection::Disconnect(); }
 
   // "CAPA" (RFC 2449): reads and keeps the server's capability lines; a
   // server that answers "-ERR" has none. Nothing raised for "-ERR".
@@ -58,24 +64,30 @@ class TPop3Session : public TLineClient {
   // Forgets what CAPA said (a new connection, or after STLS).
   void ForgetCapabilities();
 
-  int MessageCount();
+  int MessageCount() override;
   // Sum of the LIST sizes, -1 on any error.
   long long MailboxSize();
   // One "LIST" for the whole mailbox of `count` messages; never raises.
-  TPop3Listing List(int count);
+  TPop3Listing List(int count) override;
   // Size of message n, -1 when the reply holds none.
-  long long MessageSize(int n);
+  long long MessageSize(int n) override;
   // "TOP n K": the header lines, and the first PeekLines body lines when set.
-  bool FetchHeader(int n, TMailMessage& msg);
+  bool FetchHeader(int n, TMailMessage& msg) override;
   int PeekLines = 0;
+  void SetPeekLines(int lines) override { PeekLines = lines; }
   // False (nothing raised) when the server answers "-ERR".
-  bool FetchMessage(int n, TMailMessage& msg);
+  bool FetchMessage(int n, TMailMessage& msg) override;
   // "RETR n" with the message kept as it came (dot-unstuffed, line ends
   // as sent) in `raw`; false (nothing raised) when the server answers
   // "-ERR". A message over kMaxRawMessage raises after its answer is read.
-  bool RetrieveRaw(int n, std::string& raw);
-  bool DeleteMessage(int n);
-  bool ResetSession();
+  bool RetrieveRaw(int n, std::string& raw) override;
+  bool DeleteMessage(int n) override;
+  bool ResetSession() override;
+  // "RETR n: -ERR" and the server's text.
+  std::string RefusalText(int n) const override;
+  // MakeFetcher (pop3_fetch.h) over this session.
+  std::unique_ptr<TMessageFetcher> MakeFetcher(
+      const TPop3Listing& listing, const std::function<bool(long long)>& whole) override;
 
   // The answer parts of FetchHeader and FetchMessage, for readers that send
   // their commands ahead (TPop3Fetcher): the reply line, then the lines.

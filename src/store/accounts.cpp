@@ -241,7 +241,7 @@ bool ParsePrefLine(std::string_view line, std::string& name, std::string& value)
 }
 }  // namespace
 
-std::vector<TAccount> ReadThunderbirdAccounts(const fs::path& profileFolder) {
+std::vector<TAccount> ReadThunderbirdAccounts(const fs::path& profileFolder, bool imap) {
   std::vector<TAccount> accounts;
   auto text = store::ReadWholeFile(profileFolder / "prefs.js");
   if (!text)
@@ -268,12 +268,12 @@ std::vector<TAccount> ReadThunderbirdAccounts(const fs::path& profileFolder) {
     servers[std::stol(number)][name.substr(dot + 1)] = value;
   }
   for (auto& [number, p] : servers) {
-    if (p["type"] != "pop3")
+    if (p["type"] != (imap ? "imap" : "pop3"))
       continue;
     TAccount a;
     a.Server = std::string(ascii::Trim(p["hostname"]));
     const std::string& port = p["port"];
-    if (!port.empty() && port != "110")
+    if (!port.empty() && port != (imap ? "143" : "110"))
       a.Server += ":" + port;
     a.User = std::string(ascii::Trim(p["userName"]));
     a.Note = std::string(ascii::Trim(p["name"]));

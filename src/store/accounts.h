@@ -62,7 +62,9 @@ std::vector<std::string> AccountDisplayNames(const std::vector<TAccount>& accoun
 
 // The POP3 accounts of one Thunderbird profile folder (its prefs.js):
 // hostname (":port" when not 110), userName, name as note, no password.
-std::vector<TAccount> ReadThunderbirdAccounts(const std::filesystem::path& profileFolder);
+// With `imap`, its IMAP accounts instead (":port" when not 143).
+std::vector<TAccount> ReadThunderbirdAccounts(const std::filesystem::path& profileFolder,
+                                              bool imap = false);
 // Profile folders that hold a prefs.js, below ~/.thunderbird and the Snap
 // and Flatpak equivalents.
 std::vector<std::filesystem::path> FindThunderbirdProfiles();

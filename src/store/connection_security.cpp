@@ -70,11 +70,20 @@ std::string TConnectionPolicy::PinOf(std::string_view hostPort) const {
   return Find(Pins, hostPort);
 }
 
+std::optional<TImapAccountSettings> TConnectionPolicy::ImapOf(std::string_view accountKey) const {
+  for (const auto& [key, data] : Imap) {
+    if (ascii::EqualNoCase(key, accountKey))
+      return DecodeImapSettings(data);
+  }
+  return std::nullopt;
+}
+
 TConnectionPolicy LoadConnectionPolicy(TSettingsStore& store) {
   TConnectionPolicy policy;
   store.Read([&] {
     policy.Modes = ReadAll(store, kAccountSecurityKey);
     policy.Pins = ReadAll(store, kTrustedCertsKey);
+    policy.Imap = ReadAll(store, kAccountImapKey);
   });
   return policy;
 }

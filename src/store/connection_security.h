@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "store/account_imap.h"
 #include "store/settings_store.h"
 
 namespace pelorix {
@@ -28,10 +29,13 @@ std::optional<std::string> SecurityModeName(std::string_view text);
 struct TConnectionPolicy {
   std::vector<std::pair<std::string, std::string>> Modes;  // account key, mode
   std::vector<std::pair<std::string, std::string>> Pins;   // host:port, fingerprint
+  std::vector<std::pair<std::string, std::string>> Imap;   // account key, IMAP settings
   // The stored mode, or "auto" when there is none or it is not a mode.
   std::string ModeOf(std::string_view accountKey) const;
   // The pinned fingerprint, or empty.
   std::string PinOf(std::string_view hostPort) const;
+  // The account's IMAP settings; nothing for a POP3 account.
+  std::optional<TImapAccountSettings> ImapOf(std::string_view accountKey) const;
 };
 TConnectionPolicy LoadConnectionPolicy(TSettingsStore& store);
 

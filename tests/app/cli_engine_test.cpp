@@ -337,5 +337,48 @@ TEST_F(DeleteCommand, DeletesTheTickedMessagesOfTheLastCheck) {
   EXPECT_EQ(dovecot.MessageCount("ann"), 1u);
 }
 
+TEST_F(CheckCommand, ImapAccountAddedCheckedAndClearedIntoJunk) {
+  if (auto why = test::TDovecotServer::ImapSkipReason(); !why.empty())
+    GTEST_SKIP() << why;
+  test::TDovecotServer dovecot;
+  dovecot.AddUser("ann", "a-pw",
+                  {Mail("friend@example.org", "ann@example.org", "hello", "<h1@example.org>"),
+                   Mail("promo@spam.example", "ann@example.org", "offer", "<s1@spam.example>")});
+  dovecot.EnableImap();
+  dovecot.Start();
+  const std::string host = dovecot.ImapHostPort();
+  ASSERT_EQ(Run({"account", "add", "--server", host, "--user", "ann", "--password", "a-pw",
+                 "--security", "none", "--imap", "--delete-mode", "bogus"})
+                .status,
+            2);
+  ASSERT_EQ(Run({"account", "add", "--server", host, "--user", "ann", "--password", "a-pw",
+                 "--security", "none", "--imap"})
+                .status,
+            0);
+  EXPECT_THAT(Run({"account", "list"}).out, HasSubstr("ann\t\tIMAP"));
+  TFilterLists lists;
+  lists.Sender = {"spam.example"};
+  ASSERT_TRUE(SaveFilterLists(*store_, lists));
+  Plan(true);
+
+  auto r = Check({});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_THAT(r.out, HasSubstr("主题: offer\n"));
+  // A second process deletes what the first one's list has ticked.
+  r = Run({"delete"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(dovecot.MessageCount("ann"), 1u);
+  const auto junk = dovecot.Messages("ann", "Junk");
+  ASSERT_EQ(junk.size(), 1u);
+  EXPECT_THAT(junk[0], HasSubstr("<s1@spam.example>"));
+  EXPECT_EQ(Records(DeletedRecordPath(home_, "ann2" + host)).size(), 1u);
+
+  // Removed, the account leaves no IMAP settings behind.
+  ASSERT_EQ(Run({"account", "remove", "--server", host, "--user", "ann"}).status, 0);
+  ASSERT_EQ(Run({"account", "add", "--server", host, "--user", "ann", "--password", "a-pw"}).status,
+            0);
+  EXPECT_THAT(Run({"account", "list"}).out, Not(HasSubstr("IMAP")));
+}
+
 }  // namespace
 }  // namespace pelorix

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "store/account_imap.h"
+#include "store/connection_security.h"
 #include "temp_folder.h"
 
 namespace pelorix {
@@ -191,6 +193,35 @@ user_pref("mail.server.server4.hostname", "Local Folders");
   EXPECT_EQ(accounts[1].Server, "pop.three.com");
   EXPECT_EQ(accounts[2].Server, "pop.ten.com");
   EXPECT_TRUE(ReadThunderbirdAccounts(profile.path() / "missing").empty());
+  // The IMAP accounts of the same profile, asked for apart.
+  const auto imap = ReadThunderbirdAccounts(profile.path(), true);
+  ASSERT_EQ(imap.size(), 1u);
+  EXPECT_EQ(imap[0].Server, "imap.example.com");
+  EXPECT_EQ(imap[0].User, "ann");
+}
+
+TEST(ImapAccountSettings, StoredBesideThePop3LayoutAndRemovedAgain) {
+  TempFolder home;
+  auto store = TSettingsStore::Open(home.path());
+  ASSERT_TRUE(store);
+  const TAccount pop{"pop.example.com", "ann", "pw", ""};
+  const TAccount imap{"imap.example.com", "ann", "pw", "work"};
+  ASSERT_TRUE(SaveAccounts(*store, {pop, imap}));
+  TImapAccountSettings settings{"trash", ParseFolderList(" INBOX , 工作|Lists,, ")};
+  EXPECT_EQ(settings.Folders, (std::vector<std::string>{"INBOX", "工作", "Lists"}));
+  ASSERT_TRUE(WriteImapSettings(*store, AccountKey(imap), settings));
+  EXPECT_EQ(ReadImapSettings(*store, AccountKey(imap)), settings);
+  EXPECT_FALSE(ReadImapSettings(*store, AccountKey(pop)));
+  // The Account values themselves are those of two POP3 accounts.
+  const auto loaded = LoadAccounts(*store);
+  ASSERT_EQ(loaded.size(), 2u);
+  EXPECT_EQ(loaded[1].Server, "imap.example.com");
+  EXPECT_EQ(loaded[1].Note, "work");
+  EXPECT_EQ(LoadConnectionPolicy(*store).ImapOf(AccountKey(imap)), settings);
+  EXPECT_EQ(DecodeImapSettings("bogus").DeleteMode, "auto");
+  EXPECT_EQ(DecodeImapSettings("bogus").Folders, std::vector<std::string>{"INBOX"});
+  ASSERT_TRUE(WriteImapSettings(*store, AccountKey(imap), std::nullopt));
+  EXPECT_FALSE(ReadImapSettings(*store, AccountKey(imap)));
 }
 
 }  // namespace

@@ -51,6 +51,14 @@ std::string TDovecotServer::SkipReason() {
   return {};
 }
 
+std::string TDovecotServer::ImapSkipReason() {
+  if (auto why = SkipReason(); !why.empty())
+    return why;
+  if (::access("/usr/lib/dovecot/imap", X_OK) != 0)
+    return "Dovecot IMAP is not installed (Debian dovecot-imapd)";
+  return {};
+}
+
 TDovecotServer::TDovecotServer() {
   ::chmod(temp_.Path().c_str(), 0755);
   fs::create_directories(fs::path(temp_.Path()) / "run");
@@ -98,11 +106,24 @@ void TDovecotServer::Start() {
   const bool tls = !tlsConfig_.empty();
   tlsPort_ = tls ? FreeLoopbackPort() : 0;
   const std::string address = tls ? "127.0.0.1 127.0.0.2" : "127.0.0.1";
+  imapPort_ = imap_ ? FreeLoopbackPort() : 0;
+  imapTlsPort_ = imap_ && tls ? FreeLoopbackPort() : 0;
+  const std::string imapConfig =
+      !imap_
+          ? std::string()
+          : "namespace inbox {\n  inbox = yes\n"
+            "  mailbox Junk {\n    special_use = \\Junk\n    auto = create\n  }\n"
+            "  mailbox Trash {\n    special_use = \\Trash\n    auto = create\n  }\n}\n"
+            "service imap-login {\n  chroot =\n  inet_listener imap {\n    address = " +
+                address + "\n    port = " + std::to_string(imapPort_) + "\n  }\n" +
+                (tls ? "  inet_listener imaps {\n    address = " + address +
+                           "\n    port = " + std::to_string(imapTlsPort_) + "\n    ssl = yes\n  }\n"
+                     : std::string()) +
+                "}\n";
   const std::string conf = t + "/dovecot.conf";
   WriteFile(conf,
-            "protocols = pop3\n"
-            "listen = " +
-                address +
+            std::string(imap_ ? "protocols = pop3 imap\n" : "protocols = pop3\n") +
+                "listen = " + address +
                 "\n"
                 "base_dir = " +
                 t +
@@ -132,14 +153,16 @@ void TDovecotServer::Start() {
                            "\n    port = " + std::to_string(tlsPort_) + "\n    ssl = yes\n  }\n"
                      : std::string()) +
                 "}\n"
-                "service anvil {\n  chroot =\n}\n");
+                "service anvil {\n  chroot =\n}\n" +
+                imapConfig);
   const passwd* nobody = ::getpwnam("nobody");
   const group* nogroup = ::getgrnam("nogroup");
   ChownTree(fs::path(t) / "home", nobody != nullptr ? nobody->pw_uid : 65534,
             nogroup != nullptr ? nogroup->gr_gid : 65534);
   process_.Start({kDovecot, "-F", "-c", conf}, t + "/dovecot.out");
   if (!WaitForPort(port_, std::chrono::seconds(15)) ||
-      (tls && !WaitForPort(tlsPort_, std::chrono::seconds(15))) || !process_.Running()) {
+      (tls && !WaitForPort(tlsPort_, std::chrono::seconds(15))) ||
+      (imap_ && !WaitForPort(imapPort_, std::chrono::seconds(15))) || !process_.Running()) {
     process_.Stop();
     throw std::runtime_error("Dovecot did not start:\n" + Log());
   }
@@ -150,9 +173,16 @@ void TDovecotServer::Stop() {
 }
 
 std::vector<std::string> TDovecotServer::Messages(const std::string& user) const {
+  return Messages(user, "INBOX");
+}
+
+std::vector<std::string> TDovecotServer::Messages(const std::string& user,
+                                                  const std::string& name) const {
   std::vector<fs::path> files;
+  const fs::path root =
+      name == "INBOX" ? fs::path(MaildirOf(user)) : fs::path(MaildirOf(user)) / ("." + name);
   for (const char* sub : {"new", "cur"}) {
-    const fs::path folder = fs::path(MaildirOf(user)) / sub;
+    const fs::path folder = root / sub;
     if (!fs::exists(folder)) {
       continue;
     }
@@ -169,6 +199,28 @@ std::vector<std::string> TDovecotServer::Messages(const std::string& user) const
     texts.push_back(ReadFile(file.string()));
   }
   return texts;
+}
+
+void TDovecotServer::RenumberInbox(const std::string& user) {
+  const std::string conf = temp_.Path() + "/dovecot.conf";
+  TChildProcess doveadm;
+  doveadm.Start({"/usr/bin/doveadm", "-c", conf, "mailbox", "update", "-u", user, "--uid-validity",
+                 std::to_string(::time(nullptr) % 100000 + 4242), "INBOX"},
+                temp_.Path() + "/doveadm.out");
+  doveadm.Wait();
+}
+
+void TDovecotServer::Deliver(const std::string& user, const std::string& message) {
+  char name[96];
+  std::snprintf(name, sizeof name, "%010d.M%06dP%d.late", 2000000000 + delivered_, delivered_,
+                4242 + delivered_);
+  ++delivered_;
+  const fs::path file = fs::path(MaildirOf(user)) / "new" / name;
+  WriteFile(file.string(), WithLf(message));
+  const passwd* nobody = ::getpwnam("nobody");
+  const group* nogroup = ::getgrnam("nogroup");
+  ::chown(file.c_str(), nobody != nullptr ? nobody->pw_uid : 65534,
+          nogroup != nullptr ? nogroup->gr_gid : 65534);
 }
 
 std::size_t TDovecotServer::MessageCount(const std::string& user) const {
