@@ -17,6 +17,7 @@
 #include <ctime>
 #include <optional>
 
+#include "engine/learn_sources.h"
 #include "engine/mail_list.h"
 #include "engine/reply.h"
 #include "engine/restore.h"
@@ -70,8 +71,11 @@ class TReplySendThread final : public QThread {
   Q_OBJECT
  public:
   // Held by the application, which waits for it before it ends.
-  TReplySendThread(TSmtpSettings settings, TReplySend send)
-      : QThread(qApp), settings_(std::move(settings)), send_(std::move(send)) {}
+  TReplySendThread(TSmtpSettings settings, TReplySend send, std::filesystem::path home)
+      : QThread(qApp),
+        settings_(std::move(settings)),
+        send_(std::move(send)),
+        home_(std::move(home)) {}
 
  signals:
   void Status(const QString& text);
@@ -82,12 +86,16 @@ class TReplySendThread final : public QThread {
     std::string error;
     const bool sent = SendReply(
         settings_, send_, [this](const std::string& text) { emit Status(Q(text)); }, &error);
+    // Whom the user answers is no spammer.
+    if (sent)
+      AddRepliedFriends(home_, send_.Sendto, send_.CC);
     emit Done(sent, Q(error));
   }
 
  private:
   TSmtpSettings settings_;
   TReplySend send_;
+  std::filesystem::path home_;
 };
 
 class TfrmMailprop final : public QWidget {
@@ -321,7 +329,7 @@ class TfrmMailprop final : public QWidget {
 
     statusLog_.clear();
     SetSending(true);
-    auto* thread = new TReplySendThread(settings, std::move(send));
+    auto* thread = new TReplySendThread(settings, std::move(send), home_);
     connect(thread, &TReplySendThread::Status, this, &TfrmMailprop::Smtp1Status);
     connect(thread, &TReplySendThread::Done, this, &TfrmMailprop::SendDone);
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);

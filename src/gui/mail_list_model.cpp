@@ -5,14 +5,15 @@
 
 #include "text/ansi.h"
 #include "text/asciiutil.h"
+#include "text/textutil.h"
 
 namespace pelorix::gui {
 namespace {
 
-const char* const kCaptions[kViewColumns] = {"",         "",     "",        "",
-                                             "",         "长度", "发件人",  "标题",
-                                             "邮箱",     "序号", "收件人",  "发件人所在地",
-                                             "发件时间", "标记", "组织名称"};
+const char* const kCaptions[kViewColumns] = {"",         "",     "",         "",
+                                             "",         "长度", "发件人",   "标题",
+                                             "邮箱",     "序号", "收件人",   "发件人所在地",
+                                             "发件时间", "标记", "组织名称", "评分"};
 
 QString Q(const std::string& s) {
   return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
@@ -60,6 +61,13 @@ int ImageOf(const TMailRow& row, int column, bool deletedTickable) {
 }
 
 // What a screen reader says for an icon cell.
+// The score as the column shows it; an unsure message carries a mark.
+QString ScoreText(const TMailRow& row) {
+  if (row.Score < 0)
+    return {};
+  return QString::number(row.Score) + (row.Unsure ? QStringLiteral(" ?") : QString());
+}
+
 QString ImageText(int image) {
   switch (image) {
     case riDeleted:
@@ -150,6 +158,8 @@ QVariant TMailListModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
       if (c == 0)
         return {};
+      if (c == kScoreColumn)
+        return ScoreText(row);
       if (c == 5 && gone) {
         std::string size = row.Items[mcSize];
         size.erase(size.find('!'), 1);
@@ -159,6 +169,10 @@ QVariant TMailListModel::data(const QModelIndex& index, int role) const {
     case Qt::AccessibleTextRole: {
       if (c <= 4)
         return ImageText(ImageOf(row, c, deletedTickable_));
+      if (c == kScoreColumn)
+        return row.Score < 0 ? QString()
+                             : QStringLiteral("评分 ") + QString::number(row.Score) +
+                                   (row.Unsure ? QStringLiteral("，待定") : QString());
       return Q(row.Items[c - 1]);
     }
     case Qt::CheckStateRole:
@@ -174,6 +188,8 @@ QVariant TMailListModel::data(const QModelIndex& index, int role) const {
         return ColorFromRef(kGrey);
       return ColorFromRef(c == 5 ? kBlue : kGreen);
     case Qt::ToolTipRole:
+      if (c == kScoreColumn)
+        return row.Clues.empty() ? QVariant() : QVariant(Q(row.Clues));
       return c >= 6 ? Q(row.Items[c - 1]) : QVariant();
     default:
       return {};
@@ -211,8 +227,12 @@ void TMailListModel::sort(int column, Qt::SortOrder order) {
   list_.WithRows([&](std::vector<TMailRow>& rows) {
     // Keys once per row: the comparison works on the on-disk form.
     std::vector<std::string> keys(rows.size());
-    for (std::size_t i = 0; i < rows.size(); ++i)
-      keys[i] = SortKey(rows[i].Items[item]);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      // Scores sort as numbers: three digits after a sign byte for "none".
+      keys[i] = column == kScoreColumn
+                    ? (rows[i].Score < 0 ? std::string("0") : "1" + ZeroPad(rows[i].Score, 3))
+                    : SortKey(rows[i].Items[item]);
+    }
     std::vector<std::size_t> order_(rows.size());
     std::iota(order_.begin(), order_.end(), 0);
     const bool ascending = order == Qt::AscendingOrder;

@@ -12,8 +12,10 @@
 
 namespace pelorix::gui {
 
-// Column c of the view shows sub-item c - 1; column 0 is the tick box.
-inline constexpr int kViewColumns = 15;
+// Column c of the view shows sub-item c - 1; column 0 is the tick box; the
+// last column is the learning judge's score, kept beside the record.
+inline constexpr int kViewColumns = 16;
+inline constexpr int kScoreColumn = 15;
 
 // The image list's indexes (ImageList1).
 enum TRowImage : int {

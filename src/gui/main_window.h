@@ -85,6 +85,8 @@ class TfrmReport final : public QMainWindow, private TSinkTarget {
   // The ticked rows of an account's deleted mail, from their kept copies:
   // appended to an mbox file or sent back to the user's own address.
   void RestoreMail();
+  // "标为垃圾邮件" / "标为正常邮件": the judge learns the selected rows.
+  void MarkSelected(bool spam);
   void StartMailProgram();
   void OpenSettings();
   void OpenLetter();
@@ -185,6 +187,8 @@ class TfrmReport final : public QMainWindow, private TSinkTarget {
   QAction* actPageList_ = nullptr;
   QAction* actPageBrief_ = nullptr;
   QAction* actRestore_ = nullptr;
+  QAction* actMarkSpam_ = nullptr;
+  QAction* actMarkGood_ = nullptr;
   TTray* tray_ = nullptr;
   QTimer* autoTimer_ = nullptr;
 };

@@ -99,6 +99,11 @@ void TfrmReport::BuildMenus() {
   op->addSeparator();
   actRestore_ = add(op, QStringLiteral("恢复邮件"), "mnuRestore", [this] { RestoreMail(); });
   actRestore_->setEnabled(false);
+  op->addSeparator();
+  actMarkSpam_ =
+      add(op, QStringLiteral("标为垃圾邮件"), "mnuMarkSpam", [this] { MarkSelected(true); });
+  actMarkGood_ =
+      add(op, QStringLiteral("标为正常邮件"), "mnuMarkGood", [this] { MarkSelected(false); });
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("帮助"));
   add(help, QStringLiteral("写一封信给作者"), "mnuWriteAuthor", [] {
@@ -216,7 +221,7 @@ void TfrmReport::BuildPages() {
   header->setHighlightSections(false);
   header->setMinimumSectionSize(1);
   const int widths[kViewColumns] = {20,  20, 20,  20,  20,  80, 100, 200,
-                                    100, 25, 100, 100, 100, 1,  100};
+                                    100, 25, 100, 100, 100, 1,  100, 45};
   for (int c = 0; c < kViewColumns; ++c) {
     lvMailList_->setColumnWidth(c, widths[c]);
     if (c <= 4 || c == 13)
@@ -234,7 +239,10 @@ void TfrmReport::BuildPages() {
   lvMailList_->setContextMenuPolicy(Qt::ActionsContextMenu);
   auto* separator = new QAction(lvMailList_);
   separator->setSeparator(true);
-  lvMailList_->addActions({actRestore_, separator, actSelectAll_, actSelectNone_});
+  auto* judgeSeparator = new QAction(lvMailList_);
+  judgeSeparator->setSeparator(true);
+  lvMailList_->addActions({actRestore_, separator, actMarkSpam_, actMarkGood_, judgeSeparator,
+                           actSelectAll_, actSelectNone_});
 
   auto* previewPanel = new QGroupBox(QStringLiteral("邮件内容"), split);
   previewPanel->setAccessibleName(QStringLiteral("邮件内容"));

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <fstream>
 
+#include "engine/learn_sources.h"
 #include "engine/quarantine.h"
 #include "engine/record_files.h"
 #include "engine/reply.h"
@@ -322,7 +323,42 @@ void TfrmReport::RestoreMail() {
   } else {
     return;
   }
+  if (done)
+    LearnRestored(home_, files);
   ShowMessage(this, caption, result + skippedText, done ? TIcon::Information : TIcon::Critical);
+}
+
+void TfrmReport::MarkSelected(bool spam) {
+  std::vector<int> rows;
+  for (const QModelIndex& i : lvMailList_->selectionModel()->selectedRows())
+    rows.push_back(i.row());
+  if (rows.empty() && lvMailList_->currentIndex().isValid())
+    rows.push_back(lvMailList_->currentIndex().row());
+  std::vector<std::string> keys;
+  for (int r : rows) {
+    const TMailRow row = model_->Row(r);
+    if (!row.Items[mcMessageKey].empty())
+      keys.push_back(row.Items[mcMessageKey]);
+  }
+  const QString caption = spam ? QStringLiteral("标为垃圾邮件") : QStringLiteral("标为正常邮件");
+  if (keys.empty()) {
+    ShowMessage(this, caption, QStringLiteral("请先选定要标记的邮件!"), TIcon::Warning);
+    return;
+  }
+  std::string error;
+  const int found = MarkMessages(home_, keys, spam ? TLearnClass::Spam : TLearnClass::Good, &error);
+  if (!error.empty()) {
+    ShowMessage(this, caption, QStringLiteral("无法保存学习记录：") + Q(error), TIcon::Critical);
+    return;
+  }
+  // A message marked spam is ticked for the next clear; one marked good is not.
+  if (!ListLocked()) {
+    for (int r : rows)
+      model_->SetChecked(r, spam);
+  }
+  SetPanel(5, QStringLiteral("已学习%1封%2")
+                  .arg(found)
+                  .arg(spam ? QStringLiteral("垃圾邮件") : QStringLiteral("正常邮件")));
 }
 
 bool TfrmReport::ResendCopies(const std::vector<fs::path>& files, QString& result) {

@@ -120,6 +120,7 @@ TfrmProp::TfrmProp(QWidget* parent, std::filesystem::path home, TSettingsStore& 
   PageControl7->addTab(BuildAccountsPage(), QStringLiteral("邮箱帐号"));
   PageControl7->addTab(BuildMailOperationsPage(), QStringLiteral("邮件操作"));
   PageControl7->addTab(BuildFilterPage(), QStringLiteral("过滤条件"));
+  PageControl7->addTab(BuildJudgePage(), QStringLiteral("自动判断"));
   PageControl7->addTab(BuildIpPage(), QStringLiteral("IP→地址"));
   layout->addWidget(PageControl7);
   resize(720, 520);
@@ -381,6 +382,7 @@ void TfrmProp::LoadWindowSettings() {
   chkQuarantine->setChecked(s.Quarantine);
   meQuarantineDays->setText(Q(s.QuarantineDays));
   edtMailprog->setText(Q(s.mailprog));
+  LoadJudgeControls(s);
   // 3, 4
   accounts_ = LoadAccounts(store_);
   const TConnectionPolicy policy = LoadConnectionPolicy(store_);
@@ -435,6 +437,7 @@ void TfrmProp::SaveWindowSettings(bool report) {
   s.password = S(edtPassword->text());
   s.MyEmail = S(edtEmailaddr->text());
   s.Security = ChosenMode(cboSmtpSecurity);
+  SaveJudgeControls(s);
   if (!s.Save(store_))
     failed << QStringLiteral("邮件操作与发件服务器");
   // 5: only an edited table becomes the user's copy; an untouched one

@@ -13,6 +13,7 @@
 #include "store/accounts.h"
 #include "store/filter_lists.h"
 #include "store/ip_table.h"
+#include "store/mail_plan.h"
 
 class QCheckBox;
 class QComboBox;
@@ -54,6 +55,7 @@ class TfrmProp final : public QDialog {
   QWidget* BuildMailOperationsPage();
   QWidget* BuildFilterPage();
   QWidget* BuildIpPage();
+  QWidget* BuildJudgePage();
 
   void LoadWindowSettings();
   void SaveWindowSettings(bool report);
@@ -74,6 +76,12 @@ class TfrmProp final : public QDialog {
   // Mail operations
   void CHKautoClick(bool ticked);
   void SpeedButton46Click();
+  // The learning judge
+  void LoadJudgeControls(const TPropSettings& s);
+  void SaveJudgeControls(TPropSettings& s) const;
+  void ShowJudgeState();
+  void LearnFromThunderbirdClick();
+  void ClearLearningClick();
   // Filter lists
   TFilterLists FilterListsFromControls() const;
   void ShowFilterLists(const TFilterLists& lists);
@@ -140,6 +148,13 @@ class TfrmProp final : public QDialog {
   QLineEdit* edtMailprog = nullptr;
   QCheckBox* chkQuarantine = nullptr;
   QLineEdit* meQuarantineDays = nullptr;
+  // The learning judge
+  QCheckBox* chkAutoJudge = nullptr;
+  QLineEdit* meSpamCut = nullptr;
+  QLineEdit* meUnsureCut = nullptr;
+  QLineEdit* mePeekLines = nullptr;
+  QLabel* lblLearnt = nullptr;
+  QListWidget* lvFriends = nullptr;
   // Filter lists
   QTabWidget* PageControl1 = nullptr;
   QPlainTextEdit* lvRtitle = nullptr;
