@@ -9,6 +9,12 @@
 //   HeaderCheck/Relay/...       through a relay without delay, pipelined and
 //   ContentCheck/Relay/...      sequential (the relay hides PIPELINING), and
 //   Deletion1000/Relay/...      directly (deletion of 1,000 ticked messages)
+//   HeaderCheck/JudgeOff        the second run with the learning judge off,
+//   HeaderCheck/Judged/...      and on, having learnt 2,000 of the messages
+//                               (first run: every message starts waiting;
+//                               second run; with 20 body lines peeked)
+//   Learn/10000, Learn/20000    `pelorix learn` of that many .eml files into
+//                               a fresh store (counter store_mb)
 //   ContentCheck/Direct, Deletion1000/Direct (copies kept before each
 //   deletion, as by default), Deletion1000/Direct/NoCopies
 //
@@ -50,6 +56,8 @@
 #include "common/profile_window.h"
 #include "engine/check_run.h"
 #include "engine/delete_worker.h"
+#include "engine/learn_sources.h"
+#include "engine/origin.h"
 #include "mime/mail_message.h"
 #include "net/pop3_session.h"
 #include "store/settings_store.h"
@@ -258,6 +266,53 @@ void Delete(benchmark::State& state, TBenchHome& home, int first, int ticks,
   }
 }
 
+void SetJudge(TBenchHome& home, bool on, int peekLines) {
+  TMailPlan plan;
+  plan.Load(*home.store);
+  plan.AutoJudge = on;
+  plan.PeekLines = peekLines;
+  plan.Save(*home.store);
+}
+
+// Every tenth message of the bench is spam ("SALE now"), as it is learnt.
+void LearnBenchMessages(const fs::path& home, int count) {
+  auto store = TTokenStore::Open(TTokenStore::PathIn(home));
+  TIpLocationTable table(home);
+  table.Refresh();
+  store->Begin();
+  for (int i = 1; i <= count; ++i)
+    LearnMessageText(*store, BenchMessage(i), i % 10 == 0 ? TLearnClass::Spam : TLearnClass::Good,
+                     table);
+  store->Commit();
+}
+
+void Learn(benchmark::State& state, int count) {
+  test::TTempFolder folder("pelorix-learn-bench");
+  const fs::path spam = fs::path(folder.Path()) / "spam", good = fs::path(folder.Path()) / "good";
+  fs::create_directories(spam);
+  fs::create_directories(good);
+  for (int i = 1; i <= count; ++i)
+    test::WriteFile(((i % 10 == 0 ? spam : good) / (std::to_string(i) + ".eml")).string(),
+                    BenchMessage(i));
+  double cpu = 0;
+  std::uintmax_t bytes = 0;
+  for (auto _ : state) {
+    TBenchHome home("127.0.0.1:1");
+    const double before = ProcessCpuSeconds();
+    auto store = TTokenStore::Open(TTokenStore::PathIn(home.home));
+    TIpLocationTable table(home.home);
+    table.Refresh();
+    LearnSources(*store, {spam}, TLearnClass::Spam, table);
+    LearnSources(*store, {good}, TLearnClass::Good, table);
+    store.reset();  // closing checkpoints the log into the file
+    cpu += ProcessCpuSeconds() - before;
+    std::error_code ec;
+    bytes = fs::file_size(TTokenStore::PathIn(home.home), ec);
+  }
+  Counters(state, count, cpu);
+  state.counters["store_mb"] = static_cast<double>(bytes) / 1e6;
+}
+
 void Register(const std::string& name, std::function<void(benchmark::State&)> fn) {
   benchmark::RegisterBenchmark(name.c_str(), std::move(fn))
       ->Iterations(1)
@@ -314,6 +369,21 @@ int main(int argc, char** argv) {
   Register("ContentCheck/Relay/Pipelined", [&](benchmark::State& s) { Check(s, relayHome, true); });
   Register("ContentCheck/Relay/Sequential",
            [&](benchmark::State& s) { Check(s, hiddenHome, true); });
+  TBenchHome judgeOff(bench.dovecot.HostPort()), judged(bench.dovecot.HostPort());
+  SetJudge(judgeOff, false, 0);
+  LearnBenchMessages(judged.home, 2000);
+  Register("HeaderCheck/JudgeOff/FirstRun",
+           [&](benchmark::State& s) { Check(s, judgeOff, false); });
+  Register("HeaderCheck/JudgeOff", [&](benchmark::State& s) { Check(s, judgeOff, false); });
+  Register("HeaderCheck/Judged/FirstRun", [&](benchmark::State& s) { Check(s, judged, false); });
+  Register("HeaderCheck/Judged/SecondRun", [&](benchmark::State& s) { Check(s, judged, false); });
+  Register("HeaderCheck/Judged/Peek20", [&](benchmark::State& s) {
+    SetJudge(judged, true, 20);
+    Check(s, judged, false);
+    SetJudge(judged, true, 0);
+  });
+  Register("Learn/10000", [&](benchmark::State& s) { Learn(s, 10000); });
+  Register("Learn/20000", [&](benchmark::State& s) { Learn(s, 20000); });
   Register("Deletion1000/Direct", [&](benchmark::State& s) { Delete(s, direct, 0, 1000); });
   Register("Deletion1000/Direct/NoCopies",
            [&](benchmark::State& s) { Delete(s, direct, 3, 1000, false); });

@@ -27,8 +27,8 @@ inline constexpr std::size_t kMaxStoredTokens = 400000;
 enum class TJudgement { Silent, Good, Unsure, Spam };
 
 struct TCuts {
-  int SpamCut = 90;    // a score at or above it is spam
-  int UnsureCut = 30;  // at or above it, below SpamCut: unsure
+  int SpamCut = 95;    // a score at or above it is spam
+  int UnsureCut = 50;  // at or above it, below SpamCut: unsure
 };
 
 struct TClassification {

@@ -275,8 +275,10 @@ bool TTokenStore::Unlearn(std::uint64_t identity, const std::vector<std::uint64_
 }
 
 void TTokenStore::AddPending(const TPendingMessage& m) {
+  // A message already waiting keeps its entry: a mailbox left on the
+  // server is not written again at every check.
   TStatement q(db_,
-               "INSERT OR REPLACE INTO pending(account, mkey, id, mode, tokens, day) "
+               "INSERT OR IGNORE INTO pending(account, mkey, id, mode, tokens, day) "
                "VALUES(?, ?, ?, ?, ?, ?)");
   q.Bind(1, m.AccountKey)
       .Bind(2, m.MessageKey)
@@ -287,31 +289,46 @@ void TTokenStore::AddPending(const TPendingMessage& m) {
       .Run();
 }
 
+void TTokenStore::CapPending(const std::string& accountKey, std::size_t keep) {
+  TStatement q(db_,
+               "DELETE FROM pending WHERE account = ?1 AND rowid NOT IN "
+               "(SELECT rowid FROM pending WHERE account = ?1 ORDER BY rowid DESC LIMIT ?2)");
+  q.Bind(1, accountKey).Bind(2, static_cast<long long>(keep)).Run();
+}
+
 int TTokenStore::LearnGone(const std::string& accountKey, const std::vector<std::string>& present) {
   const std::unordered_set<std::string> here(present.begin(), present.end());
-  std::vector<TPendingMessage> gone;
+  std::vector<std::string> goneKeys;
   {
-    TStatement q(db_, "SELECT mkey, id, mode, tokens FROM pending WHERE account=?");
+    TStatement q(db_, "SELECT mkey FROM pending WHERE account=?");
     q.Bind(1, accountKey);
     while (q.Step() == SQLITE_ROW) {
       std::string key = q.Text(0);
-      if (here.count(key))
-        continue;
-      gone.push_back({accountKey, std::move(key), static_cast<std::uint64_t>(q.Int(1)),
-                      static_cast<int>(q.Int(2)), q.Hashes(3)});
+      if (!here.count(key))
+        goneKeys.push_back(std::move(key));
     }
   }
-  if (gone.empty())
+  if (goneKeys.empty())
     return 0;
   Begin();
   int learnt = 0;
-  for (const auto& m : gone) {
-    // A message the user marked or deleted meanwhile keeps that decision.
-    if (!Learnt(m.Identity)) {
-      Learn(m.Identity, TLearnClass::Good, m.Mode, m.Tokens);
-      ++learnt;
+  TStatement q(db_, "SELECT id, mode, tokens FROM pending WHERE account=? AND mkey=?");
+  for (const auto& key : goneKeys) {
+    q.Bind(1, accountKey).Bind(2, key);
+    if (q.Step() == SQLITE_ROW) {
+      const auto id = static_cast<std::uint64_t>(q.Int(0));
+      const int mode = static_cast<int>(q.Int(1));
+      const std::vector<std::uint64_t> tokens = q.Hashes(2);
+      q.Reset();
+      // A message the user marked or deleted meanwhile keeps that decision.
+      if (!Learnt(id)) {
+        Learn(id, TLearnClass::Good, mode, tokens);
+        ++learnt;
+      }
+    } else {
+      q.Reset();
     }
-    DropPending(accountKey, m.MessageKey);
+    DropPending(accountKey, key);
   }
   Commit();
   return learnt;

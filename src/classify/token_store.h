@@ -91,8 +91,11 @@ class TTokenStore {
   bool Unlearn(std::uint64_t identity, const std::vector<std::uint64_t>& tokens);
   std::optional<TLearntMessage> Learnt(std::uint64_t identity);
 
-  // Messages left alone at a check, by account; replaces one of the same key.
+  // Messages left alone at a check, by account; one of the same key already
+  // waiting stays as it is.
   void AddPending(const TPendingMessage& message);
+  // Keeps only the newest `keep` waiting messages of the account.
+  void CapPending(const std::string& accountKey, std::size_t keep);
   // Learns as good every pending message of the account whose key is not
   // among `present`, and drops it; returns how many.
   int LearnGone(const std::string& accountKey, const std::vector<std::string>& present);

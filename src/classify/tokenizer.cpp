@@ -235,9 +235,11 @@ void ReceivedTokens(std::string_view value, bool first, std::vector<std::string>
         std::string_view(v).substr(open + 1, close == std::string::npos ? 0 : close - open - 1);
     const auto sp = inside.find_first_of(" [");
     std::string_view rdns = inside.substr(0, sp);
-    if (rdns.find('.') != std::string_view::npos && !IsIpText(rdns) && rdns.size() < 80)
+    if (rdns.find('.') != std::string_view::npos && !IsIpText(rdns) && rdns.size() < 80) {
       out.push_back("r:rdns:" + BaseDomain(rdns));
-    else if (inside.find("unknown") != std::string_view::npos)
+      if (BaseDomain(rdns) != BaseDomain(helo))
+        out.push_back("r#helootherdomain");
+    } else if (inside.find("unknown") != std::string_view::npos)
       out.push_back("r#unknown");
   }
   const std::string ips = PlainIp(ExtractIpAddresses(v));
@@ -541,6 +543,7 @@ std::vector<std::string> TokenizeMessage(const TMailMessage& m, const TTokenizeO
   // Dates: the sender's zone, and a date far from the relay's clock.
   if (const TField* d = Find(fields, "date")) {
     const std::string& dv = d->Value;
+    out.push_back("dshape:" + TextShape(dv));
     const auto zone = dv.find_last_of("+-");
     if (zone != std::string::npos && zone + 5 <= dv.size() && zone > dv.size() - 12)
       out.push_back("tz:" + dv.substr(zone, 5));

@@ -502,6 +502,10 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
       weight);
 }
 
+// Messages an account keeps waiting to be learnt once gone; a mailbox left
+// full on its server costs no more than this.
+constexpr std::size_t kMaxPendingPerAccount = 20000;
+
 void TAccountCheck::LearnFromAccount(const std::string& accountKey, bool complete) {
   std::vector<TSeen> seen = std::move(seen_);
   seen_.clear();
@@ -527,6 +531,7 @@ void TAccountCheck::LearnFromAccount(const std::string& accountKey, bool complet
       store->AddPending({accountKey, s.MessageKey, s.Identity, s.Mode, s.Tokens});
     }
   }
+  store->CapPending(accountKey, kMaxPendingPerAccount);
   if (!store->Commit())
     Say(accountKey + " 学习记录保存失败: " + store->LastError());
 }

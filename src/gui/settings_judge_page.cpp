@@ -58,8 +58,8 @@ QWidget* TfrmProp::BuildJudgePage() {
         1);
   field(mePeekLines, "mePeekLines", "PeekLines",
         QStringLiteral("查摘要时另读信件开头的行数 (0 为不读)："), 2);
-  meSpamCut->setText(QStringLiteral("90"));
-  meUnsureCut->setText(QStringLiteral("30"));
+  meSpamCut->setText(QStringLiteral("95"));
+  meUnsureCut->setText(QStringLiteral("50"));
   mePeekLines->setText(QStringLiteral("0"));
   layout->addLayout(cuts);
 

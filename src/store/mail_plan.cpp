@@ -33,8 +33,8 @@ constexpr TSettingDef kDefs[] = {
     {kMailCheckKey, "Quarantine", TSettingKind::Flag, "1", "1", 0},
     {kMailCheckKey, "QuarantineDays", TSettingKind::DigitsText, "30", "30", 4},
     {kJudgeKey, "AutoJudge", TSettingKind::Flag, "1", "1", 0},
-    {kJudgeKey, "SpamCut", TSettingKind::DigitsText, "90", "90", 3},
-    {kJudgeKey, "UnsureCut", TSettingKind::DigitsText, "30", "30", 3},
+    {kJudgeKey, "SpamCut", TSettingKind::DigitsText, "95", "95", 3},
+    {kJudgeKey, "UnsureCut", TSettingKind::DigitsText, "50", "50", 3},
     {kJudgeKey, "PeekLines", TSettingKind::DigitsText, "0", "0", 3},
 };
 
@@ -103,8 +103,8 @@ void TPropSettings::Load(TSettingsStore& store) {
   if (OpenSettingsKey(store, kJudgeKey, true, key)) {
     store.Read([&] {
       AutoJudge = ReadFlagValue(key, "AutoJudge", true);
-      SpamCut = ReadTextValue(key, "SpamCut", "90");
-      UnsureCut = ReadTextValue(key, "UnsureCut", "30");
+      SpamCut = ReadTextValue(key, "SpamCut", "95");
+      UnsureCut = ReadTextValue(key, "UnsureCut", "50");
       PeekLines = ReadTextValue(key, "PeekLines", "0");
     });
   }
@@ -179,8 +179,8 @@ bool TMailPlan::Load(TSettingsStore& store) {
   if (OpenSettingsKey(store, kJudgeKey, false, judge)) {
     store.Read([&] {
       AutoJudge = ReadFlagValue(judge, "AutoJudge", true);
-      SpamCut = std::clamp(TextNumber(judge, "SpamCut", 90), 1, 100);
-      UnsureCut = std::clamp(TextNumber(judge, "UnsureCut", 30), 0, SpamCut);
+      SpamCut = std::clamp(TextNumber(judge, "SpamCut", 95), 1, 100);
+      UnsureCut = std::clamp(TextNumber(judge, "UnsureCut", 50), 0, SpamCut);
       PeekLines = std::clamp(TextNumber(judge, "PeekLines", 0), 0, 999);
     });
   }

@@ -35,8 +35,8 @@ struct TMailPlan {
   // The learning judge: on or off, its two cuts (0-100) and the body lines
   // a header check also reads (0: none).
   bool AutoJudge = true;
-  int SpamCut = 90;
-  int UnsureCut = 30;
+  int SpamCut = 95;
+  int UnsureCut = 50;
   int PeekLines = 0;
 
   // Reads MailCheck (creating it when missing) with the schedule's
@@ -77,8 +77,8 @@ struct TPropSettings {
   bool Quarantine = true;
   std::string QuarantineDays = "30";
   bool AutoJudge = true;
-  std::string SpamCut = "90";
-  std::string UnsureCut = "30";
+  std::string SpamCut = "95";
+  std::string UnsureCut = "50";
   std::string PeekLines = "0";
 
   // Smtp first, then MailCheck; blanks in checkTime read as "0".

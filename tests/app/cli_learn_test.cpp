@@ -113,9 +113,9 @@ TEST_F(Learn, SilentUntilTaughtThenMarksSpamDeletesAndRestoresAsGood) {
   TMailList list;
   ASSERT_TRUE(list.LoadRecordFile(AllRecordPath(home_), true));
   ASSERT_EQ(list.Count(), 4u);
-  EXPECT_GE(list.Row(0).Score, 90);
+  EXPECT_GE(list.Row(0).Score, 95);
   EXPECT_TRUE(list.Row(0).Checked);
-  EXPECT_LT(list.Row(1).Score, 30);
+  EXPECT_LT(list.Row(1).Score, 50);
   EXPECT_FALSE(list.Row(1).Checked);
   EXPECT_FALSE(list.Row(0).Clues.empty());
 

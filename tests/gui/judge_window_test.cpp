@@ -95,7 +95,7 @@ TEST_F(JudgeWindow, SettingsPageKeepsTheSwitchTheCutsAndClearsWhatWasLearnt) {
   auto* cut = window->findChild<QLineEdit*>(QStringLiteral("meSpamCut"));
   auto* on = window->findChild<QCheckBox*>(QStringLiteral("chkAutoJudge"));
   ASSERT_TRUE(cut && on);
-  EXPECT_EQ(cut->text(), "90");
+  EXPECT_EQ(cut->text(), "95");
   EXPECT_TRUE(on->isChecked());
   EXPECT_TRUE(
       window->findChild<QLabel*>(QStringLiteral("lblLearnt"))->text().contains("垃圾邮件 1 封"));
