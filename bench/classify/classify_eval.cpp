@@ -35,6 +35,7 @@ struct TItem {
   int Fold = 0;
   std::vector<std::string> Tokens;
   std::uint64_t Identity = 0;
+  std::vector<std::string> LearnTokens;  // with --learn-whole: the whole message's
 };
 
 std::string ReadAll(const fs::path& p) {
@@ -61,6 +62,8 @@ int main(int argc, char** argv) {
                    : modeText == "whole" ? -1
                                          : std::stoi(modeText.substr(4));
   bool alternate = false;
+  // Learn whole messages (as `pelorix learn` does) and judge by the mode.
+  bool learnWhole = false;
   TScoringParams params;  // --params=STRENGTH,PRIOR,MINDEV,MAXCLUES
   // Token families left out, for trying what a family is worth: "ho:,hn:".
   std::string drop;
@@ -68,6 +71,8 @@ int main(int argc, char** argv) {
   for (int i = 3; i < argc; ++i) {
     if (std::string(argv[i]) == "--alternate")
       alternate = true;
+    else if (std::string(argv[i]) == "--learn-whole")
+      learnWhole = true;
     else if (std::string(argv[i]).rfind("--drop=", 0) == 0)
       drop = argv[i] + 7;
     else if (std::string(argv[i]).rfind("--params=", 0) == 0)
@@ -87,7 +92,7 @@ int main(int argc, char** argv) {
     std::sort(files.begin(), files.end());
     for (std::size_t k = 0; k < files.size(); ++k) {
       const int fold = alternate ? static_cast<int>(k % 2) : (2 * k < files.size() ? 0 : 1);
-      items.push_back({files[k], std::string(cls) == "spam", fold, {}, 0});
+      items.push_back({files[k], std::string(cls) == "spam", fold, {}, 0, {}});
     }
   }
 
@@ -100,6 +105,12 @@ int main(int argc, char** argv) {
       body = BodyLinesForMode(BodyLines(m), mode);
     item.Tokens = MessageTokens(m, mode != 0 ? &body : nullptr, SenderRouteOf(m, table));
     item.Identity = MessageIdentity(m);
+    if (learnWhole) {
+      TMailMessage whole;
+      ParseMessageText(ReadAll(item.File), whole, true);
+      const std::vector<std::string> all = BodyLines(whole);
+      item.LearnTokens = MessageTokens(whole, &all, SenderRouteOf(whole, table));
+    }
     if (!drop.empty()) {
       std::erase_if(item.Tokens, [&drop](const std::string& t) {
         for (std::size_t b = 0; b < drop.size();) {
@@ -131,7 +142,7 @@ int main(int argc, char** argv) {
       if (items[i].Fold == fold)
         continue;
       store->Learn(items[i].Identity, items[i].Spam ? TLearnClass::Spam : TLearnClass::Good, mode,
-                   TokenHashes(items[i].Tokens));
+                   TokenHashes(learnWhole ? items[i].LearnTokens : items[i].Tokens));
       ++learnt;
     }
     store->Commit();
