@@ -17,6 +17,7 @@ namespace {
 
 constexpr std::size_t kMaxWordBytes = 24;
 constexpr std::size_t kMaxBodyTokens = 3000;
+constexpr std::size_t kMaxTokenBytes = 96;
 
 bool IsCjk(char32_t c) {
   return (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF) ||
@@ -94,15 +95,16 @@ std::vector<TField> Unfold(const std::vector<std::string>& lines) {
     if (!line.empty() && (line[0] == ' ' || line[0] == '\t')) {
       if (!fields.empty() && fields.back().Value.size() < 4096) {
         fields.back().Value += ' ';
-        fields.back().Value += ascii::Trim(line);
+        fields.back().Value += RawToUtf8(ascii::Trim(line));
       }
       continue;
     }
     const auto colon = line.find(':');
     if (colon == std::string::npos || colon == 0 || colon > 60)
       continue;
-    fields.push_back({Lower(ascii::Trim(std::string_view(line).substr(0, colon))),
-                      std::string(ascii::Trim(std::string_view(line).substr(colon + 1)))});
+    // Raw 8-bit bytes become text here, as everywhere a header is shown.
+    fields.push_back({Lower(RawToUtf8(ascii::Trim(std::string_view(line).substr(0, colon)))),
+                      RawToUtf8(ascii::Trim(std::string_view(line).substr(colon + 1)))});
   }
   return fields;
 }
@@ -600,6 +602,18 @@ std::vector<std::string> TokenizeMessage(const TMailMessage& m, const TTokenizeO
                                                                options.BodyLines->size() / 10, 9)));
   }
 
+  // Hostile headers make long addresses and host names; a clue that long is
+  // cut at a character boundary, so the store's rows stay small.
+  for (auto& t : out) {
+    if (!IsValidUtf8(t))
+      t = RawToUtf8(t);
+    if (t.size() > kMaxTokenBytes) {
+      std::size_t cut = kMaxTokenBytes;
+      while (cut > 0 && (static_cast<unsigned char>(t[cut]) & 0xC0) == 0x80)
+        --cut;
+      t.resize(cut);
+    }
+  }
   std::sort(out.begin(), out.end());
   out.erase(std::unique(out.begin(), out.end()), out.end());
   return out;

@@ -20,7 +20,7 @@ struct TTokenizeOptions {
   std::vector<std::string> Locations;
 };
 
-// Every distinct token of the message, sorted.
+// Every distinct token of the message, sorted; none longer than 96 bytes.
 std::vector<std::string> TokenizeMessage(const TMailMessage& message,
                                          const TTokenizeOptions& options = {});
 

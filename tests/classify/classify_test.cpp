@@ -139,6 +139,22 @@ TEST(Tokenizer, HeaderShapesAddressesAndRelays) {
   EXPECT_THAT(TokensOf(text, TTokenizeOptions{&body, {}}), IsSupersetOf({"click", "claim"}));
 }
 
+TEST(Tokenizer, HostileHeadersGiveShortValidTokens) {
+  const std::string huge(5000, 'x');
+  const auto tokens = TokensOf("From: " + huge + "@" + huge +
+                               ".com\r\nX-\xE7\xFF\x80: v\r\n"
+                               "Received: from " +
+                               huge + " ([1.2.3.4]) by " + huge +
+                               "\r\n"
+                               "Message-ID: <a@" +
+                               huge + ">\r\n\r\n");
+  ASSERT_FALSE(tokens.empty());
+  for (const auto& t : tokens) {
+    EXPECT_LE(t.size(), 96u);
+    EXPECT_TRUE(IsValidUtf8(t)) << t;
+  }
+}
+
 class Store : public ::testing::Test {
  protected:
   void SetUp() override {
