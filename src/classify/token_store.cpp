@@ -90,6 +90,7 @@ std::unique_ptr<TTokenStore> TTokenStore::Open(const std::filesystem::path& file
   };
   std::error_code ec;
   std::filesystem::create_directories(file.parent_path(), ec);
+  const bool fresh = !std::filesystem::exists(file, ec);
   if (sqlite3_open_v2(file.c_str(), &store->db_,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                       nullptr) != SQLITE_OK) {
@@ -102,6 +103,10 @@ std::unique_ptr<TTokenStore> TTokenStore::Open(const std::filesystem::path& file
       !store->Exec(kSchema)) {
     return fail(store->error_);
   }
+  // The friends and what was learnt tell about the user's mail: theirs alone.
+  if (fresh)
+    std::filesystem::permissions(
+        file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
   return store;
 }
 

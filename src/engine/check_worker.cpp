@@ -534,6 +534,7 @@ void TAccountCheck::LearnFromAccount(const std::string& accountKey, bool complet
   store->CapPending(accountKey, kMaxPendingPerAccount);
   if (!store->Commit())
     Say(accountKey + " 学习记录保存失败: " + store->LastError());
+  store->Expire(kMaxStoredTokens);
 }
 
 }  // namespace
