@@ -570,12 +570,25 @@ void TCheckmail::CheckLoop(const fs::path& messageFile) {
     try {
       check.Run(e, files);
     } catch (...) {
+      std::string cause;
+      try {
+        throw;
+      } catch (const EImapReplyError& failure) {
+        cause = FailureCauseLine(e.User, e.Server, failure);
+      } catch (const EImapDeletionRefused& failure) {
+        cause = FailureCauseLine(e.User, e.Server, failure);
+      } catch (...) {
+      }
       try {
         if (session->IsConnected())
           session->Disconnect();
       } catch (...) {
       }
       check.Say(e.User + "[" + e.Server + "]" + "检查新邮件信息失败!");
+      // An IMAP server says why in its response code (a folder that does
+      // not exist, a full mailbox).
+      if (!cause.empty())
+        check.Say(cause);
     }
     // An abandoned account's rows read so far still go in.
     try {

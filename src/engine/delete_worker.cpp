@@ -26,6 +26,10 @@ std::string Trim(std::string_view s) {
   return std::string(ascii::Trim(s));
 }
 
+// A stop on an IMAP account takes effect before the next command only.
+constexpr const char kImapStopped[] = " 已停止: ";
+constexpr const char kNoReset[] = "IMAP 没有 RSET，停止前已移走的信件不会撤回";
+
 // A row this session marked, with what it showed before, so that a
 // withdrawn session (stop, failure before QUIT) can give it back.
 struct TMark {
@@ -133,6 +137,9 @@ void TAccountDeletion::Walk(long long count, const TPop3Listing& listing) {
       else
         Abandon();
       Withdraw();
+      if (!session_.UndoesDeletions())
+        Say(key_ + kImapStopped + std::to_string(marks_.size()) + " 封信件已删除 (" + kNoReset +
+            ")");
       return;
     }
     message_.Clear();
@@ -209,9 +216,9 @@ void TAccountDeletion::KeepCarriedOut() {
     }
   }
   marks_ = std::move(kept);
-  if (left > 0 && terminated_)
-    Say(key_ + " 已停止: " + std::to_string(marks_.size()) + " 封信件已删除，" +
-        std::to_string(left) + " 封未删除 (IMAP 没有 RSET，已移走的信件不会撤回)");
+  if (left > 0 && terminated_ && !session_.UndoesDeletions())
+    Say(key_ + kImapStopped + std::to_string(marks_.size()) + " 封信件已删除，" +
+        std::to_string(left) + " 封未删除 (" + kNoReset + ")");
 }
 
 bool TAccountDeletion::MarkRow(int n, long long size) {

@@ -37,6 +37,7 @@ namespace {
 constexpr int kPasswordColumn = 2;
 constexpr int kNoteColumn = 3;
 constexpr int kSecurityColumn = 4;
+constexpr int kProtocolColumn = 5;
 
 const QString kSecurityCaption = QStringLiteral("连接安全");
 
@@ -55,6 +56,14 @@ QString SecurityCaption(const std::string& mode) {
   }
   return QString::fromUtf8(kSecurityChoices[0].caption);
 }
+
+const QString kDeleteModeCaption = QStringLiteral("删除方式");
+
+// What "delete" does on an IMAP account, as stored and as the user reads it.
+constexpr TSecurityChoice kDeleteModeChoices[] = {{"auto", "移到垃圾邮件文件夹 (没有则移到已删除)"},
+                                                  {"junk", "移到垃圾邮件文件夹 (Junk)"},
+                                                  {"trash", "移到已删除文件夹 (Trash)"},
+                                                  {"expunge", "彻底删除 (服务器须支持 UIDPLUS)"}};
 
 QComboBox* SecurityCombo(const char* objectName, QWidget* parent) {
   auto* combo = new QComboBox(parent);
@@ -203,7 +212,32 @@ QWidget* TfrmProp::BuildPop3Page() {
   }
   cboSecurity = SecurityCombo("cboSecurity", page);
   fields->addWidget(Caption(kSecurityCaption, page), r, 0);
-  fields->addWidget(cboSecurity, r, 1);
+  fields->addWidget(cboSecurity, r++, 1);
+  // IMAP accounts: protocol, the folders to check and what deleting does.
+  cboProtocol = new QComboBox(page);
+  cboProtocol->setObjectName(QStringLiteral("cboProtocol"));
+  cboProtocol->setAccessibleName(QStringLiteral("协议"));
+  cboProtocol->addItem(QStringLiteral("POP3"), false);
+  cboProtocol->addItem(QStringLiteral("IMAP"), true);
+  fields->addWidget(Caption(QStringLiteral("协议"), page), r, 0);
+  fields->addWidget(cboProtocol, r++, 1);
+  edtFolders = TextField("edtFolders", QStringLiteral("检查的文件夹"), page);
+  edtFolders->setToolTip(QStringLiteral("用逗号分隔，例如 INBOX, 工作"));
+  fields->addWidget(Caption(QStringLiteral("检查的文件夹"), page), r, 0);
+  fields->addWidget(edtFolders, r++, 1);
+  cboDeleteMode = new QComboBox(page);
+  cboDeleteMode->setObjectName(QStringLiteral("cboDeleteMode"));
+  cboDeleteMode->setAccessibleName(kDeleteModeCaption);
+  for (const auto& c : kDeleteModeChoices)
+    cboDeleteMode->addItem(QString::fromUtf8(c.caption), QString::fromLatin1(c.mode));
+  fields->addWidget(Caption(kDeleteModeCaption, page), r, 0);
+  fields->addWidget(cboDeleteMode, r, 1);
+  ShowImapFields(std::nullopt);
+  connect(cboProtocol, &QComboBox::currentIndexChanged, this, [this] {
+    const bool imap = cboProtocol->currentData().toBool();
+    edtFolders->setEnabled(imap);
+    cboDeleteMode->setEnabled(imap);
+  });
   edtMkey->setEchoMode(QLineEdit::Password);
   top->addLayout(fields, 1);
 
@@ -226,7 +260,7 @@ QWidget* TfrmProp::BuildPop3Page() {
   lvmail->setObjectName(QStringLiteral("lvmail"));
   lvmail->setAccessibleName(QStringLiteral("邮箱帐号"));
   lvmail->setHeaderLabels({QStringLiteral("POP3"), QStringLiteral("用户"), QStringLiteral("密码"),
-                           QStringLiteral("说明"), kSecurityCaption});
+                           QStringLiteral("说明"), kSecurityCaption, QStringLiteral("协议")});
   lvmail->setRootIsDecorated(false);
   lvmail->setUniformRowHeights(true);
   lvmail->setAllColumnsShowFocus(true);
@@ -387,8 +421,12 @@ void TfrmProp::LoadWindowSettings() {
   accounts_ = LoadAccounts(store_);
   const TConnectionPolicy policy = LoadConnectionPolicy(store_);
   accountSecurity_.clear();
-  for (const auto& a : accounts_)
+  accountImap_.clear();
+  for (const auto& a : accounts_) {
     accountSecurity_[AccountKey(a)] = policy.ModeOf(AccountKey(a));
+    if (auto imap = policy.ImapOf(AccountKey(a)))
+      accountImap_[AccountKey(a)] = *imap;
+  }
   ShowAccounts(-1);
   ShowFilterLists(LoadFilterLists(store_));
   // 5: decided once, at opening.
@@ -411,6 +449,8 @@ void TfrmProp::SaveWindowSettings(bool report) {
     failed << QStringLiteral("邮箱帐号：") + Q(error);
   else if (!SaveAccountSecurity())
     failed << QStringLiteral("邮箱帐号：") + kSecurityCaption;
+  else if (!SaveAccountImap())
+    failed << QStringLiteral("邮箱帐号：") + kDeleteModeCaption;
   // 2
   if (!SaveFilterLists(store_, FilterListsFromControls()))
     failed << QStringLiteral("过滤条件");
@@ -488,11 +528,13 @@ void TfrmProp::ShowAccounts(int selected) {
     item->setText(kNoteColumn, Q(a.Note));
     item->setFont(kNoteColumn, font);
     item->setText(kSecurityColumn, SecurityCaption(SecurityOf(a)));
+    item->setText(kProtocolColumn, ImapOf(a) ? QStringLiteral("IMAP") : QStringLiteral("POP3"));
   }
   for (int c = 0; c < kNoteColumn; ++c)
     lvmail->resizeColumnToContents(c);
   lvmail->setColumnWidth(kNoteColumn, 108);
   lvmail->resizeColumnToContents(kSecurityColumn);
+  lvmail->resizeColumnToContents(kProtocolColumn);
   if (selected >= 0 && selected < lvmail->topLevelItemCount())
     lvmail->setCurrentItem(lvmail->topLevelItem(selected));
 }
@@ -514,11 +556,17 @@ void TfrmProp::SpeedButton12Click() {
     if (IsSameAccount(accounts_[i], ascii::Trim(account.Server), ascii::Trim(account.User)))
       row = static_cast<int>(i);
   }
-  accountSecurity_[AccountKey(accounts_[static_cast<std::size_t>(row)])] = ChosenMode(cboSecurity);
+  const std::string key = AccountKey(accounts_[static_cast<std::size_t>(row)]);
+  accountSecurity_[key] = ChosenMode(cboSecurity);
+  if (const auto imap = ImapFromFields())
+    accountImap_[key] = *imap;
+  else
+    accountImap_.erase(key);
   ShowAccounts(row);
   for (QLineEdit* e : {edtnote, edtMuser, edtMkey, edtMpop})
     e->clear();
   ChooseMode(cboSecurity, std::string(kDefaultSecurity));
+  ShowImapFields(std::nullopt);
 }
 
 void TfrmProp::SpeedButton45Click() {
@@ -537,7 +585,9 @@ void TfrmProp::SpeedButton45Click() {
   edtMkey->setText(Q(a.Password));
   edtnote->setText(Q(a.Note));
   ChooseMode(cboSecurity, SecurityOf(a));
+  ShowImapFields(ImapOf(a));
   accountSecurity_.erase(AccountKey(a));
+  accountImap_.erase(AccountKey(a));
   accounts_.erase(accounts_.begin() + row);
   ShowAccounts(-1);
 }
@@ -562,6 +612,48 @@ bool TfrmProp::SaveAccountSecurity() {
   });
 }
 
+std::optional<TImapAccountSettings> TfrmProp::ImapOf(const TAccount& account) const {
+  const auto found = accountImap_.find(AccountKey(account));
+  if (found == accountImap_.end())
+    return std::nullopt;
+  return found->second;
+}
+
+std::optional<TImapAccountSettings> TfrmProp::ImapFromFields() const {
+  if (!cboProtocol->currentData().toBool())
+    return std::nullopt;
+  TImapAccountSettings imap;
+  imap.Folders = ParseFolderList(S(edtFolders->text()));
+  imap.DeleteMode = ChosenMode(cboDeleteMode);
+  return imap;
+}
+
+void TfrmProp::ShowImapFields(const std::optional<TImapAccountSettings>& imap) {
+  const TImapAccountSettings shown = imap.value_or(TImapAccountSettings{});
+  cboProtocol->setCurrentIndex(imap ? 1 : 0);
+  edtFolders->setText(Q(FolderListText(shown.Folders)));
+  ChooseMode(cboDeleteMode, shown.DeleteMode);
+  edtFolders->setEnabled(imap.has_value());
+  cboDeleteMode->setEnabled(imap.has_value());
+}
+
+bool TfrmProp::SaveAccountImap() {
+  const TConnectionPolicy stored = LoadConnectionPolicy(store_);
+  bool ok = true;
+  const bool written = store_.Write([&] {
+    for (const auto& [name, data] : stored.Imap) {
+      const bool listed = std::any_of(accounts_.begin(), accounts_.end(), [&](const TAccount& a) {
+        return ascii::EqualNoCase(AccountKey(a), name);
+      });
+      if (!listed)
+        WriteImapSettings(store_, name, std::nullopt);
+    }
+    for (const auto& a : accounts_)
+      ok = WriteImapSettings(store_, AccountKey(a), ImapOf(a)) && ok;
+  });
+  return written && ok;
+}
+
 void TfrmProp::FlatSpeedButton1Click() {
   const QString caption = QStringLiteral("从Thunderbird导入帐号");
   const auto profiles = FindThunderbirdProfiles();
@@ -572,16 +664,20 @@ void TfrmProp::FlatSpeedButton1Click() {
   int found = 0;
   QStringList refused;
   for (const auto& profile : profiles) {
-    for (const auto& imported : ReadThunderbirdAccounts(profile)) {
-      ++found;
-      std::string error;
-      if (!AddImportedAccount(accounts_, imported, &error))
-        refused << Q(AccountKey(imported)) + QStringLiteral("：") + Q(error);
+    for (const bool imap : {false, true}) {
+      for (const auto& imported : ReadThunderbirdAccounts(profile, imap)) {
+        ++found;
+        std::string error;
+        if (!AddImportedAccount(accounts_, imported, &error))
+          refused << Q(AccountKey(imported)) + QStringLiteral("：") + Q(error);
+        else if (imap && !accountImap_.count(AccountKey(imported)))
+          accountImap_[AccountKey(imported)] = TImapAccountSettings{};
+      }
     }
   }
   ShowAccounts(-1);
   if (found == 0) {
-    ShowMessage(this, caption, QStringLiteral("Thunderbird中没有POP3帐号。"));
+    ShowMessage(this, caption, QStringLiteral("Thunderbird中没有POP3或IMAP帐号。"));
   } else if (!refused.isEmpty()) {
     ShowMessage(this, caption,
                 QStringLiteral("以下帐号没有导入：\n") + refused.join(QLatin1Char('\n')),

@@ -6,10 +6,12 @@
 #include <QDialog>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "store/account_imap.h"
 #include "store/accounts.h"
 #include "store/filter_lists.h"
 #include "store/ip_table.h"
@@ -71,6 +73,12 @@ class TfrmProp final : public QDialog {
   // Writes the modes of the listed accounts and drops those of accounts no
   // longer listed. False when the store refused a write.
   bool SaveAccountSecurity();
+  // IMAP: the protocol, folders and way of deleting of a listed account
+  // (nothing for POP3), and their fields.
+  std::optional<TImapAccountSettings> ImapOf(const TAccount& account) const;
+  std::optional<TImapAccountSettings> ImapFromFields() const;
+  void ShowImapFields(const std::optional<TImapAccountSettings>& imap);
+  bool SaveAccountImap();
   // SMTP
   void SmtpSecurityChanged();
   // Mail operations
@@ -109,6 +117,7 @@ class TfrmProp final : public QDialog {
   // Connection security per account key (user[server]), kept with the
   // account while it is listed or taken out into the fields.
   std::map<std::string, std::string> accountSecurity_;
+  std::map<std::string, TImapAccountSettings> accountImap_;
   std::vector<std::string> lengthRules_;
   bool loading_ = false;
   bool saved_ = false;
@@ -124,6 +133,9 @@ class TfrmProp final : public QDialog {
   QLineEdit* edtMkey = nullptr;
   QLineEdit* edtMpop = nullptr;
   QComboBox* cboSecurity = nullptr;
+  QComboBox* cboProtocol = nullptr;
+  QLineEdit* edtFolders = nullptr;
+  QComboBox* cboDeleteMode = nullptr;
   QTreeWidget* lvmail = nullptr;
   // SMTP
   QLineEdit* SMTPServer = nullptr;

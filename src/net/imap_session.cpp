@@ -739,8 +739,12 @@ std::unique_ptr<TMessageFetcher> TImapSession::MakeFetcher(
 TImapFetcher::TImapFetcher(TImapSession& session, std::vector<TFetchItem> items,
                            TPipelineLimits limits)
     : session_(session), items_(std::move(items)), limits_(limits), parse_(session.Limits) {
-  // Bodies wait here until Next takes them: the window bounds them too.
-  parse_.MaxKept = std::max<std::uint64_t>(static_cast<std::uint64_t>(limits_.MaxBytes), 64u << 20);
+  // A header answer keeps what a header may hold, a whole one what a body
+  // may; bodies read ahead wait in got_ within kKeptBudget.
+  const TMessageLimits m;
+  const bool whole =
+      std::any_of(items_.begin(), items_.end(), [](const TFetchItem& i) { return i.Whole; });
+  parse_.MaxKept = whole ? std::max(m.MaxHeaderBytes, m.MaxBodyBytes) : m.MaxHeaderBytes;
 }
 
 std::string TImapFetcher::Command(const TFetchItem& item) const {
@@ -780,8 +784,13 @@ void TImapFetcher::Keep(const TImapResponse& r) {
   const TImapValue* body = FetchItem(r, "BODY[HEADER]");
   if (!body)
     body = FetchItem(r, "BODY[]");
-  if (body && got_.size() < limits_.MaxCommands + 1)
+  // What a hostile server sends beyond the budget is dropped: that message
+  // then reads as gone, and memory stays bounded.
+  if (body && got_.size() < limits_.MaxCommands + 1 &&
+      keptBytes_ + body->Text.size() <= kKeptBudget) {
+    keptBytes_ += body->Text.size();
     got_[uid->Number] = *body;
+  }
 }
 
 bool TImapFetcher::Next(TMailMessage& msg) {
@@ -814,6 +823,7 @@ bool TImapFetcher::Next(TMailMessage& msg) {
   }
   const TImapValue body = std::move(it->second);
   got_.erase(it);
+  keptBytes_ -= std::min(keptBytes_, body.Text.size());
   TImapSession::ReadFetched(body, item.Whole, msg);
   return true;
 }
@@ -834,6 +844,7 @@ void TImapFetcher::Drain() {
   }
   sent_ = next_ = items_.size();
   got_.clear();
+  keptBytes_ = 0;
 }
 
 }  // namespace pelorix

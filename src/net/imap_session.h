@@ -110,6 +110,7 @@ class TImapSession : public TLineConnection, public TMailboxSession {
   std::string MessageRef(int n) const override;
   std::string RefsProblem(const std::vector<std::string>& refs) const override;
   std::optional<bool> DeletionDone(int n) const override;
+  bool UndoesDeletions() const override { return false; }
 
   // The commands themselves.
   const std::vector<std::string>& Capabilities();
@@ -207,6 +208,8 @@ class TImapFetcher : public TMessageFetcher {
   long long inFlightBytes_ = 0;
   std::deque<std::string> tags_;
   std::map<std::uint64_t, TImapValue> got_;
+  std::size_t keptBytes_ = 0;
+  static constexpr std::size_t kKeptBudget = std::size_t{256} << 20;
 };
 
 }  // namespace pelorix

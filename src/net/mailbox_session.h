@@ -75,6 +75,9 @@ class TMailboxSession {
   // or not (false); nothing when the session's end decides (POP3: QUIT
   // carries out all of them, a withdrawal none).
   virtual std::optional<bool> DeletionDone(int /*n*/) const { return std::nullopt; }
+  // Whether a withdrawal can undo deletions already sent (POP3's RSET);
+  // IMAP has no RSET: what was moved stays moved.
+  virtual bool UndoesDeletions() const { return true; }
   // Stop requests seen between the commands of a long deletion.
   void SetStopFlag(const std::atomic<bool>* stop) { stop_ = stop; }
 

@@ -21,6 +21,7 @@
 
 #include "gui/scripted_dialogs.h"
 #include "gui/settings_fields.h"
+#include "store/account_imap.h"
 #include "store/accounts.h"
 #include "store/autostart.h"
 #include "store/connection_security.h"
@@ -348,6 +349,46 @@ TEST_F(SettingsWindowTest, ConnectionSecurityStaysWithItsAccountAndSmtpHasItsOwn
   EXPECT_THAT(LoadConnectionPolicy(*store).Modes,
               UnorderedElementsAre(Pair("ann[pop.a.example]", "starttls")));
   EXPECT_TRUE(dialogs.Shown.empty());
+}
+
+TEST_F(SettingsWindowTest, AnImapAccountKeepsItsFoldersAndWayOfDeleting) {
+  ASSERT_TRUE(SaveAccounts(*store, {{"pop.a.example", "ann", "pw", ""}}));
+  Open();
+  auto* protocol = Find<QComboBox>("cboProtocol");
+  auto* folders = Find<QLineEdit>("edtFolders");
+  auto* mode = Find<QComboBox>("cboDeleteMode");
+  EXPECT_EQ(mode->accessibleName(), "删除方式");
+  EXPECT_FALSE(folders->isEnabled());  // POP3 has no folders
+  Type("edtMpop", "imap.b.example");
+  Type("edtMuser", "bob");
+  Type("edtMkey", "pw");
+  protocol->setCurrentIndex(protocol->findText("IMAP"));
+  EXPECT_TRUE(folders->isEnabled());
+  EXPECT_EQ(folders->text(), "INBOX");
+  Type("edtFolders", "INBOX, 工作");
+  mode->setCurrentIndex(mode->findData("trash"));
+  Click("SpeedButton12");
+  auto* list = Find<QTreeWidget>("lvmail");
+  ASSERT_EQ(list->topLevelItemCount(), 2);
+  EXPECT_EQ(list->topLevelItem(0)->text(5), "IMAP");
+  EXPECT_EQ(list->topLevelItem(1)->text(5), "POP3");
+  EXPECT_EQ(protocol->currentText(), "POP3");  // cleared with the fields
+  CloseByEscape();
+
+  const auto imap = ReadImapSettings(*store, "bob[imap.b.example]");
+  ASSERT_TRUE(imap);
+  EXPECT_EQ(imap->DeleteMode, "trash");
+  EXPECT_EQ(imap->Folders, (std::vector<std::string>{"INBOX", "工作"}));
+  EXPECT_FALSE(ReadImapSettings(*store, "ann[pop.a.example]"));
+  Open();
+  list = Find<QTreeWidget>("lvmail");
+  list->setCurrentItem(list->topLevelItem(0));
+  Click("SpeedButton45");
+  EXPECT_EQ(Find<QComboBox>("cboProtocol")->currentText(), "IMAP");
+  EXPECT_EQ(Find<QLineEdit>("edtFolders")->text(), "INBOX, 工作");
+  CloseByEscape();
+  // Taken out and not put back, its IMAP settings go with it.
+  EXPECT_FALSE(ReadImapSettings(*store, "bob[imap.b.example]"));
 }
 
 TEST_F(SettingsWindowTest, LengthRulesAndFilterFilesGoThroughTheControls) {
