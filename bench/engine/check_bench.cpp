@@ -17,6 +17,9 @@
 //                               a fresh store (counter store_mb)
 //   ContentCheck/Direct, Deletion1000/Direct (copies kept before each
 //   deletion, as by default), Deletion1000/Direct/NoCopies
+//   Imap/HeaderCheck/Direct     the same mailbox over IMAP, right after the
+//   Imap/HeaderCheck/Delay30ms  POP3 runs above, and through the relay
+//   Imap/Deletion1000/Direct    1,000 ticked moved to Junk
 //
 // The check's wall time does not include deleting the former run's files,
 // which the sweep does after it (counter sweep_after_s).
@@ -32,8 +35,8 @@
 //
 // Profiling only the timed parts: see common/profile_window.h.
 //
-// Needs root and Dovecot (Debian dovecot-pop3d) and python3; skips itself
-// otherwise.
+// Needs root and Dovecot (Debian dovecot-pop3d, dovecot-imapd) and python3;
+// skips itself otherwise.
 
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
@@ -60,6 +63,8 @@
 #include "engine/origin.h"
 #include "mime/mail_message.h"
 #include "net/pop3_session.h"
+#include "store/account_imap.h"
+#include "store/connection_security.h"
 #include "store/settings_store.h"
 #include "support/dovecot.h"
 #include "support/process.h"
@@ -101,6 +106,11 @@ struct TBenchHome {
     store = TSettingsStore::Open(home);
     SetUpBenchHome(*store, home, server);
   }
+  // The account as an IMAP account (plain text, INBOX, move to Junk).
+  void Imap(const std::string& server) {
+    WriteAccountSecurity(*store, "bob[" + server + "]", "none");
+    WriteImapSettings(*store, "bob[" + server + "]", TImapAccountSettings{});
+  }
   ~TBenchHome() {
     store.reset();
     std::error_code ec;
@@ -137,6 +147,7 @@ struct TBench {
     for (int i = 1; i <= gMessages; ++i)
       mails.push_back(BenchMessage(i));
     dovecot.AddUser("bob", "pw", mails);
+    dovecot.EnableImap();
     dovecot.Start();
     poplibScript = dovecot.Folder() + "/poplib_scan.py";
     test::WriteFile(poplibScript, R"PY(
@@ -358,8 +369,20 @@ int main(int argc, char** argv) {
         state.SkipWithError("poplib run failed");
     }
   });
+  TBenchHome imapHome(bench.dovecot.ImapHostPort());
+  imapHome.Imap(bench.dovecot.ImapHostPort());
+  TRelay imapDelayed(bench.dovecot.ImapPort(), 15, false);
+  TBenchHome imapDelayedHome(imapDelayed.HostPort());
+  imapDelayedHome.Imap(imapDelayed.HostPort());
+
   Register("HeaderCheck/FreshHome", [&](benchmark::State& s) { Check(s, direct, false); });
   Register("HeaderCheck/SecondRun", [&](benchmark::State& s) { Check(s, direct, false); });
+  // Once to let Dovecot build its IMAP index, then timed beside the POP3 run.
+  Register("Imap/HeaderCheck/Warm", [&](benchmark::State& s) { Check(s, imapHome, false); });
+  Register("Imap/HeaderCheck/Direct", [&](benchmark::State& s) { Check(s, imapHome, false); });
+  if (!gSkipDelay)
+    Register("Imap/HeaderCheck/Delay30ms",
+             [&](benchmark::State& s) { Check(s, imapDelayedHome, false); });
   if (!gSkipDelay)
     Register("HeaderCheck/Delay30ms", [&](benchmark::State& s) { Check(s, delayedHome, false); });
   Register("HeaderCheck/Relay/Pipelined", [&](benchmark::State& s) { Check(s, relayHome, false); });
@@ -391,6 +414,7 @@ int main(int argc, char** argv) {
            [&](benchmark::State& s) { Delete(s, relayHome, 1, 1000); });
   Register("Deletion1000/Relay/Sequential",
            [&](benchmark::State& s) { Delete(s, hiddenHome, 2, 1000); });
+  Register("Imap/Deletion1000/Direct", [&](benchmark::State& s) { Delete(s, imapHome, 4, 1000); });
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;
