@@ -487,18 +487,16 @@ TImapValue TImapSession::FetchOne(int n, bool whole, const TImapLimits& limits,
                                   const std::function<void(const TImapResponse&)>& others) {
   const TItem& item = ItemOf(n);
   Enter(item.Folder, false);
-  const std::string section = whole ? "BODY[]" : "BODY[HEADER]";
   std::optional<TImapValue> body;
   refusal_.clear();
   try {
     Await(
-        Send("UID FETCH " + std::to_string(item.Uid) + " (" +
-             (whole ? "BODY.PEEK[]" : "BODY.PEEK[HEADER]") + ")"),
+        Send("UID FETCH " + std::to_string(item.Uid) + " " + FetchItems(whole)),
         [&](const TImapResponse& r) {
           const TImapValue* uid = FetchItem(r, "UID");
-          const TImapValue* b = FetchItem(r, section);
-          if (uid && uid->Number == item.Uid && b)
-            body = *b;
+          auto b = uid && uid->Number == item.Uid ? FetchedBody(r, whole) : std::nullopt;
+          if (b)
+            body = std::move(b);
           else if (others)
             others(r);
         },
@@ -514,7 +512,35 @@ TImapValue TImapSession::FetchOne(int n, bool whole, const TImapLimits& limits,
   return std::move(*body);
 }
 
-void TImapSession::ReadFetched(const TImapValue& body, bool whole, TMailMessage& msg) {
+std::string TImapSession::FetchItems(bool whole) const {
+  if (whole)
+    return "(BODY.PEEK[])";
+  if (PeekLines <= 0)
+    return "(BODY.PEEK[HEADER])";
+  return "(BODY.PEEK[HEADER] BODY.PEEK[TEXT]<0." + std::to_string(PeekBytes()) + ">)";
+}
+
+std::optional<TImapValue> TImapSession::FetchedBody(const TImapResponse& r, bool whole) const {
+  if (whole) {
+    const TImapValue* b = FetchItem(r, "BODY[]");
+    return b ? std::optional<TImapValue>(*b) : std::nullopt;
+  }
+  const TImapValue* header = FetchItem(r, "BODY[HEADER]");
+  if (!header)
+    return std::nullopt;
+  TImapValue joined = *header;
+  if (const TImapValue* text = PeekLines > 0 ? FetchItem(r, "BODY[TEXT]<0>") : nullptr) {
+    // The part ends inside a line: only whole lines count.
+    const std::size_t lf = text->Text.rfind('\n');
+    if (lf != std::string::npos)
+      joined.Text.append(text->Text, 0, lf + 1);
+  }
+  return joined;
+}
+
+void TImapSession::ReadFetched(const TImapValue& body, bool whole, TMailMessage& msg) const {
+  // With peeked lines the answer reads as a (short) whole message.
+  whole = whole || PeekLines > 0;
   const std::size_t keep = whole ? std::max(msg.Limits.MaxHeaderBytes, msg.Limits.MaxBodyBytes)
                                  : msg.Limits.MaxHeaderBytes;
   TFetchedLines lines(body.Text, keep);
@@ -530,6 +556,7 @@ void TImapSession::ReadFetched(const TImapValue& body, bool whole, TMailMessage&
 bool TImapSession::FetchHeader(int n, TMailMessage& msg) {
   TImapLimits limits = Limits;
   limits.MaxKept = msg.Limits.MaxHeaderBytes;
+  limits.MaxKept = msg.Limits.MaxHeaderBytes + static_cast<std::size_t>(PeekBytes());
   ReadFetched(FetchOne(n, false, limits), false, msg);
   return true;
 }
@@ -744,13 +771,13 @@ TImapFetcher::TImapFetcher(TImapSession& session, std::vector<TFetchItem> items,
   const TMessageLimits m;
   const bool whole =
       std::any_of(items_.begin(), items_.end(), [](const TFetchItem& i) { return i.Whole; });
-  parse_.MaxKept = whole ? std::max(m.MaxHeaderBytes, m.MaxBodyBytes) : m.MaxHeaderBytes;
+  parse_.MaxKept = whole ? std::max(m.MaxHeaderBytes, m.MaxBodyBytes)
+                         : m.MaxHeaderBytes + static_cast<std::size_t>(session_.PeekBytes());
 }
 
 std::string TImapFetcher::Command(const TFetchItem& item) const {
   const auto& it = session_.Items().at(static_cast<std::size_t>(item.Number - 1));
-  return "UID FETCH " + std::to_string(it.Uid) +
-         (item.Whole ? " (BODY.PEEK[])" : " (BODY.PEEK[HEADER])");
+  return "UID FETCH " + std::to_string(it.Uid) + " " + session_.FetchItems(item.Whole);
 }
 
 void TImapFetcher::Fill(bool enter) {
@@ -781,9 +808,9 @@ void TImapFetcher::Keep(const TImapResponse& r) {
   const TImapValue* uid = FetchItem(r, "UID");
   if (!uid)
     return;
-  const TImapValue* body = FetchItem(r, "BODY[HEADER]");
+  std::optional<TImapValue> body = session_.FetchedBody(r, false);
   if (!body)
-    body = FetchItem(r, "BODY[]");
+    body = session_.FetchedBody(r, true);
   // What a hostile server sends beyond the budget is dropped: that message
   // then reads as gone, and memory stays bounded.
   if (body && got_.size() < limits_.MaxCommands + 1 &&
@@ -824,7 +851,7 @@ bool TImapFetcher::Next(TMailMessage& msg) {
   const TImapValue body = std::move(it->second);
   got_.erase(it);
   keptBytes_ -= std::min(keptBytes_, body.Text.size());
-  TImapSession::ReadFetched(body, item.Whole, msg);
+  session_.ReadFetched(body, item.Whole, msg);
   return true;
 }
 

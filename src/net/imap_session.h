@@ -5,6 +5,7 @@
 // deletions carried out at the end by move to Junk/Trash or UID EXPUNGE of
 // exactly the UIDs asked for (never a bare EXPUNGE).
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -85,6 +86,12 @@ class TImapSession : public TLineConnection, public TMailboxSession {
   TImapDeleteMode DeleteMode = TImapDeleteMode::Auto;
   TImapLimits Limits;
   TPipelineLimits Pipeline;
+  // Header fetches bring the first PeekLines lines of the body as well
+  // (as POP3's "TOP n K"), from a bounded first part of the text.
+  int PeekLines = 0;
+  void SetPeekLines(int lines) override { PeekLines = lines; }
+  // The first bytes of the text fetched for them (a line counted as 256).
+  long long PeekBytes() const { return std::clamp(PeekLines, 0, 4096) * 256LL; }
   // UIDs per move or expunge command: a stop waits at most one of them.
   std::size_t DeleteChunk = 500;
 
@@ -151,8 +158,12 @@ class TImapSession : public TLineConnection, public TMailboxSession {
   // RetrieveRaw with the FETCH answers of other commands handed on.
   bool RetrieveRaw(int n, std::string& raw,
                    const std::function<void(const TImapResponse&)>& others);
-  // Reads a fetched message body (header or whole) into msg.
-  static void ReadFetched(const TImapValue& body, bool whole, TMailMessage& msg);
+  // The FETCH items a header or whole fetch asks for, and the text of its
+  // answer (header and peeked lines joined); nothing when r lacks it.
+  std::string FetchItems(bool whole) const;
+  std::optional<TImapValue> FetchedBody(const TImapResponse& r, bool whole) const;
+  // Reads a fetched message body (header only, or with its body) into msg.
+  void ReadFetched(const TImapValue& body, bool whole, TMailMessage& msg) const;
 
  private:
   void Greeting();

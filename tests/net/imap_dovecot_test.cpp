@@ -74,6 +74,13 @@ TEST(ImapDovecotTest, ReadsOverEveryConnectionModeAndMovesToJunk) {
     std::string raw;
     ASSERT_TRUE(session.RetrieveRaw(3, raw));
     EXPECT_THAT(raw, HasSubstr("Message-ID: <n3@x>\r\n"));
+    // A header fetch with peeked lines brings the first body lines along.
+    session.PeekLines = 1;
+    TMailMessage peeked;
+    ASSERT_TRUE(session.FetchHeader(4, peeked));
+    EXPECT_EQ(peeked.Subject, "number 4");
+    EXPECT_THAT(peeked.Body, ::testing::Contains("body 4"));
+    session.PeekLines = 0;
     session.Disconnect();
     EXPECT_EQ(dovecot.MessageCount("bob"), 40u);
   }
