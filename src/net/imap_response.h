@@ -79,8 +79,9 @@ class TImapSource {
 // Reads one whole response (through all its literals).
 TImapResponse ReadImapResponse(TImapSource& source, const TImapLimits& limits = {});
 
-// A source over bytes in memory (fuzzing, tests). Running out of bytes
-// raises EConnClosedGracefully, as a closed connection does.
+// A source over bytes in memory (fuzzing, tests), which must outlive it.
+// Running out of bytes raises EConnClosedGracefully, as a closed
+// connection does.
 class TImapBufferSource : public TImapSource {
  public:
   explicit TImapBufferSource(std::string_view bytes) : bytes_(bytes) {}

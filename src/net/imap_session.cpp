@@ -258,6 +258,7 @@ void TImapSession::Greeting() {
     throw EImapReplyError("BYE", r.Code, StatusLine(r));
   if (r.Status != "OK" && r.Status != "PREAUTH")
     throw EImapProtocolError("greeting " + r.Status);
+  preauth_ = r.Status == "PREAUTH";
 }
 
 void TImapSession::Connect(int timeout) {
@@ -291,7 +292,9 @@ void TImapSession::Connect(int timeout) {
     // What the server offers may change once the user is logged in; the
     // login's answer often says so itself.
     capabilitiesKnown_ = false;
-    Login();
+    // A server that greets with PREAUTH has logged the user in already.
+    if (!preauth_)
+      Login();
     Capabilities();
     if (HasCapability("IMAP4rev2"))
       Command("ENABLE IMAP4rev2");

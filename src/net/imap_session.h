@@ -182,6 +182,7 @@ class TImapSession : public TLineConnection, public TMailboxSession {
   unsigned tagCounter_ = 0;
   std::map<std::string, TImapResponse> completed_;
   bool loggingOut_ = false;
+  bool preauth_ = false;
   TImapSelected selected_;
   std::size_t current_ = SIZE_MAX;
   bool currentWritable_ = false;

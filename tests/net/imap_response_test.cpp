@@ -108,7 +108,8 @@ TEST(ImapResponseTest, AbsurdAndOversizedLiteralsStayBounded) {
   // Sizes no server could mean end the connection before any byte is read.
   for (const std::string& size :
        std::vector<std::string>{"99999999999999999999999", "18446744073709551616", "5000000000"}) {
-    TImapBufferSource source("* 1 FETCH (BODY[] {" + size + "}\r\n");
+    const std::string bytes = "* 1 FETCH (BODY[] {" + size + "}\r\n";
+    TImapBufferSource source(bytes);
     const auto e = test::Raised<EImapProtocolError>([&] { ReadImapResponse(source); });
     ASSERT_TRUE(e) << size;
   }
@@ -116,7 +117,8 @@ TEST(ImapResponseTest, AbsurdAndOversizedLiteralsStayBounded) {
   TImapLimits limits;
   limits.MaxKept = 10;
   const std::string big(1000, 'z');
-  TImapBufferSource source("* 1 FETCH (BODY[] {1000}\r\n" + big + " UID 5)\r\nP1 OK done\r\n");
+  const std::string bytes = "* 1 FETCH (BODY[] {1000}\r\n" + big + " UID 5)\r\nP1 OK done\r\n";
+  TImapBufferSource source(bytes);
   const TImapResponse r = ReadImapResponse(source, limits);
   EXPECT_EQ(FetchItem(r, "BODY[]")->Text, std::string(10, 'z'));
   EXPECT_TRUE(FetchItem(r, "BODY[]")->Truncated);
