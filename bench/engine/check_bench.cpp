@@ -19,7 +19,8 @@
 //   deletion, as by default), Deletion1000/Direct/NoCopies
 //   Imap/HeaderCheck/Direct     the same mailbox over IMAP, right after the
 //   Imap/HeaderCheck/Delay30ms  POP3 runs above, and through the relay
-//   Imap/Deletion1000/Direct    1,000 ticked moved to Junk
+//   Imap/Deletion1000/Direct    1,000 ticked moved to Junk, with and
+//   Imap/Deletion1000/Direct/NoCopies  without the copies kept
 //
 // The check's wall time does not include deleting the former run's files,
 // which the sweep does after it (counter sweep_after_s).
@@ -415,6 +416,8 @@ int main(int argc, char** argv) {
   Register("Deletion1000/Relay/Sequential",
            [&](benchmark::State& s) { Delete(s, hiddenHome, 2, 1000); });
   Register("Imap/Deletion1000/Direct", [&](benchmark::State& s) { Delete(s, imapHome, 4, 1000); });
+  Register("Imap/Deletion1000/Direct/NoCopies",
+           [&](benchmark::State& s) { Delete(s, imapHome, 5, 1000, false); });
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;
