@@ -140,7 +140,6 @@ QString TfrmReport::StatusPanel(int panel) const {
 
 void TfrmReport::SetPanel(int panel, const QString& text) {
   panels_[panel - 1]->setText(text);
-  panels_[panel - 1]->setAccessibleDescription(text);
 }
 
 void TfrmReport::SetBrief(const QString& text) {

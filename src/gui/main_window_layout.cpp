@@ -139,8 +139,20 @@ void TfrmReport::BuildToolBar() {
     b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     b->setAccessibleName(text);
     b->setObjectName(QString::fromLatin1(name) + QStringLiteral("Button"));
+    b->setFixedSize(65, 65);
+    bar->addWidget(b);
     if (pending > 0) {
-      auto* menu = new QMenu(b);
+      // The account menu on a chevron of its own: the command button then
+      // stays a plain button that assistive technology can press, and the
+      // chevron is a second stop for the keyboard and the screen reader.
+      auto* chevron = new QToolButton(bar);
+      chevron->setObjectName(QString::fromLatin1(name) + QStringLiteral("Accounts"));
+      chevron->setArrowType(Qt::DownArrow);
+      chevron->setPopupMode(QToolButton::InstantPopup);
+      chevron->setFixedSize(14, 65);
+      chevron->setAccessibleName(text + QStringLiteral("：选择信箱"));
+      chevron->setToolTip(QStringLiteral("选择要%1的信箱").arg(text));
+      auto* menu = new QMenu(chevron);
       menu->setObjectName(pending == kHeaderCheck ? QStringLiteral("pMenuClear")
                                                   : QStringLiteral("pMenuClear%1").arg(pending));
       menu->setAccessibleName(QStringLiteral("信箱"));
@@ -149,15 +161,12 @@ void TfrmReport::BuildToolBar() {
         menu->clear();
         menu->addActions(accountItems_->actions());
       });
-      b->setMenu(menu);
-      b->setPopupMode(QToolButton::MenuButtonPopup);
-      b->setFixedSize(79, 65);
+      chevron->setMenu(menu);
+      connect(action, &QAction::enabledChanged, chevron, &QWidget::setEnabled);
+      bar->addWidget(chevron);
       if (pending == kHeaderCheck)
         pMenuClear_ = menu;
-    } else {
-      b->setFixedSize(65, 65);
     }
-    bar->addWidget(b);
     return action;
   };
   actCheckHeader_ = button(QStringLiteral("查摘要"), "sbtnCheckHeader",
@@ -313,7 +322,12 @@ void TfrmReport::BuildPages() {
     row->addWidget(b);
   }
   row->addStretch(1);
-  connect(pageButtons_, &QButtonGroup::idClicked, this, &TfrmReport::ShowPage);
+  // Toggled, not clicked: assistive technology toggles a check button
+  // without clicking it.
+  connect(pageButtons_, &QButtonGroup::idToggled, this, [this](int page, bool checked) {
+    if (checked)
+      ShowPage(page);
+  });
   column->addWidget(pageBar);
   setCentralWidget(central);
 }
@@ -326,7 +340,8 @@ void TfrmReport::BuildStatusBar() {
   for (int i = 0; i < 5; ++i) {
     auto* label = new QLabel(QString::fromUtf8(texts[i]), this);
     label->setObjectName(QStringLiteral("panel%1").arg(i + 1));
-    label->setAccessibleName(QString::fromUtf8(texts[i]));
+    // No accessible name of its own: a label's is its text, the counts
+    // included, and follows it.
     label->setFrameShape(QFrame::Panel);
     label->setFrameShadow(QFrame::Sunken);
     const int needed = i < 3

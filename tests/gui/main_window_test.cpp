@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTableView>
@@ -159,6 +162,51 @@ TEST_F(MainWindow, StartsWithCaptionPanelsAndOneGroupPerAccount) {
   // The former run's files are gone, records of deleted mail stay.
   EXPECT_FALSE(fs::exists(home_ / "tmp" / "old.new"));
   EXPECT_TRUE(fs::exists(home_ / "tmp" / "deleted" / "kept.del"));
+}
+
+TEST_F(MainWindow, AssistiveTechnologyPressesCommandsTogglesPagesAndReadsPanels) {
+  ASSERT_TRUE(SaveAccounts(*store_, {{"127.0.0.1:1", "ann", "pw", ""}}));  // nothing listens
+  TfrmReport& w = Open();
+  auto iface = [&](const char* name) {
+    auto* widget = w.findChild<QWidget*>(QString::fromLatin1(name));
+    EXPECT_NE(widget, nullptr) << name;
+    QAccessibleInterface* i = QAccessible::queryAccessibleInterface(widget);
+    EXPECT_TRUE(i && i->actionInterface()) << name;
+    return i;
+  };
+  const QString press = QAccessibleActionInterface::pressAction();
+  for (const char* name : {"sbtnCheckHeaderButton", "sbtnCheckContentButton", "sbtnClearButton",
+                           "sbtnStopButton", "sbtnPropButton", "sbtnMailPropButton"})
+    EXPECT_TRUE(iface(name)->actionInterface()->actionNames().contains(press)) << name;
+  // The account menus on their chevrons, named after their command.
+  QAccessibleInterface* chevron = iface("sbtnCheckHeaderAccounts");
+  EXPECT_EQ(chevron->text(QAccessible::Name), QStringLiteral("查摘要：选择信箱"));
+  EXPECT_TRUE(chevron->actionInterface()->actionNames().contains(
+      QAccessibleActionInterface::showMenuAction()));
+
+  // A press starts the check.
+  iface("sbtnCheckHeaderButton")->actionInterface()->doAction(press);
+  EXPECT_TRUE(w.Running());
+  WaitIdle();
+  EXPECT_THAT(w.EventLines().join('\n').toStdString(), HasSubstr("ann"));
+
+  // Page buttons toggled without a click show their page.
+  auto* pages = w.findChild<QWidget*>(QStringLiteral("nbPages"));
+  for (auto* b : w.findChildren<QToolButton*>()) {
+    if (b->text() == QStringLiteral("事件")) {
+      QAccessible::queryAccessibleInterface(b)->actionInterface()->doAction(
+          QAccessibleActionInterface::toggleAction());
+    }
+  }
+  EXPECT_EQ(pages->property("currentIndex").toInt(), 2);
+
+  // Status panels read what they show.
+  emit w.AccountMenu()->aboutToShow();
+  w.AccountMenuChosen(w.AccountMenu()->actions().back(), 0);
+  QAccessibleInterface* panel =
+      QAccessible::queryAccessibleInterface(w.findChild<QLabel*>(QStringLiteral("panel4")));
+  EXPECT_EQ(panel->text(QAccessible::Name), w.StatusPanel(4));
+  EXPECT_EQ(w.StatusPanel(4), QStringLiteral("当前设置为查看ann[127.0.0.1:1]"));
 }
 
 TEST_F(MainWindow, SecondWindowOnTheSameHomeLeavesAtOnce) {
