@@ -127,7 +127,7 @@ class TfrmMailprop final : public QWidget {
     setFixedSize(kClientWidth, kClientHeight);
   }
 
-  void Fill(const TMailRow& row) {
+  void Fill(const TMailRow& row, const QString& note) {
     captions_ = LetterCaptions(row);
     SetCaption(lbFrom, Q(captions_.From));
     SetCaption(lbSubject, Q(captions_.Subject));
@@ -136,8 +136,8 @@ class TfrmMailprop final : public QWidget {
     SetCaption(lbrealAddr, Q(captions_.RealAddr));
     SetCaption(lbPriority, Q(captions_.Priority));
     SetCaption(lbDateTime, Q(captions_.DateTime));
-    // Without the message's files the pages keep what they showed.
-    // A deleted message shows its kept copy, whole, when there is one.
+    // A deleted message shows its kept copy, whole, when there is one;
+    // without any of its files the pages keep what they showed.
     std::optional<TLetterTexts> texts;
     if (ascii::Trim(row.Items[mcDeletionMark]) == "Deleted")
       texts = LoadKeptLetterTexts(home_, row.Items[mcMessageKey]);
@@ -145,8 +145,11 @@ class TfrmMailprop final : public QWidget {
       texts = LoadLetterTexts(home_, row.Items[mcMessageKey]);
     if (texts) {
       memoHTML->setPlainText(JoinLines(texts->Html));
-      memText->setPlainText(JoinLines(texts->Text));
+      memText->setPlainText(texts->HasBody ? JoinLines(texts->Text) : note);
       memProp->setPlainText(JoinLines(texts->Prop));
+    } else if (!note.isEmpty()) {
+      memoHTML->clear();
+      memText->setPlainText(note);
     }
   }
 
@@ -381,7 +384,7 @@ class TfrmMailprop final : public QWidget {
 }  // namespace
 
 void ShowLetterWindow(QWidget* owner, const std::filesystem::path& home, TSettingsStore& store,
-                      const TMailRow& row) {
+                      const TMailRow& row, const QString& note) {
   // The owner holds the one window while it is open; closing deletes it.
   TfrmMailprop* window = nullptr;
   if (owner != nullptr) {
@@ -394,7 +397,7 @@ void ShowLetterWindow(QWidget* owner, const std::filesystem::path& home, TSettin
   }
   if (window == nullptr)
     window = new TfrmMailprop(owner, home, store);
-  window->Fill(row);
+  window->Fill(row, note);
   window->show();
   window->raise();
   window->activateWindow();

@@ -118,6 +118,9 @@ TfrmReport::TfrmReport(fs::path home, TSettingsStore& store, QWidget* parent)
 }
 
 TfrmReport::~TfrmReport() {
+  letterStop_ = true;
+  if (letterFetch_.joinable())
+    letterFetch_.join();
   // Workers still running must not wait on a window that is going away.
   sink_.Detach();
   deleter_.Stop();

@@ -23,6 +23,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "engine/letter_fetch.h"
 #include "gui/mail_list_delegate.h"
 #include "gui/mail_list_model.h"
 #include "gui/main_window_parts.h"
@@ -30,6 +31,8 @@
 #include "gui/version_check.h"
 #include "pelorix_version.h"
 #include "store/accounts.h"
+#include "store/mail_plan.h"
+#include "store/settings_store.h"
 
 namespace pelorix::gui {
 
@@ -89,6 +92,16 @@ void TfrmReport::BuildMenus() {
   add(op, QStringLiteral("停止"), "mnuStop", [this] { StopRun(); });
   op->addSeparator();
   add(op, QStringLiteral("启动接收程序"), "mnuMailProg", [this] { StartMailProgram(); });
+  op->addSeparator();
+  // A letter without its text (after a header check) is fetched on opening.
+  actFetchLetters_ =
+      add(op, QStringLiteral("打开信件时从服务器取回内容"), "mnuFetchLetters", [this](bool on) {
+        TSettingsKey key;
+        if (OpenSettingsKey(store_, kMailCheckKey, true, key))
+          WriteFlagValue(key, "FetchLetters", on);
+      });
+  actFetchLetters_->setCheckable(true);
+  actFetchLetters_->setChecked(FetchLettersOnDemand(store_));
   op->addSeparator();
   add(op, QStringLiteral("配置"), "mnuLetter", [this] { OpenLetter(); });
   op->addSeparator();

@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "engine/learn_sources.h"
+#include "engine/letter_fetch.h"
 #include "engine/quarantine.h"
 #include "engine/record_files.h"
 #include "engine/reply.h"
@@ -96,6 +97,13 @@ void TfrmReport::PreviewRow(int row) {
                        QString(),
                        QString(32, QLatin1Char('=')),
                        QString()};
+  if (text.isEmpty() && LetterBodyMissing(home_, r)) {
+    // After a header check: the text comes from the server, or why not.
+    if (const QString note = FetchNote(r); !note.isEmpty())
+      text << note;
+    else if (FetchLetter(r, false))
+      text << QStringLiteral("正在从服务器取回信件内容……");
+  }
   lines << text;
   memText_->setPlainText(lines.join(QLatin1Char('\n')));
   memText_->moveCursor(QTextCursor::Start);
@@ -105,7 +113,10 @@ void TfrmReport::OpenLetter() {
   const QModelIndex current = lvMailList_->currentIndex();
   if (!current.isValid() || !lvMailList_->selectionModel()->isRowSelected(current.row()))
     return;
-  ShowLetterWindow(this, home_, store_, model_->Row(current.row()));
+  const TMailRow row = model_->Row(current.row());
+  if (FetchLetter(row, true))
+    return;  // the window opens with the text once it is here
+  ShowLetterWindow(this, home_, store_, row, FetchNote(row));
 }
 
 void TfrmReport::HeaderClicked(int column) {

@@ -46,6 +46,7 @@ void TfrmReport::RunCheck(bool wholeMessage, bool scheduled) {
       ShowMessage(this, busyCaption, busyText, TIcon::Warning);
     return;
   }
+  CancelLetterFetch();
   lstMsg_->clear();
   SetCheckButtonsEnabled(false);
   SetDeletedView(false);
@@ -69,6 +70,7 @@ void TfrmReport::RunCheck(bool wholeMessage, bool scheduled) {
 }
 
 void TfrmReport::StopRun() {
+  letterStop_ = true;
   deleter_.Stop();
   engine_.Stop();
 }
@@ -93,6 +95,7 @@ void TfrmReport::RunDeletion() {
     ShowMessage(this, QStringLiteral("注意！"), QStringLiteral("正在检测邮件！"), TIcon::Warning);
     return;
   }
+  CancelLetterFetch();
   SetClearEnabled(false);
   SetDeletedView(false);
   const TStartResult started = deleter_.StartDeletion(U(Selection()));

@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "app/commands.h"
+#include "engine/letter_fetch.h"
 #include "engine/quarantine.h"
 #include "engine/record_files.h"
 #include "engine/run_lock.h"
@@ -420,6 +421,59 @@ TEST_F(MainWindow, PreviewShowsTheHeaderBlockAndTheText) {
   EXPECT_EQ(lines[8], QString(32, '='));
   EXPECT_THAT(lines.mid(10).join('\n').toStdString(), HasSubstr("line one"));
   EXPECT_EQ(w.Model().index(0, 3).data(ImageRole).toInt(), -1);
+}
+
+TEST_F(MainWindow, AHeaderCheckedLetterBringsItsTextFromTheServerWhenOpened) {
+  if (auto why = test::TDovecotServer::SkipReason(); !why.empty())
+    GTEST_SKIP() << why;
+  test::TDovecotServer dovecot;
+  dovecot.AddUser("alice", "a-pw",
+                  {Mail("one@example.org", "first", "<m1@example.org>"),
+                   Mail("two@example.org", "second", "<m2@example.org>")});
+  dovecot.Start();
+  ASSERT_TRUE(SaveAccounts(*store_, {{dovecot.HostPort(), "alice", "a-pw", ""}}));
+  Plan(true);
+  TfrmReport& w = Open();
+  Act("sbtnCheckHeader")->trigger();
+  WaitIdle();
+  ASSERT_EQ(w.Model().rowCount(), 2);
+  int second = w.Model().Row(0).Items[mcMessageKey] == "<m2@example.org>" ? 0 : 1;
+
+  // The preview: the header block at once, the text once it is fetched.
+  w.List()->setCurrentIndex(w.Model().index(second, 5));
+  EXPECT_THAT(w.PreviewText().toStdString(), HasSubstr("正在从服务器取回信件内容"));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return w.PreviewText().contains("body of second"); }, 20000));
+  EXPECT_TRUE(fs::exists(home_ / "tmp" / (KeyFileName("<m2@example.org>") + ".txt")));
+  EXPECT_THAT(w.StatusPanel(5).toStdString(), HasSubstr("取回"));
+
+  // The letter window, for a message gone from the server in between: one line.
+  dovecot.Stop();
+  test::TDovecotServer other;
+  other.AddUser("alice", "a-pw", {Mail("x@example.org", "other", "<x@example.org>")});
+  other.Start();
+  ASSERT_TRUE(SaveAccounts(*store_, {{other.HostPort(), "alice", "a-pw", ""}}));
+  TMailRow row = w.Model().Row(1 - second);
+  row.Items[mcAccountKey] = "alice[" + other.HostPort() + "]";
+  w.State().MailList.Clear();
+  w.State().MailList.Append(row);
+  w.Model().Reload();
+  w.List()->setCurrentIndex(w.Model().index(0, 5));
+  w.OpenLetter();  // the preview's fetch, under way, opens the window when done
+  QWidget* letter = nullptr;
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return (letter = w.findChild<QWidget*>(QStringLiteral("TfrmMailprop"))) != nullptr; },
+      20000));
+  const QString text = letter->findChild<QPlainTextEdit*>(QStringLiteral("memText"))->toPlainText();
+  EXPECT_THAT(text.toStdString(), HasSubstr("已经没有这封信"));
+  EXPECT_FALSE(text.contains('\n'));
+  EXPECT_THAT(
+      letter->findChild<QPlainTextEdit*>(QStringLiteral("memProp"))->toPlainText().toStdString(),
+      HasSubstr("Subject: first"));
+  EXPECT_EQ(other.MessageCount("alice"), 1u);
+
+  // Switched off: nothing is fetched.
+  Act("mnuFetchLetters")->trigger();
+  EXPECT_FALSE(FetchLettersOnDemand(*store_));
 }
 
 TEST_F(MainWindow, SavedListReloadsWithTicksAndUnchangedTypeColumn) {
