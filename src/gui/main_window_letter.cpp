@@ -9,6 +9,7 @@
 #include "gui/mail_list_model.h"
 #include "gui/main_window.h"
 #include "gui/main_window_parts.h"
+#include "gui/tr.h"
 #include "text/asciiutil.h"
 
 namespace pelorix::gui {
@@ -37,7 +38,7 @@ bool TfrmReport::FetchLetter(const TMailRow& row, bool openWindow) {
   openWhenFetched_ = openWindow;
   letterStop_ = false;
   const int generation = ++fetchGeneration_;
-  SetPanel(5, QStringLiteral("正在从服务器取回信件内容……"));
+  SetPanel(5, Tr("正在从服务器取回信件内容……"));
   letterFetch_ = std::thread([this, fetch = *fetch, row, generation] {
     const TLetterFetchResult done = pelorix::FetchLetter(home_, fetch, State(), &letterStop_);
     const bool fetched = done.Status == TLetterFetchStatus::Fetched;

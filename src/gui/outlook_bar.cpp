@@ -1,4 +1,5 @@
 #include "gui/outlook_bar.h"
+#include "gui/tr.h"
 
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -7,7 +8,7 @@ namespace pelorix::gui {
 
 TOutlookBar::TOutlookBar(QWidget* parent) : QToolBox(parent) {
   setObjectName(QStringLiteral("DCOutBar1"));
-  setAccessibleName(QStringLiteral("信箱"));
+  setAccessibleName(Tr("信箱"));
   down_.setExclusive(true);
 }
 
