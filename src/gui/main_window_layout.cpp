@@ -108,10 +108,8 @@ void TfrmReport::BuildMenus() {
   actRestore_ = add(op, Tr("恢复邮件"), "mnuRestore", [this] { RestoreMail(); });
   actRestore_->setEnabled(false);
   op->addSeparator();
-  actMarkSpam_ =
-      add(op, QStringLiteral("标为垃圾邮件"), "mnuMarkSpam", [this] { MarkSelected(true); });
-  actMarkGood_ =
-      add(op, QStringLiteral("标为正常邮件"), "mnuMarkGood", [this] { MarkSelected(false); });
+  actMarkSpam_ = add(op, Tr("标为垃圾邮件"), "mnuMarkSpam", [this] { MarkSelected(true); });
+  actMarkGood_ = add(op, Tr("标为正常邮件"), "mnuMarkGood", [this] { MarkSelected(false); });
 
   QMenu* help = menuBar()->addMenu(Tr("帮助"));
   add(help, Tr("写一封信给作者"), "mnuWriteAuthor", [] {

@@ -345,9 +345,9 @@ void TfrmReport::MarkSelected(bool spam) {
     if (!row.Items[mcMessageKey].empty())
       keys.push_back(row.Items[mcMessageKey]);
   }
-  const QString caption = spam ? QStringLiteral("标为垃圾邮件") : QStringLiteral("标为正常邮件");
+  const QString caption = spam ? Tr("标为垃圾邮件") : Tr("标为正常邮件");
   if (keys.empty()) {
-    ShowMessage(this, caption, QStringLiteral("请先选定要标记的邮件!"), TIcon::Warning);
+    ShowMessage(this, caption, Tr("请先选定要标记的邮件!"), TIcon::Warning);
     return;
   }
   std::string error;
@@ -361,9 +361,7 @@ void TfrmReport::MarkSelected(bool spam) {
     for (int r : rows)
       model_->SetChecked(r, spam);
   }
-  SetPanel(5, QStringLiteral("已学习%1封%2")
-                  .arg(found)
-                  .arg(spam ? QStringLiteral("垃圾邮件") : QStringLiteral("正常邮件")));
+  SetPanel(5, Tr("已学习%1封%2").arg(found).arg(spam ? Tr("垃圾邮件") : Tr("正常邮件")));
 }
 
 bool TfrmReport::ResendCopies(const std::vector<fs::path>& files, QString& result) {

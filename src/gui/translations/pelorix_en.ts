@@ -749,5 +749,29 @@ Delete them, keeping only the rows you added or imported?</translation>
         <source>详细地点</source>
         <translation>Detailed place</translation>
     </message>
+    <message>
+        <source>标为垃圾邮件</source>
+        <translation>Mark as spam</translation>
+    </message>
+    <message>
+        <source>标为正常邮件</source>
+        <translation>Mark as good mail</translation>
+    </message>
+    <message>
+        <source>评分</source>
+        <translation>Score</translation>
+    </message>
+    <message>
+        <source>请先选定要标记的邮件!</source>
+        <translation>Select the mail to mark first!</translation>
+    </message>
+    <message>
+        <source>已学习%1封%2</source>
+        <translation>Learnt %1 messages as %2</translation>
+    </message>
+    <message>
+        <source>正常邮件</source>
+        <translation>good mail</translation>
+    </message>
 </context>
 </TS>
