@@ -51,7 +51,7 @@ int TOutlookBar::AddButton(int group, const QString& caption, const QIcon& icon)
   auto& list = buttons_[static_cast<std::size_t>(group)];
   const int index = static_cast<int>(list.size());
   list.push_back(button);
-  connect(button, &QToolButton::clicked, this, [this, button] {
+  auto chosen = [this, button] {
     for (std::size_t g = 0; g < buttons_.size(); ++g) {
       for (std::size_t b = 0; b < buttons_[g].size(); ++b) {
         if (buttons_[g][b] == button) {
@@ -60,6 +60,13 @@ int TOutlookBar::AddButton(int group, const QString& caption, const QIcon& icon)
         }
       }
     }
+  };
+  connect(button, &QToolButton::clicked, this, chosen);
+  // Assistive technology toggles the button without clicking it; a click
+  // (the button held down) reports itself.
+  connect(button, &QToolButton::toggled, this, [button, chosen](bool on) {
+    if (on && !button->isDown())
+      chosen();
   });
   return index;
 }

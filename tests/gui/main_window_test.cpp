@@ -200,6 +200,11 @@ TEST_F(MainWindow, AssistiveTechnologyPressesCommandsTogglesPagesAndReadsPanels)
     }
   }
   EXPECT_EQ(pages->property("currentIndex").toInt(), 2);
+  // So do the outlook bar's: the account's view of its new mail.
+  QAccessible::queryAccessibleInterface(w.OutlookBar()->Button(1, 0))
+      ->actionInterface()
+      ->doAction(QAccessibleActionInterface::toggleAction());
+  EXPECT_THAT(w.StatusPanel(4).toStdString(), HasSubstr("ann[127.0.0.1:1]"));
 
   // Status panels read what they show.
   emit w.AccountMenu()->aboutToShow();

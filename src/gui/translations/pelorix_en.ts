@@ -65,7 +65,7 @@ Mail: %2</translation>
     </message>
     <message>
         <source>信件属性</source>
-        <translation>Letter properties</translation>
+        <translation>Letter</translation>
     </message>
     <message>
         <source>退出</source>
