@@ -126,7 +126,7 @@ void TfrmReport::BuildMenus() {
 }
 
 void TfrmReport::BuildToolBar() {
-  QToolBar* bar = addToolBar(QStringLiteral("main"));
+  QToolBar* bar = addToolBar(Tr("工具栏"));
   bar->setObjectName(QStringLiteral("tbMain"));
   bar->setAccessibleName(Tr("工具栏"));
   bar->setMovable(false);
