@@ -27,10 +27,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 # Libraries come from dpkg-shlibdeps; the Chinese texts need a CJK font,
-# and the window the platform plugins, which no library links to.
+# and the window the platform plugins and Qt's own Chinese texts, which no
+# library links to.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-cjk | fonts-wqy-microhei | fonts-wqy-zenhei")
 if(PELORIX_GUI)
-  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", qt6-qpa-plugins")
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", qt6-qpa-plugins, qt6-translations-l10n")
 endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ca-certificates")
 

@@ -89,6 +89,15 @@ std::optional<TLetterTexts> LoadLetterTexts(const fs::path& home, std::string_vi
     ReadAnsiLines(folder / (k + ".msg"), texts.Prop);
     return texts;
   }
+  for (const fs::path& folder : {home / "tmp", home / "tmp" / "deleted"}) {
+    const fs::path header = folder / (k + ".msg");
+    if (!fs::is_regular_file(header, ec))
+      continue;
+    TLetterTexts texts;
+    texts.HasBody = false;
+    ReadAnsiLines(header, texts.Prop);
+    return texts;
+  }
   return std::nullopt;
 }
 

@@ -44,10 +44,11 @@ struct TLetterTexts {
   std::vector<std::string> Text;  // tmp/<k>.txt, made from the body file
   std::vector<std::string> Html;  // the body file tmp/<k>
   std::vector<std::string> Prop;  // the header file tmp/<k>.msg
+  bool HasBody = true;            // false: only the header file was found
 };
 // Finds the body file of a message key under tmp/, else tmp/deleted/, makes
-// its ".txt" beside it and reads the three files. Nothing when neither body
-// file exists (the window then keeps what it showed).
+// its ".txt" beside it and reads the three files. Without a body file (a
+// header check), the header file alone; nothing when neither exists.
 std::optional<TLetterTexts> LoadLetterTexts(const std::filesystem::path& home,
                                             std::string_view messageKey);
 

@@ -11,6 +11,7 @@
 
 #include "engine/run_lock.h"
 #include "gui/main_window.h"
+#include "gui/translation.h"
 #include "store/settings_store.h"
 #include "text/home.h"
 
@@ -83,6 +84,10 @@ int RunWindow(const std::filesystem::path& home, const std::vector<std::string>&
   // Closing the window hides it in the tray; only an exit ends the loop.
   QApplication::setQuitOnLastWindowClosed(false);
   ChooseFont(*app);
+  // Qt's own buttons and boxes speak the window's language too (an
+  // application made by the caller keeps its own).
+  if (ownApp && !InstallTranslations(*app, ChosenLanguage(*store)))
+    std::clog << "pelorix: no translation loaded for the window's language\n";
 
   const bool startHidden = !args.empty() && args.front().find("auto") != std::string::npos;
   std::unique_ptr<TfrmLogo> logo;

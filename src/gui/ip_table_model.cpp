@@ -1,5 +1,7 @@
 #include "gui/ip_table_model.h"
 
+#include "gui/tr.h"
+
 namespace pelorix::gui {
 
 int TIpTableModel::rowCount(const QModelIndex& parent) const {
@@ -33,7 +35,7 @@ QVariant TIpTableModel::headerData(int section, Qt::Orientation orientation, int
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
     return {};
   static const char* const kCaptions[] = {"起始IP", "结束IP", "所在区域", "详细地点"};
-  return section >= 0 && section < 4 ? QString::fromUtf8(kCaptions[section]) : QVariant();
+  return section >= 0 && section < 4 ? Tr(kCaptions[section]) : QVariant();
 }
 
 void TIpTableModel::SetRows(std::vector<TIpRecord> rows) {

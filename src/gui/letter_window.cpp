@@ -22,6 +22,7 @@
 #include "engine/reply.h"
 #include "engine/restore.h"
 #include "gui/dialogs.h"
+#include "gui/tr.h"
 #include "text/asciiutil.h"
 #include "text/textutil.h"
 
@@ -60,7 +61,21 @@ QString JoinLines(const std::vector<std::string>& lines) {
 }
 
 // A label whose caption is also what assistive technology reads.
-void SetCaption(QLabel* label, const QString& text) {
+// The captions come as the saved letter writes them ("标题：" + subject):
+// shown, their label part speaks the window's language.
+void SetCaption(QLabel* label, const QString& caption) {
+  QString text = caption;
+  for (const char* prefix :
+       {"发件人：", "标题：", "组织：", "收件人：", "地址：", "优先级：", "时间："}) {
+    const QString p = QString::fromUtf8(prefix);
+    if (caption.startsWith(p)) {
+      const QString rest = caption.mid(p.size());
+      // Priority names are the window's own words too.
+      text =
+          Tr(prefix) + (QString::fromUtf8(prefix) == QStringLiteral("优先级：") ? Tr(rest) : rest);
+      break;
+    }
+  }
   label->setText(text);
   label->setAccessibleName(text);
 }
@@ -105,8 +120,8 @@ class TfrmMailprop final : public QWidget {
       : QWidget(owner, Qt::Window), home_(std::move(home)), store_(store) {
     setObjectName(QStringLiteral("TfrmMailprop"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(QStringLiteral("属性"));
-    setAccessibleName(QStringLiteral("属性"));
+    setWindowTitle(Tr("属性"));
+    setAccessibleName(Tr("属性"));
     QFont f = font();
     f.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"),
                    QStringLiteral("Noto Sans CJK SC"), QStringLiteral("Noto Serif CJK SC"),
@@ -127,7 +142,7 @@ class TfrmMailprop final : public QWidget {
     setFixedSize(kClientWidth, kClientHeight);
   }
 
-  void Fill(const TMailRow& row) {
+  void Fill(const TMailRow& row, const QString& note) {
     captions_ = LetterCaptions(row);
     SetCaption(lbFrom, Q(captions_.From));
     SetCaption(lbSubject, Q(captions_.Subject));
@@ -136,8 +151,8 @@ class TfrmMailprop final : public QWidget {
     SetCaption(lbrealAddr, Q(captions_.RealAddr));
     SetCaption(lbPriority, Q(captions_.Priority));
     SetCaption(lbDateTime, Q(captions_.DateTime));
-    // Without the message's files the pages keep what they showed.
-    // A deleted message shows its kept copy, whole, when there is one.
+    // A deleted message shows its kept copy, whole, when there is one;
+    // without any of its files the pages keep what they showed.
     std::optional<TLetterTexts> texts;
     if (ascii::Trim(row.Items[mcDeletionMark]) == "Deleted")
       texts = LoadKeptLetterTexts(home_, row.Items[mcMessageKey]);
@@ -145,8 +160,11 @@ class TfrmMailprop final : public QWidget {
       texts = LoadLetterTexts(home_, row.Items[mcMessageKey]);
     if (texts) {
       memoHTML->setPlainText(JoinLines(texts->Html));
-      memText->setPlainText(JoinLines(texts->Text));
+      memText->setPlainText(texts->HasBody ? JoinLines(texts->Text) : note);
       memProp->setPlainText(JoinLines(texts->Prop));
+    } else if (!note.isEmpty()) {
+      memoHTML->clear();
+      memText->setPlainText(note);
     }
   }
 
@@ -209,9 +227,8 @@ class TfrmMailprop final : public QWidget {
     layout->addLayout(header);
 
     auto* buttons = new QHBoxLayout;
-    FlatSpeedButton1 =
-        NewButton("FlatSpeedButton1", QStringLiteral("保存该信件为纯文本"), pageDefault);
-    FlatSpeedButton2 = NewButton("FlatSpeedButton2", QStringLiteral("回复该信件"), pageDefault);
+    FlatSpeedButton1 = NewButton("FlatSpeedButton1", Tr("保存该信件为纯文本"), pageDefault);
+    FlatSpeedButton2 = NewButton("FlatSpeedButton2", Tr("回复该信件"), pageDefault);
     buttons->addWidget(FlatSpeedButton1);
     buttons->addWidget(FlatSpeedButton2);
     buttons->addStretch();
@@ -221,13 +238,13 @@ class TfrmMailprop final : public QWidget {
 
     flatControl1 = new QTabBar(pageDefault);
     flatControl1->setObjectName(QStringLiteral("flatControl1"));
-    flatControl1->setAccessibleName(QStringLiteral("信件内容"));
+    flatControl1->setAccessibleName(Tr("信件内容"));
     flatControl1->setExpanding(false);
     Notebook1 = new QStackedWidget(pageDefault);
     Notebook1->setObjectName(QStringLiteral("Notebook1"));
-    memText = NewMemo("memText", QStringLiteral("纯文本"), true);
-    memoHTML = NewMemo("memoHTML", QStringLiteral("HTML源码"), true);
-    memProp = NewMemo("memProp", QStringLiteral("属性"), true);
+    memText = NewMemo("memText", Tr("纯文本"), true);
+    memoHTML = NewMemo("memoHTML", Tr("HTML源码"), true);
+    memProp = NewMemo("memProp", Tr("属性"), true);
     for (QPlainTextEdit* memo : {memText, memoHTML, memProp}) {
       flatControl1->addTab(memo->accessibleName());
       Notebook1->addWidget(memo);
@@ -256,20 +273,20 @@ class TfrmMailprop final : public QWidget {
       fields->addWidget(edit, row, 1);
       return edit;
     };
-    edtSendto = addField("edtSendto", QStringLiteral("收件人："), 0);
-    edtCC = addField("edtCC", QStringLiteral("抄送："), 1);
-    edtSubject = addField("edtSubject", QStringLiteral("主题："), 2);
+    edtSendto = addField("edtSendto", Tr("收件人："), 0);
+    edtCC = addField("edtCC", Tr("抄送："), 1);
+    edtSubject = addField("edtSubject", Tr("主题："), 2);
     layout->addLayout(fields);
 
-    memWrite = NewMemo("memWrite", QStringLiteral("回信内容"), false);
+    memWrite = NewMemo("memWrite", Tr("回信内容"), false);
     layout->addWidget(memWrite, 1);
 
     auto* bottom = new QHBoxLayout;
     StaticText1 = NewLabel("StaticText1", pageWrite);
-    SetCaption(StaticText1, QStringLiteral("发信状态"));
+    SetCaption(StaticText1, Tr("发信状态"));
     StaticText1->setMinimumWidth(1);
-    FlatSpeedButton4 = NewButton("FlatSpeedButton4", QStringLiteral("停止回复"), pageWrite);
-    btnSmtp = NewButton("btnSmtp", QStringLiteral("发送回复"), pageWrite);
+    FlatSpeedButton4 = NewButton("FlatSpeedButton4", Tr("停止回复"), pageWrite);
+    btnSmtp = NewButton("btnSmtp", Tr("发送回复"), pageWrite);
     bottom->addWidget(StaticText1, 1);
     bottom->addWidget(FlatSpeedButton4);
     bottom->addWidget(btnSmtp);
@@ -283,16 +300,15 @@ class TfrmMailprop final : public QWidget {
   void FlatSpeedButton1Click() {
     const QString proposed = Q(StripNameChars(U(lbSubject->text())));
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    const QString chosen =
-        Dialogs().SaveFileName(this, QStringLiteral("保存该信件为纯文本"),
-                               folder.isEmpty() ? proposed : QDir(folder).filePath(proposed),
-                               QStringLiteral("文本文件(*.txt *.TXT)"));
+    const QString chosen = Dialogs().SaveFileName(
+        this, Tr("保存该信件为纯文本"),
+        folder.isEmpty() ? proposed : QDir(folder).filePath(proposed), Tr("文本文件(*.txt *.TXT)"));
     const auto path = LetterSavePath(U(chosen));
     if (!path)
       return;
     if (!WriteLetterText(*path, captions_, MemoLines(memText)))
-      ShowMessage(this, QStringLiteral("保存该信件为纯文本"),
-                  QStringLiteral("无法写入文件 ") + Q(path->string()), TIcon::Critical);
+      ShowMessage(this, Tr("保存该信件为纯文本"), Tr("无法写入文件 ") + Q(path->string()),
+                  TIcon::Critical);
   }
 
   // The reply page, filled anew.
@@ -381,7 +397,7 @@ class TfrmMailprop final : public QWidget {
 }  // namespace
 
 void ShowLetterWindow(QWidget* owner, const std::filesystem::path& home, TSettingsStore& store,
-                      const TMailRow& row) {
+                      const TMailRow& row, const QString& note) {
   // The owner holds the one window while it is open; closing deletes it.
   TfrmMailprop* window = nullptr;
   if (owner != nullptr) {
@@ -394,7 +410,7 @@ void ShowLetterWindow(QWidget* owner, const std::filesystem::path& home, TSettin
   }
   if (window == nullptr)
     window = new TfrmMailprop(owner, home, store);
-  window->Fill(row);
+  window->Fill(row, note);
   window->show();
   window->raise();
   window->activateWindow();

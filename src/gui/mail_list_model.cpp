@@ -1,4 +1,5 @@
 #include "gui/mail_list_model.h"
+#include "gui/tr.h"
 
 #include <algorithm>
 #include <numeric>
@@ -71,24 +72,24 @@ QString ScoreText(const TMailRow& row) {
 QString ImageText(int image) {
   switch (image) {
     case riDeleted:
-      return QStringLiteral("已删除");
+      return Tr("已删除");
     case riSpam:
     case riSpamDeleted:
-      return QStringLiteral("垃圾邮件");
+      return Tr("垃圾邮件");
     case riPriorityHighest:
-      return QStringLiteral("最高");
+      return Tr("最高");
     case riPriorityHigh:
-      return QStringLiteral("较高");
+      return Tr("较高");
     case riPriorityLow:
-      return QStringLiteral("较低");
+      return Tr("较低");
     case riTextPlain:
       return QStringLiteral("text/plain");
     case riTicked:
-      return QStringLiteral("已选");
+      return Tr("已选");
     case riUnticked:
-      return QStringLiteral("未选");
+      return Tr("未选");
     case riTickGone:
-      return QStringLiteral("已从服务器删除");
+      return Tr("已从服务器删除");
     default:
       return {};
   }
@@ -117,15 +118,15 @@ QString PriorityName(const std::string& priorityItem) {
   const int n = QString::fromStdString(p).toInt(&ok);
   switch (ok ? n : 3) {
     case 5:
-      return QStringLiteral("最高");
+      return Tr("最高");
     case 4:
-      return QStringLiteral("较高");
+      return Tr("较高");
     case 2:
-      return QStringLiteral("较低");
+      return Tr("较低");
     case 1:
-      return QStringLiteral("最低");
+      return Tr("最低");
     default:
-      return QStringLiteral("普通");
+      return Tr("普通");
   }
 }
 
@@ -200,10 +201,10 @@ QVariant TMailListModel::headerData(int section, Qt::Orientation orientation, in
   if (orientation != Qt::Horizontal || section < 0 || section >= kViewColumns)
     return {};
   if (role == Qt::DisplayRole)
-    return QString::fromUtf8(kCaptions[section]);
+    return Tr(kCaptions[section]);
   if (role == Qt::AccessibleTextRole || role == Qt::ToolTipRole) {
     static const char* const kIconColumns[5] = {"全部选定", "已删除", "垃圾邮件", "优先级", "类型"};
-    return QString::fromUtf8(section < 5 ? kIconColumns[section] : kCaptions[section]);
+    return Tr(section < 5 ? kIconColumns[section] : kCaptions[section]);
   }
   return {};
 }

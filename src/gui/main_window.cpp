@@ -27,6 +27,7 @@
 #include "gui/main_window_parts.h"
 #include "gui/outlook_bar.h"
 #include "gui/settings_window.h"
+#include "gui/tr.h"
 #include "gui/tray.h"
 #include "gui/version_check.h"
 #include "pelorix_version.h"
@@ -118,6 +119,9 @@ TfrmReport::TfrmReport(fs::path home, TSettingsStore& store, QWidget* parent)
 }
 
 TfrmReport::~TfrmReport() {
+  letterStop_ = true;
+  if (letterFetch_.joinable())
+    letterFetch_.join();
   // Workers still running must not wait on a window that is going away.
   sink_.Detach();
   deleter_.Stop();
@@ -140,7 +144,6 @@ QString TfrmReport::StatusPanel(int panel) const {
 
 void TfrmReport::SetPanel(int panel, const QString& text) {
   panels_[panel - 1]->setText(text);
-  panels_[panel - 1]->setAccessibleDescription(text);
 }
 
 void TfrmReport::SetBrief(const QString& text) {
@@ -206,7 +209,7 @@ void TfrmReport::TickAllMailboxes() {
 QString TfrmReport::Selection() const {
   for (QAction* a : accountItems_->actions()) {
     if (a->isChecked())
-      return a->text();
+      return a->data().toString();
   }
   return kAll;
 }
@@ -228,7 +231,7 @@ void TfrmReport::StartMailProgram() {
   const QString prog = Q(std::string(ascii::Trim(State().Plan().MailProg)));
   if (prog.isEmpty())
     return;
-  if (!AskOkCancel(this, QStringLiteral("提醒"), QStringLiteral("是否运行邮件接收程序?")))
+  if (!AskOkCancel(this, Tr("提醒"), Tr("是否运行邮件接收程序?")))
     return;
   bool started = false;
   if (!prog.contains(QLatin1Char('/'))) {
@@ -244,8 +247,7 @@ void TfrmReport::StartMailProgram() {
                   : QDesktopServices::openUrl(QUrl::fromLocalFile(info.absoluteFilePath()));
   }
   if (!started) {
-    ShowMessage(this, QStringLiteral("提醒"), QStringLiteral("无法启动邮件接收程序：") + prog,
-                TIcon::Warning);
+    ShowMessage(this, Tr("提醒"), Tr("无法启动邮件接收程序：") + prog, TIcon::Warning);
   }
 }
 

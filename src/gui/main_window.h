@@ -6,10 +6,13 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <QStringList>
+#include <atomic>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/check_run.h"
@@ -137,6 +140,15 @@ class TfrmReport final : public QMainWindow, private TSinkTarget {
   void DeletionFinishedHandler();
   void ShowWindowFromTray();
   void UpdateTray(const QString& tip, bool useImage, int image);
+  // A row without its body file: the message fetched from its server on a
+  // thread, then the preview (or, openWindow, the letter window) shown.
+  // False when nothing was started (switched off, busy, failed before).
+  bool FetchLetter(const TMailRow& row, bool openWindow);
+  void LetterFetched(const TMailRow& row, int generation, bool fetched, const QString& line);
+  // Before a run: the fetch is stopped and its result dropped.
+  void CancelLetterFetch();
+  // What became of a fetch that brought no text, by message key.
+  QString FetchNote(const TMailRow& row) const;
 
   std::filesystem::path home_;
   TSettingsStore& store_;
@@ -189,8 +201,16 @@ class TfrmReport final : public QMainWindow, private TSinkTarget {
   QAction* actRestore_ = nullptr;
   QAction* actMarkSpam_ = nullptr;
   QAction* actMarkGood_ = nullptr;
+  QAction* actFetchLetters_ = nullptr;
   TTray* tray_ = nullptr;
   QTimer* autoTimer_ = nullptr;
+  std::thread letterFetch_;
+  std::atomic<bool> letterStop_{false};
+  bool fetching_ = false;
+  std::string fetchKey_;  // of the fetch under way
+  bool openWhenFetched_ = false;
+  int fetchGeneration_ = 0;
+  std::map<std::string, QString> fetchNotes_;
 };
 
 }  // namespace pelorix::gui

@@ -23,13 +23,17 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "engine/letter_fetch.h"
 #include "gui/mail_list_delegate.h"
 #include "gui/mail_list_model.h"
 #include "gui/main_window_parts.h"
 #include "gui/outlook_bar.h"
+#include "gui/tr.h"
 #include "gui/version_check.h"
 #include "pelorix_version.h"
 #include "store/accounts.h"
+#include "store/mail_plan.h"
+#include "store/settings_store.h"
 
 namespace pelorix::gui {
 
@@ -38,14 +42,13 @@ namespace fs = std::filesystem;
 namespace {
 
 QString IntroText() {
-  return QStringLiteral(
-             "Pelorix 邮件预检器\n\n"
-             "在您的邮件程序下载邮件之前，先到 POP3 服务器上查看信件的摘要或内容，"
-             "按过滤列表判断垃圾邮件，标出发件人所在地，并可在服务器上直接删除。\n\n"
-             "操作提示：收信后，双击表格\n"
-             "中任意信件，可以观看该信件\n"
-             "属性，并可即时回复发件人。\n\n"
-             "Tolvane\n主页：%1\n邮箱：%2")
+  return Tr("Pelorix 邮件预检器\n\n"
+            "在您的邮件程序下载邮件之前，先到 POP3 服务器上查看信件的摘要或内容，"
+            "按过滤列表判断垃圾邮件，标出发件人所在地，并可在服务器上直接删除。\n\n"
+            "操作提示：收信后，双击表格\n"
+            "中任意信件，可以观看该信件\n"
+            "属性，并可即时回复发件人。\n\n"
+            "Tolvane\n主页：%1\n邮箱：%2")
       .arg(QStringLiteral(PELORIX_HOME_PAGE), QStringLiteral(PELORIX_SUPPORT_MAIL));
 }
 
@@ -58,71 +61,74 @@ void TfrmReport::BuildMenus() {
     connect(a, &QAction::triggered, this, slot);
     return a;
   };
-  QMenu* file = menuBar()->addMenu(QStringLiteral("文件"));
-  add(file, QStringLiteral("打开列表"), "mnuOpenList", [this] { OpenList(); });
-  add(file, QStringLiteral("保存列表"), "mnuSaveList", [this] { SaveList(); });
+  QMenu* file = menuBar()->addMenu(Tr("文件"));
+  add(file, Tr("打开列表"), "mnuOpenList", [this] { OpenList(); });
+  add(file, Tr("保存列表"), "mnuSaveList", [this] { SaveList(); });
   file->addSeparator();
-  add(file, QStringLiteral("打开简报"), "mnuOpenBrief", [this] { OpenBrief(); });
-  add(file, QStringLiteral("保存简报"), "mnuSaveBrief", [this] { SaveBrief(); });
+  add(file, Tr("打开简报"), "mnuOpenBrief", [this] { OpenBrief(); });
+  add(file, Tr("保存简报"), "mnuSaveBrief", [this] { SaveBrief(); });
   file->addSeparator();
   // The letter window opens from the tool bar and the list, not from here.
-  add(file, QStringLiteral("信件属性"), "mnuMailProp", [] {});
+  add(file, Tr("信件属性"), "mnuMailProp", [] {});
   file->addSeparator();
-  add(file, QStringLiteral("退出"), "mnuClose", [this] { close(); });
+  add(file, Tr("退出"), "mnuClose", [this] { close(); });
 
-  QMenu* edit = menuBar()->addMenu(QStringLiteral("编辑"));
-  actSelectAll_ =
-      add(edit, QStringLiteral("全部选定"), "mnuSelectAll", [this] { SelectAll(true); });
-  actSelectNone_ =
-      add(edit, QStringLiteral("全部不选"), "mnuSelectNone", [this] { SelectAll(false); });
+  QMenu* edit = menuBar()->addMenu(Tr("编辑"));
+  actSelectAll_ = add(edit, Tr("全部选定"), "mnuSelectAll", [this] { SelectAll(true); });
+  actSelectNone_ = add(edit, Tr("全部不选"), "mnuSelectNone", [this] { SelectAll(false); });
   actSelectAll_->setCheckable(true);
   actSelectNone_->setCheckable(true);
   edit->addSeparator();
-  actPageList_ = add(edit, QStringLiteral("列表"), "mnuPageList", [this] { ShowPage(0); });
-  actPageBrief_ = add(edit, QStringLiteral("简报"), "mnuPageBrief", [this] { ShowPage(1); });
+  actPageList_ = add(edit, Tr("列表"), "mnuPageList", [this] { ShowPage(0); });
+  actPageBrief_ = add(edit, Tr("简报"), "mnuPageBrief", [this] { ShowPage(1); });
   actPageList_->setCheckable(true);
   actPageBrief_->setCheckable(true);
 
-  QMenu* op = menuBar()->addMenu(QStringLiteral("操作"));
-  actCheckMenu_ = add(op, QStringLiteral("预检邮件"), "mnuCheck", [this] { CheckHeaders(); });
-  actClearMenu_ = add(op, QStringLiteral("清除邮件"), "mnuClear", [this] { ClearMail(); });
-  add(op, QStringLiteral("停止"), "mnuStop", [this] { StopRun(); });
+  QMenu* op = menuBar()->addMenu(Tr("操作"));
+  actCheckMenu_ = add(op, Tr("预检邮件"), "mnuCheck", [this] { CheckHeaders(); });
+  actClearMenu_ = add(op, Tr("清除邮件"), "mnuClear", [this] { ClearMail(); });
+  add(op, Tr("停止"), "mnuStop", [this] { StopRun(); });
   op->addSeparator();
-  add(op, QStringLiteral("启动接收程序"), "mnuMailProg", [this] { StartMailProgram(); });
+  add(op, Tr("启动接收程序"), "mnuMailProg", [this] { StartMailProgram(); });
   op->addSeparator();
-  add(op, QStringLiteral("配置"), "mnuLetter", [this] { OpenLetter(); });
+  // A letter without its text (after a header check) is fetched on opening.
+  actFetchLetters_ = add(op, Tr("打开信件时从服务器取回内容"), "mnuFetchLetters", [this](bool on) {
+    TSettingsKey key;
+    if (OpenSettingsKey(store_, kMailCheckKey, true, key))
+      WriteFlagValue(key, "FetchLetters", on);
+  });
+  actFetchLetters_->setCheckable(true);
+  actFetchLetters_->setChecked(FetchLettersOnDemand(store_));
   op->addSeparator();
-  add(op, QStringLiteral("清除当前帐号里的已删除邮件"), "mnuPurgeCurrent",
-      [this] { PurgeCurrentAccount(); });
-  add(op, QStringLiteral("清除所有帐号里的已删除邮件"), "mnuPurgeAll",
-      [this] { PurgeAllAccounts(); });
+  add(op, Tr("配置"), "mnuLetter", [this] { OpenLetter(); });
   op->addSeparator();
-  actRestore_ = add(op, QStringLiteral("恢复邮件"), "mnuRestore", [this] { RestoreMail(); });
+  add(op, Tr("清除当前帐号里的已删除邮件"), "mnuPurgeCurrent", [this] { PurgeCurrentAccount(); });
+  add(op, Tr("清除所有帐号里的已删除邮件"), "mnuPurgeAll", [this] { PurgeAllAccounts(); });
+  op->addSeparator();
+  actRestore_ = add(op, Tr("恢复邮件"), "mnuRestore", [this] { RestoreMail(); });
   actRestore_->setEnabled(false);
   op->addSeparator();
-  actMarkSpam_ =
-      add(op, QStringLiteral("标为垃圾邮件"), "mnuMarkSpam", [this] { MarkSelected(true); });
-  actMarkGood_ =
-      add(op, QStringLiteral("标为正常邮件"), "mnuMarkGood", [this] { MarkSelected(false); });
+  actMarkSpam_ = add(op, Tr("标为垃圾邮件"), "mnuMarkSpam", [this] { MarkSelected(true); });
+  actMarkGood_ = add(op, Tr("标为正常邮件"), "mnuMarkGood", [this] { MarkSelected(false); });
 
-  QMenu* help = menuBar()->addMenu(QStringLiteral("帮助"));
-  add(help, QStringLiteral("写一封信给作者"), "mnuWriteAuthor", [] {
+  QMenu* help = menuBar()->addMenu(Tr("帮助"));
+  add(help, Tr("写一封信给作者"), "mnuWriteAuthor", [] {
     QDesktopServices::openUrl(QUrl(QStringLiteral("mailto:") +
                                    QStringLiteral(PELORIX_SUPPORT_MAIL) +
                                    QStringLiteral("?subject=about%20Pelorix")));
   });
-  add(help, QStringLiteral("访问主页"), "mnuHomePage",
+  add(help, Tr("访问主页"), "mnuHomePage",
       [] { QDesktopServices::openUrl(QUrl(QStringLiteral(PELORIX_HOME_PAGE))); });
-  add(help, QStringLiteral("检测最新版本"), "mnuVersion", [this] { StartVersionCheck(this); });
+  add(help, Tr("检测最新版本"), "mnuVersion", [this] { StartVersionCheck(this); });
 
   for (QAction* a : menuBar()->actions())
     a->menu()->setAccessibleName(a->text());
 }
 
 void TfrmReport::BuildToolBar() {
-  QToolBar* bar = addToolBar(QStringLiteral("main"));
+  QToolBar* bar = addToolBar(Tr("工具栏"));
   bar->setObjectName(QStringLiteral("tbMain"));
-  bar->setAccessibleName(QStringLiteral("工具栏"));
+  bar->setAccessibleName(Tr("工具栏"));
   bar->setMovable(false);
   bar->setIconSize(QSize(32, 32));
 
@@ -139,44 +145,51 @@ void TfrmReport::BuildToolBar() {
     b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     b->setAccessibleName(text);
     b->setObjectName(QString::fromLatin1(name) + QStringLiteral("Button"));
+    b->setFixedSize(65, 65);
+    bar->addWidget(b);
     if (pending > 0) {
-      auto* menu = new QMenu(b);
+      // The account menu on a chevron of its own: the command button then
+      // stays a plain button that assistive technology can press, and the
+      // chevron is a second stop for the keyboard and the screen reader.
+      auto* chevron = new QToolButton(bar);
+      chevron->setObjectName(QString::fromLatin1(name) + QStringLiteral("Accounts"));
+      chevron->setArrowType(Qt::DownArrow);
+      chevron->setPopupMode(QToolButton::InstantPopup);
+      chevron->setFixedSize(14, 65);
+      chevron->setAccessibleName(text + Tr("：选择信箱"));
+      chevron->setToolTip(Tr("选择要%1的信箱").arg(text));
+      auto* menu = new QMenu(chevron);
       menu->setObjectName(pending == kHeaderCheck ? QStringLiteral("pMenuClear")
                                                   : QStringLiteral("pMenuClear%1").arg(pending));
-      menu->setAccessibleName(QStringLiteral("信箱"));
+      menu->setAccessibleName(Tr("信箱"));
       connect(menu, &QMenu::aboutToShow, this, [this, menu, pending] {
         pendingCommand_ = pending;
         menu->clear();
         menu->addActions(accountItems_->actions());
       });
-      b->setMenu(menu);
-      b->setPopupMode(QToolButton::MenuButtonPopup);
-      b->setFixedSize(79, 65);
+      chevron->setMenu(menu);
+      connect(action, &QAction::enabledChanged, chevron, &QWidget::setEnabled);
+      bar->addWidget(chevron);
       if (pending == kHeaderCheck)
         pMenuClear_ = menu;
-    } else {
-      b->setFixedSize(65, 65);
     }
-    bar->addWidget(b);
     return action;
   };
-  actCheckHeader_ = button(QStringLiteral("查摘要"), "sbtnCheckHeader",
-                           QStringLiteral("tool_header"), kHeaderCheck, [this] { CheckHeaders(); });
+  actCheckHeader_ = button(Tr("查摘要"), "sbtnCheckHeader", QStringLiteral("tool_header"),
+                           kHeaderCheck, [this] { CheckHeaders(); });
   bar->addSeparator();
-  actCheckContent_ =
-      button(QStringLiteral("查内容"), "sbtnCheckContent", QStringLiteral("tool_content"),
-             kContentCheck, [this] { CheckContents(); });
+  actCheckContent_ = button(Tr("查内容"), "sbtnCheckContent", QStringLiteral("tool_content"),
+                            kContentCheck, [this] { CheckContents(); });
   bar->addSeparator();
-  button(QStringLiteral("停止"), "sbtnStop", QStringLiteral("tool_stop"), 0, [this] { StopRun(); });
+  button(Tr("停止"), "sbtnStop", QStringLiteral("tool_stop"), 0, [this] { StopRun(); });
   bar->addSeparator();
-  actClear_ = button(QStringLiteral("清除"), "sbtnClear", QStringLiteral("tool_clear"), kDeletion,
+  actClear_ = button(Tr("清除"), "sbtnClear", QStringLiteral("tool_clear"), kDeletion,
                      [this] { ClearMail(); });
   bar->addSeparator();
-  button(QStringLiteral("配置"), "sbtnProp", QStringLiteral("tool_settings"), 0,
-         [this] { OpenSettings(); });
-  button(QStringLiteral("信件属性"), "sbtnMailProp", QStringLiteral("tool_letter"), 0,
+  button(Tr("配置"), "sbtnProp", QStringLiteral("tool_settings"), 0, [this] { OpenSettings(); });
+  button(Tr("信件属性"), "sbtnMailProp", QStringLiteral("tool_letter"), 0,
          [this] { OpenLetter(); });
-  button(QStringLiteral("收信"), "sbtnMailProg", QStringLiteral("tool_receive"), 0,
+  button(Tr("收信"), "sbtnMailProg", QStringLiteral("tool_receive"), 0,
          [this] { StartMailProgram(); });
   connect(accountItems_, &QActionGroup::triggered, this,
           [this](QAction* a) { AccountMenuChosen(a, pendingCommand_); });
@@ -200,7 +213,7 @@ void TfrmReport::BuildPages() {
 
   lvMailList_ = new QTableView(split);
   lvMailList_->setObjectName(QStringLiteral("lvMailList"));
-  lvMailList_->setAccessibleName(QStringLiteral("邮件列表"));
+  lvMailList_->setAccessibleName(Tr("邮件列表"));
   lvMailList_->setModel(model_);
   lvMailList_->setItemDelegate(new TMailListDelegate(lvMailList_));
   lvMailList_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -244,13 +257,13 @@ void TfrmReport::BuildPages() {
   lvMailList_->addActions({actRestore_, separator, actMarkSpam_, actMarkGood_, judgeSeparator,
                            actSelectAll_, actSelectNone_});
 
-  auto* previewPanel = new QGroupBox(QStringLiteral("邮件内容"), split);
-  previewPanel->setAccessibleName(QStringLiteral("邮件内容"));
+  auto* previewPanel = new QGroupBox(Tr("邮件内容"), split);
+  previewPanel->setAccessibleName(Tr("邮件内容"));
   auto* pv = new QVBoxLayout(previewPanel);
   pv->setContentsMargins(2, 2, 2, 2);
   memText_ = new QPlainTextEdit(previewPanel);
   memText_->setObjectName(QStringLiteral("memText"));
-  memText_->setAccessibleName(QStringLiteral("邮件内容"));
+  memText_->setAccessibleName(Tr("邮件内容"));
   memText_->setReadOnly(true);
   memText_->setPlainText(IntroText());
   pv->addWidget(memText_);
@@ -270,14 +283,14 @@ void TfrmReport::BuildPages() {
     return memo;
   };
   // Page "1": the brief.
-  memo1_ = greenMemo(QStringLiteral("Memo1"), QStringLiteral("简报"), true);
+  memo1_ = greenMemo(QStringLiteral("Memo1"), Tr("简报"), true);
   QFont mono(QStringLiteral("Noto Sans Mono CJK SC"));
   mono.setStyleHint(QFont::Monospace);
   memo1_->setFont(mono);
   memo1_->setPlainText(QStringLiteral("邮件检测报告\n=============\nTolvane"));
   pages_->addWidget(memo1_);
   // Page "2": the event log.
-  lstMsg_ = greenMemo(QStringLiteral("lstMsg"), QStringLiteral("事件"), false);
+  lstMsg_ = greenMemo(QStringLiteral("lstMsg"), Tr("事件"), false);
   lstMsg_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   lstMsg_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   pages_->addWidget(lstMsg_);
@@ -303,17 +316,22 @@ void TfrmReport::BuildPages() {
                       {"简报", "以简报形式查看预检结果", 1}};
   for (const auto& p : kPageButtons) {
     auto* b = new QToolButton(pageBar);
-    b->setText(QString::fromUtf8(p.text));
-    b->setToolTip(QString::fromUtf8(p.hint));
-    b->setAccessibleName(QString::fromUtf8(p.text));
-    b->setAccessibleDescription(QString::fromUtf8(p.hint));
+    b->setText(Tr(p.text));
+    b->setToolTip(Tr(p.hint));
+    b->setAccessibleName(Tr(p.text));
+    b->setAccessibleDescription(Tr(p.hint));
     b->setCheckable(true);
     b->setFixedWidth(78);
     pageButtons_->addButton(b, p.page);
     row->addWidget(b);
   }
   row->addStretch(1);
-  connect(pageButtons_, &QButtonGroup::idClicked, this, &TfrmReport::ShowPage);
+  // Toggled, not clicked: assistive technology toggles a check button
+  // without clicking it.
+  connect(pageButtons_, &QButtonGroup::idToggled, this, [this](int page, bool checked) {
+    if (checked)
+      ShowPage(page);
+  });
   column->addWidget(pageBar);
   setCentralWidget(central);
 }
@@ -324,9 +342,10 @@ void TfrmReport::BuildStatusBar() {
   // What the counters show on a big mailbox must fit the font in use.
   const char* const widest[3] = {"邮箱：999个", "邮件：999999封", "占用空间：99999999KB"};
   for (int i = 0; i < 5; ++i) {
-    auto* label = new QLabel(QString::fromUtf8(texts[i]), this);
+    auto* label = new QLabel(Tr(texts[i]), this);
     label->setObjectName(QStringLiteral("panel%1").arg(i + 1));
-    label->setAccessibleName(QString::fromUtf8(texts[i]));
+    // No accessible name of its own: a label's is its text, the counts
+    // included, and follows it.
     label->setFrameShape(QFrame::Panel);
     label->setFrameShadow(QFrame::Sunken);
     const int needed = i < 3
@@ -344,31 +363,33 @@ void TfrmReport::BuildStatusBar() {
 
 void TfrmReport::LoadAccounts() {
   outBar_->Clear();
-  const int all = outBar_->AddGroup(kAll);
-  outBar_->AddButton(all, QStringLiteral("最新邮件"), Image(QStringLiteral("bar_latest")));
+  const int all = outBar_->AddGroup(Tr(kAll));
+  outBar_->AddButton(all, Tr("最新邮件"), Image(QStringLiteral("bar_latest")));
   for (QAction* a : accountItems_->actions()) {
     accountItems_->removeAction(a);
     delete a;
   }
-  auto item = [this](const QString& caption) {
+  // The text is shown, the data (the account key, or kAll) is the choice.
+  auto item = [this](const QString& caption, const QString& choice) {
     auto* a = new QAction(caption, accountItems_);
+    a->setData(choice);
     a->setCheckable(true);
     return a;
   };
-  item(kAll)->setChecked(true);
+  item(Tr(kAll), kAll)->setChecked(true);
   keyList_.clear();
   displayList_.clear();
   const std::vector<TAccount> accounts = pelorix::LoadAccounts(store_);
   const std::vector<std::string> names = AccountDisplayNames(accounts);
   for (std::size_t i = 0; i < accounts.size(); ++i) {
     const std::string key = AccountKey(accounts[i]);
-    item(Q(key));
+    item(Q(key), Q(key));
     keyList_.push_back(key);
     displayList_.push_back(names[i]);
     const int g = outBar_->AddGroup(Q(names[i]));
-    outBar_->AddButton(g, QStringLiteral("新到邮件"), Image(QStringLiteral("bar_new")));
-    outBar_->AddButton(g, QStringLiteral("垃圾邮件"), Image(QStringLiteral("bar_spam")));
-    outBar_->AddButton(g, QStringLiteral("已删除邮件"), Image(QStringLiteral("bar_deleted")));
+    outBar_->AddButton(g, Tr("新到邮件"), Image(QStringLiteral("bar_new")));
+    outBar_->AddButton(g, Tr("垃圾邮件"), Image(QStringLiteral("bar_spam")));
+    outBar_->AddButton(g, Tr("已删除邮件"), Image(QStringLiteral("bar_deleted")));
   }
   outBar_->SetActiveGroup(0);
 }

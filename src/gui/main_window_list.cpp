@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "engine/learn_sources.h"
+#include "engine/letter_fetch.h"
 #include "engine/quarantine.h"
 #include "engine/record_files.h"
 #include "engine/reply.h"
@@ -21,6 +22,7 @@
 #include "gui/mail_list_model.h"
 #include "gui/main_window_parts.h"
 #include "gui/outlook_bar.h"
+#include "gui/tr.h"
 #include "text/ansi.h"
 #include "text/textutil.h"
 
@@ -43,8 +45,8 @@ void TfrmReport::OutlookButtonClicked(int group, int button) {
   model_->BeginReload();
   engine_.MailList().Clear();
   model_->EndReload();
-  const QString viewing = QStringLiteral("当前设置：查看信箱为 ");
-  if (b.contains(QStringLiteral("新到邮件"))) {
+  const QString viewing = Tr("当前设置：查看信箱为 ");
+  if (b.contains(Tr("新到邮件"))) {
     // The panel names the account by its key, the other buttons by its display name.
     std::string key = U(g);
     for (std::size_t i = 0; i < displayList_.size() && i < keyList_.size(); ++i) {
@@ -55,17 +57,17 @@ void TfrmReport::OutlookButtonClicked(int group, int button) {
     }
     SetPanel(4, viewing + Q(key));
     ReplaceList(NewRecordPath(home_, KeyToFileName(key)));
-  } else if (b.contains(QStringLiteral("垃圾邮件"))) {
+  } else if (b.contains(Tr("垃圾邮件"))) {
     SetPanel(4, viewing + g);
     ReplaceList(SpamRecordPath(home_, AccountFileNameOf(g)));
-  } else if (b.contains(QStringLiteral("已删除邮件"))) {
+  } else if (b.contains(Tr("已删除邮件"))) {
     SetPanel(4, viewing + g);
     ReplaceList(DeletedRecordPath(home_, AccountFileNameOf(g)));
     SetDeletedView(true);
     return;
   } else {
     ReplaceList(AllRecordPath(home_));
-    SetPanel(4, QStringLiteral("当前设置为查看所有信箱"));
+    SetPanel(4, Tr("当前设置为查看所有信箱"));
   }
 }
 
@@ -86,16 +88,23 @@ void TfrmReport::PreviewRow(int row) {
     ReadTextLines(txt, text);
     break;
   }
-  QStringList lines = {QStringLiteral("时间：") + Q(r.Items[mcDate]),
-                       QStringLiteral("优先级：") + PriorityName(r.Items[mcPriority]),
-                       QStringLiteral("地址：") + Q(r.Items[mcSenderRoute]),
-                       QStringLiteral("收件人：") + Q(r.Items[mcRecipients]),
-                       QStringLiteral("组织：") + Q(r.Items[mcOrganization]),
-                       QStringLiteral("标题：") + Q(r.Items[mcSubject]),
-                       QStringLiteral("发件人：") + Q(r.Items[mcSender]),
+  QStringList lines = {Tr("时间：") + Q(r.Items[mcDate]),
+                       Tr("优先级：") + PriorityName(r.Items[mcPriority]),
+                       Tr("地址：") + Q(r.Items[mcSenderRoute]),
+                       Tr("收件人：") + Q(r.Items[mcRecipients]),
+                       Tr("组织：") + Q(r.Items[mcOrganization]),
+                       Tr("标题：") + Q(r.Items[mcSubject]),
+                       Tr("发件人：") + Q(r.Items[mcSender]),
                        QString(),
                        QString(32, QLatin1Char('=')),
                        QString()};
+  if (text.isEmpty() && LetterBodyMissing(home_, r)) {
+    // After a header check: the text comes from the server, or why not.
+    if (const QString note = FetchNote(r); !note.isEmpty())
+      text << note;
+    else if (FetchLetter(r, false))
+      text << Tr("正在从服务器取回信件内容……");
+  }
   lines << text;
   memText_->setPlainText(lines.join(QLatin1Char('\n')));
   memText_->moveCursor(QTextCursor::Start);
@@ -105,7 +114,10 @@ void TfrmReport::OpenLetter() {
   const QModelIndex current = lvMailList_->currentIndex();
   if (!current.isValid() || !lvMailList_->selectionModel()->isRowSelected(current.row()))
     return;
-  ShowLetterWindow(this, home_, store_, model_->Row(current.row()));
+  const TMailRow row = model_->Row(current.row());
+  if (FetchLetter(row, true))
+    return;  // the window opens with the text once it is here
+  ShowLetterWindow(this, home_, store_, row, FetchNote(row));
 }
 
 void TfrmReport::HeaderClicked(int column) {
@@ -158,8 +170,8 @@ bool TfrmReport::eventFilter(QObject* watched, QEvent* event) {
 void TfrmReport::OpenList() {
   if (ListLocked())
     return;
-  const QString file = Dialogs().OpenFileName(
-      this, QStringLiteral("打开列表文件"), Q(home_.string()), QStringLiteral(" 邮件列表 (*.NFL)"));
+  const QString file =
+      Dialogs().OpenFileName(this, Tr("打开列表文件"), Q(home_.string()), Tr(" 邮件列表 (*.NFL)"));
   if (file.isEmpty())
     return;
   SetDeletedView(false);
@@ -170,25 +182,23 @@ void TfrmReport::SaveList() {
   // Dates with "/" cannot name a file here; the ISO form sorts well too.
   const QString proposed =
       Q((home_ / U(QDate::currentDate().toString(Qt::ISODate))).string()) + QStringLiteral(".NFL");
-  const QString file = Dialogs().SaveFileName(this, QStringLiteral("保存列表文件"), proposed,
-                                              QStringLiteral(" 邮件列表 (*.NFL)"));
+  const QString file =
+      Dialogs().SaveFileName(this, Tr("保存列表文件"), proposed, Tr(" 邮件列表 (*.NFL)"));
   if (file.isEmpty())
     return;
   if (!engine_.MailList().SaveRecordFile(fs::path(U(file)))) {
-    ShowMessage(this, QStringLiteral("保存列表文件"), QStringLiteral("无法写入文件：") + file,
-                TIcon::Warning);
+    ShowMessage(this, Tr("保存列表文件"), Tr("无法写入文件：") + file, TIcon::Warning);
   }
 }
 
 void TfrmReport::OpenBrief() {
-  const QString file = Dialogs().OpenFileName(
-      this, QStringLiteral("打开简报文件"), Q(home_.string()), QStringLiteral(" 邮件简报 (*.TXT)"));
+  const QString file =
+      Dialogs().OpenFileName(this, Tr("打开简报文件"), Q(home_.string()), Tr(" 邮件简报 (*.TXT)"));
   if (file.isEmpty())
     return;
   QStringList lines;
   if (!ReadTextLines(fs::path(U(file)), lines)) {
-    ShowMessage(this, QStringLiteral("打开简报文件"), QStringLiteral("无法读取文件：") + file,
-                TIcon::Critical);
+    ShowMessage(this, Tr("打开简报文件"), Tr("无法读取文件：") + file, TIcon::Critical);
     return;
   }
   SetBrief(lines.join(QLatin1Char('\n')));
@@ -197,8 +207,8 @@ void TfrmReport::OpenBrief() {
 void TfrmReport::SaveBrief() {
   const QString proposed =
       Q((home_ / U(QDate::currentDate().toString(Qt::ISODate))).string()) + QStringLiteral(".TXT");
-  const QString file = Dialogs().SaveFileName(this, QStringLiteral("保存简报文件"), proposed,
-                                              QStringLiteral(" 邮件简报 (*.TXT)"));
+  const QString file =
+      Dialogs().SaveFileName(this, Tr("保存简报文件"), proposed, Tr(" 邮件简报 (*.TXT)"));
   if (file.isEmpty())
     return;
   std::string bytes;
@@ -208,8 +218,7 @@ void TfrmReport::SaveBrief() {
   out << bytes;
   out.close();
   if (!out) {
-    ShowMessage(this, QStringLiteral("保存简报文件"), QStringLiteral("无法写入文件：") + file,
-                TIcon::Critical);
+    ShowMessage(this, Tr("保存简报文件"), Tr("无法写入文件：") + file, TIcon::Critical);
   }
 }
 
@@ -270,7 +279,7 @@ void TfrmReport::PurgeAllAccounts() {
 }
 
 void TfrmReport::RestoreMail() {
-  const QString caption = QStringLiteral("恢复邮件");
+  const QString caption = Tr("恢复邮件");
   if (!actRestore_->isEnabled() || ListLocked())
     return;
   std::vector<fs::path> files;
@@ -288,36 +297,32 @@ void TfrmReport::RestoreMail() {
     }
   }
   if (ticked == 0) {
-    ShowMessage(this, caption, QStringLiteral("请先选定要恢复的邮件!"), TIcon::Warning);
+    ShowMessage(this, caption, Tr("请先选定要恢复的邮件!"), TIcon::Warning);
     return;
   }
   const QString skippedText =
-      skipped > 0 ? QStringLiteral("\n另有%1封邮件删除时没有保留副本，无法恢复。").arg(skipped)
-                  : QString();
+      skipped > 0 ? Tr("\n另有%1封邮件删除时没有保留副本，无法恢复。").arg(skipped) : QString();
   if (files.empty()) {
-    ShowMessage(this, caption, QStringLiteral("选定的邮件删除时都没有保留副本，无法恢复。"),
-                TIcon::Warning);
+    ShowMessage(this, caption, Tr("选定的邮件删除时都没有保留副本，无法恢复。"), TIcon::Warning);
     return;
   }
-  const int way =
-      Dialogs().Choose(this, caption,
-                       QStringLiteral("恢复选定的%1封邮件：保存到邮箱文件(mbox)，以便导入邮件程序；"
+  const int way = Dialogs().Choose(this, caption,
+                                   Tr("恢复选定的%1封邮件：保存到邮箱文件(mbox)，以便导入邮件程序；"
                                       "或者发回到自己的邮箱。")
-                               .arg(files.size()) +
-                           skippedText,
-                       {QStringLiteral("保存到邮箱文件"), QStringLiteral("发回到自己的邮箱")});
+                                           .arg(files.size()) +
+                                       skippedText,
+                                   {Tr("保存到邮箱文件"), Tr("发回到自己的邮箱")});
   QString result;
   bool done = false;
   if (way == 0) {
     const QString proposed = Q((home_ / "deleted.mbox").string());
-    const QString file =
-        Dialogs().SaveFileName(this, caption, proposed, QStringLiteral(" 邮箱文件 (*.mbox)"));
+    const QString file = Dialogs().SaveFileName(this, caption, proposed, Tr(" 邮箱文件 (*.mbox)"));
     if (file.isEmpty())
       return;
     std::string error;
     done = AppendCopiesToMbox(EntriesOfFiles(home_, files), fs::path(U(file)), &error);
-    result = done ? QStringLiteral("已将%1封邮件保存到 ").arg(files.size()) + file
-                  : QStringLiteral("无法保存邮件：") + Q(error);
+    result =
+        done ? Tr("已将%1封邮件保存到 ").arg(files.size()) + file : Tr("无法保存邮件：") + Q(error);
   } else if (way == 1) {
     done = ResendCopies(files, result);
   } else {
@@ -340,9 +345,9 @@ void TfrmReport::MarkSelected(bool spam) {
     if (!row.Items[mcMessageKey].empty())
       keys.push_back(row.Items[mcMessageKey]);
   }
-  const QString caption = spam ? QStringLiteral("标为垃圾邮件") : QStringLiteral("标为正常邮件");
+  const QString caption = spam ? Tr("标为垃圾邮件") : Tr("标为正常邮件");
   if (keys.empty()) {
-    ShowMessage(this, caption, QStringLiteral("请先选定要标记的邮件!"), TIcon::Warning);
+    ShowMessage(this, caption, Tr("请先选定要标记的邮件!"), TIcon::Warning);
     return;
   }
   std::string error;
@@ -356,9 +361,7 @@ void TfrmReport::MarkSelected(bool spam) {
     for (int r : rows)
       model_->SetChecked(r, spam);
   }
-  SetPanel(5, QStringLiteral("已学习%1封%2")
-                  .arg(found)
-                  .arg(spam ? QStringLiteral("垃圾邮件") : QStringLiteral("正常邮件")));
+  SetPanel(5, Tr("已学习%1封%2").arg(found).arg(spam ? Tr("垃圾邮件") : Tr("正常邮件")));
 }
 
 bool TfrmReport::ResendCopies(const std::vector<fs::path>& files, QString& result) {
@@ -370,15 +373,15 @@ bool TfrmReport::ResendCopies(const std::vector<fs::path>& files, QString& resul
   }
   // The send holds the window as the letter window's does; the status line
   // says why.
-  SetPanel(5, QStringLiteral("正在发送!"));
+  SetPanel(5, Tr("正在发送!"));
   QApplication::setOverrideCursor(Qt::WaitCursor);
   const int sent = ResendMessages(settings, files, &error);
   QApplication::restoreOverrideCursor();
   const bool all = static_cast<std::size_t>(sent) == files.size();
-  SetPanel(5, all ? QStringLiteral("发送完毕!") : QStringLiteral("发送失败！"));
-  result = QStringLiteral("已将%1封邮件发回到 ").arg(sent) + Q(settings.MyEmail);
+  SetPanel(5, all ? Tr("发送完毕!") : Tr("发送失败！"));
+  result = Tr("已将%1封邮件发回到 ").arg(sent) + Q(settings.MyEmail);
   if (!all)
-    result += QStringLiteral("\n其余%1封发送失败：").arg(files.size() - sent) + Q(error);
+    result += Tr("\n其余%1封发送失败：").arg(files.size() - sent) + Q(error);
   return all;
 }
 

@@ -14,6 +14,7 @@
 #include "gui/mail_list_model.h"
 #include "gui/main_window_parts.h"
 #include "gui/outlook_bar.h"
+#include "gui/tr.h"
 #include "gui/tray.h"
 #include "text/asciiutil.h"
 #include "text/textutil.h"
@@ -38,14 +39,15 @@ void TfrmReport::AutoCheck() {
 }
 
 void TfrmReport::RunCheck(bool wholeMessage, bool scheduled) {
-  const QString busyCaption = QStringLiteral("注意！");
-  const QString busyText = QStringLiteral("正在检测邮件！");
+  const QString busyCaption = Tr("注意！");
+  const QString busyText = Tr("正在检测邮件！");
   // A run of this window, or one of the command line on the same home.
   if (Running() || !runLock_.TryLock(RunLockPath(home_))) {
     if (!scheduled)
       ShowMessage(this, busyCaption, busyText, TIcon::Warning);
     return;
   }
+  CancelLetterFetch();
   lstMsg_->clear();
   SetCheckButtonsEnabled(false);
   SetDeletedView(false);
@@ -61,14 +63,15 @@ void TfrmReport::RunCheck(bool wholeMessage, bool scheduled) {
   if (scheduled)
     return;
   if (started == TStartResult::NoAccount) {
-    ShowMessage(this, QStringLiteral("帐号设置错误！"),
-                QStringLiteral("你必须指定至少一个邮件帐号才能检查!"), TIcon::Warning);
+    ShowMessage(this, Tr("帐号设置错误！"), Tr("你必须指定至少一个邮件帐号才能检查!"),
+                TIcon::Warning);
   } else {
     ShowMessage(this, busyCaption, busyText, TIcon::Warning);
   }
 }
 
 void TfrmReport::StopRun() {
+  letterStop_ = true;
   deleter_.Stop();
   engine_.Stop();
 }
@@ -90,9 +93,10 @@ void TfrmReport::RunDeletion() {
   if (Running())
     return;
   if (!runLock_.TryLock(RunLockPath(home_))) {
-    ShowMessage(this, QStringLiteral("注意！"), QStringLiteral("正在检测邮件！"), TIcon::Warning);
+    ShowMessage(this, Tr("注意！"), Tr("正在检测邮件！"), TIcon::Warning);
     return;
   }
+  CancelLetterFetch();
   SetClearEnabled(false);
   SetDeletedView(false);
   const TStartResult started = deleter_.StartDeletion(U(Selection()));
@@ -101,8 +105,8 @@ void TfrmReport::RunDeletion() {
   runLock_.Unlock();
   SetClearEnabled(true);
   if (started == TStartResult::NoAccount) {
-    ShowMessage(this, QStringLiteral("帐号设置错误！"),
-                QStringLiteral("你必须指定至少一个邮件帐号才能检查!"), TIcon::Warning);
+    ShowMessage(this, Tr("帐号设置错误！"), Tr("你必须指定至少一个邮件帐号才能检查!"),
+                TIcon::Warning);
   }
 }
 
@@ -110,7 +114,7 @@ void TfrmReport::AccountMenuChosen(QAction* item, int pendingCommand) {
   if (!item)
     return;
   item->setChecked(true);  // the group unticks the others
-  SetPanel(4, QStringLiteral("当前设置为查看") + item->text());
+  SetPanel(4, Tr("当前设置为查看") + item->text());
   for (int g = 0; g < outBar_->GroupCount(); ++g) {
     if (outBar_->GroupCaption(g) == item->text())
       outBar_->SetActiveGroup(g);
@@ -155,9 +159,8 @@ void TfrmReport::CheckFinishedHandler() {
   const TMailPlan plan = State().Plan();
   if (done.NewMailCount > 0) {
     const QString count = QString::number(done.NewMailCount);
-    UpdateTray(QStringLiteral("新到邮件") + count + QStringLiteral("封"), true, riNewMail);
-    tray_->Notify(QStringLiteral("Tolvane-Pelorix"),
-                  QStringLiteral("新到邮件") + count + QStringLiteral("封"));
+    UpdateTray(Tr("新到邮件%1封").arg(count), true, riNewMail);
+    tray_->Notify(QStringLiteral("Tolvane-Pelorix"), Tr("新到邮件%1封").arg(count));
     if (plan.CheckSummary) {
       if (!isVisible() && !exiting_) {
         // Shown, but without taking the focus from what the user is doing.
@@ -198,8 +201,7 @@ void TfrmReport::DeletionFinishedHandler() {
     total += n;
   UpdateTray(QStringLiteral("Tolvane-Pelorix!"), false, 0);
   if (total > 0) {
-    tray_->Notify(QStringLiteral("Tolvane-Pelorix"),
-                  QStringLiteral("已删除邮件") + QString::number(total) + QStringLiteral("封"));
+    tray_->Notify(QStringLiteral("Tolvane-Pelorix"), Tr("已删除邮件%1封").arg(total));
   }
   SetPanel(5, Q(State().WorkerMessage()));
   model_->RefreshAll();
@@ -253,7 +255,7 @@ void TfrmReport::OnCounters(const TMailboxCounters& counters) {
     if (std::string(ascii::Trim(key)) != wanted)
       continue;
     auto caption = [](const char* base, int n) {
-      QString c = QString::fromUtf8(base);
+      QString c = Tr(base);
       return n > 0 ? c + QStringLiteral(" (") + QString::number(n) + QStringLiteral(")") : c;
     };
     outBar_->SetButtonCaption(g, 0, caption("新到邮件", counters.MessageCount));

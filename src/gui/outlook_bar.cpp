@@ -1,4 +1,5 @@
 #include "gui/outlook_bar.h"
+#include "gui/tr.h"
 
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -7,7 +8,7 @@ namespace pelorix::gui {
 
 TOutlookBar::TOutlookBar(QWidget* parent) : QToolBox(parent) {
   setObjectName(QStringLiteral("DCOutBar1"));
-  setAccessibleName(QStringLiteral("信箱"));
+  setAccessibleName(Tr("信箱"));
   down_.setExclusive(true);
 }
 
@@ -50,7 +51,7 @@ int TOutlookBar::AddButton(int group, const QString& caption, const QIcon& icon)
   auto& list = buttons_[static_cast<std::size_t>(group)];
   const int index = static_cast<int>(list.size());
   list.push_back(button);
-  connect(button, &QToolButton::clicked, this, [this, button] {
+  auto chosen = [this, button] {
     for (std::size_t g = 0; g < buttons_.size(); ++g) {
       for (std::size_t b = 0; b < buttons_[g].size(); ++b) {
         if (buttons_[g][b] == button) {
@@ -59,6 +60,13 @@ int TOutlookBar::AddButton(int group, const QString& caption, const QIcon& icon)
         }
       }
     }
+  };
+  connect(button, &QToolButton::clicked, this, chosen);
+  // Assistive technology toggles the button without clicking it; a click
+  // (the button held down) reports itself.
+  connect(button, &QToolButton::toggled, this, [button, chosen](bool on) {
+    if (on && !button->isDown())
+      chosen();
   });
   return index;
 }

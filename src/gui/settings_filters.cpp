@@ -12,6 +12,7 @@
 #include "gui/dialogs.h"
 #include "gui/settings_parts.h"
 #include "gui/settings_window.h"
+#include "gui/tr.h"
 #include "store/filter_lists.h"
 #include "text/ansi.h"
 #include "text/asciiutil.h"
@@ -23,7 +24,7 @@ using namespace settings;
 
 namespace {
 
-const QString kErrorCaption = QStringLiteral("错误！");
+const QString kErrorCaption = Tr("错误！");
 
 // The tabs, in their order on the page.
 struct TFilterTab {
@@ -71,30 +72,30 @@ QWidget* TfrmProp::BuildFilterPage() {
   PageControl1 = new QTabWidget(page);
   PageControl1->setObjectName(QStringLiteral("PageControl1"));
   for (const auto& tab : kTabs) {
-    const QString caption = QString::fromUtf8(tab.caption);
+    const QString caption = Tr(tab.caption);
     auto* sheet = new QWidget(PageControl1);
     auto* sheetLayout = new QVBoxLayout(sheet);
-    sheetLayout->addWidget(Hint(QString::fromUtf8(tab.hint), sheet));
+    sheetLayout->addWidget(Hint(Tr(tab.hint), sheet));
     if (tab.list == TFilterList::Length) {
       auto* row = new QHBoxLayout;
-      row->addWidget(Caption(QStringLiteral("被拒收的信件长度"), sheet));
+      row->addWidget(Caption(Tr("被拒收的信件长度"), sheet));
       cbxRlenOpr = new QComboBox(sheet);
       cbxRlenOpr->setObjectName(QStringLiteral("cbxRlenOpr"));
-      cbxRlenOpr->setAccessibleName(QStringLiteral("被拒收的信件长度"));
+      cbxRlenOpr->setAccessibleName(Tr("被拒收的信件长度"));
       for (auto op : kLengthOperators)
         cbxRlenOpr->addItem(QString::fromLatin1(op.data(), static_cast<int>(op.size())));
       cbxRlenOpr->setCurrentIndex(-1);
       row->addWidget(cbxRlenOpr);
       edtRlen = new TDigitsSpinBox(0, 100, sheet);
       edtRlen->setObjectName(QStringLiteral("edtRlen"));
-      edtRlen->setAccessibleName(QStringLiteral("被拒收的信件长度（字节）"));
+      edtRlen->setAccessibleName(Tr("被拒收的信件长度（字节）"));
       edtRlen->setMinimumWidth(90);
       row->addWidget(edtRlen);
-      row->addWidget(Caption(QStringLiteral("字节"), sheet));
+      row->addWidget(Caption(Tr("字节"), sheet));
       auto* add = GlyphButton("SpeedButton50", style()->standardIcon(QStyle::SP_ArrowDown),
-                              QStringLiteral("将长度条件加入列表中"), sheet);
+                              Tr("将长度条件加入列表中"), sheet);
       auto* takeOut = GlyphButton("SpeedButton47", style()->standardIcon(QStyle::SP_ArrowUp),
-                                  QStringLiteral("将长度条件从列表中取出"), sheet);
+                                  Tr("将长度条件从列表中取出"), sheet);
       row->addWidget(add);
       row->addWidget(takeOut);
       row->addStretch();
@@ -132,8 +133,8 @@ QWidget* TfrmProp::BuildFilterPage() {
   }
   layout->addWidget(PageControl1, 1);
   auto* buttons = new QHBoxLayout;
-  auto* import = TextButton("SpeedButton49", QStringLiteral("导入过滤文件"), page);
-  auto* exportButton = TextButton("SpeedButton48", QStringLiteral("导出过滤文件"), page);
+  auto* import = TextButton("SpeedButton49", Tr("导入过滤文件"), page);
+  auto* exportButton = TextButton("SpeedButton48", Tr("导出过滤文件"), page);
   buttons->addStretch();
   buttons->addWidget(import);
   buttons->addWidget(exportButton);
@@ -178,8 +179,8 @@ bool TfrmProp::FilterEntriesFit() {
           PageControl7->setCurrentIndex(2);
           PageControl1->setCurrentIndex(tab);
           ShowMessage(this, kErrorCaption,
-                      QStringLiteral("“%1”中有一行长于255字节：\n%2…\n请缩短后再关闭窗口。")
-                          .arg(QString::fromUtf8(t.caption), Q(line).left(40)),
+                      Tr("“%1”中有一行长于255字节：\n%2…\n请缩短后再关闭窗口。")
+                          .arg(Tr(t.caption), Q(line).left(40)),
                       TIcon::Warning);
           return false;
         }
@@ -221,8 +222,8 @@ void TfrmProp::ImportFilterFileClick() {
   const auto folder = home_ / "modal";
   std::string error;
   EnsureFolder(folder, &error);
-  QString file = Dialogs().OpenFileName(this, QStringLiteral("导入过滤文件"), Q(folder.string()),
-                                        QStringLiteral("垃圾邮件黑名单(*.rub)"));
+  QString file = Dialogs().OpenFileName(this, Tr("导入过滤文件"), Q(folder.string()),
+                                        Tr("垃圾邮件黑名单(*.rub)"));
   if (file.isEmpty())
     return;
   // Into the controls only: the registry changes when the window closes.
@@ -234,10 +235,10 @@ void TfrmProp::ImportFilterFileClick() {
   }
   ShowFilterLists(lists);
   if (result.skipped > 0) {
-    ShowMessage(this, QStringLiteral("导入过滤文件"),
-                QStringLiteral("有%1条过滤条件没有导入（长度条件缺少==、>=或<=，或长于255字节）。")
-                    .arg(result.skipped),
-                TIcon::Warning);
+    ShowMessage(
+        this, Tr("导入过滤文件"),
+        Tr("有%1条过滤条件没有导入（长度条件缺少==、>=或<=，或长于255字节）。").arg(result.skipped),
+        TIcon::Warning);
   }
 }
 
@@ -245,8 +246,8 @@ void TfrmProp::ExportFilterFileClick() {
   const auto folder = home_ / "modal";
   std::string error;
   EnsureFolder(folder, &error);
-  QString file = Dialogs().SaveFileName(this, QStringLiteral("导出过滤文件"), Q(folder.string()),
-                                        QStringLiteral("垃圾黑名单(*.rub)"));
+  QString file =
+      Dialogs().SaveFileName(this, Tr("导出过滤文件"), Q(folder.string()), Tr("垃圾黑名单(*.rub)"));
   if (file.isEmpty())
     return;
   if (!ExportFilterFile(S(file), FilterListsFromControls(), &error))

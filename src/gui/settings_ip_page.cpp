@@ -14,6 +14,7 @@
 #include "gui/ip_table_model.h"
 #include "gui/settings_parts.h"
 #include "gui/settings_window.h"
+#include "gui/tr.h"
 #include "store/mail_plan.h"
 #include "store/settings_store.h"
 #include "text/home.h"
@@ -44,7 +45,7 @@ class TBusyCursor {
   TBusyCursor& operator=(const TBusyCursor&) = delete;
 };
 
-const QString kIpFilter = QStringLiteral("IP对照表(*.dat)");
+const QString kIpFilter = Tr("IP对照表(*.dat)");
 // Fewer rows than this are the user's own, never a copied delivered table.
 constexpr std::size_t kCopiedTableRows = 1000;
 constexpr std::string_view kSlimOfferedValue = "IpTableSlimOffered";
@@ -55,7 +56,7 @@ QWidget* TfrmProp::BuildIpPage() {
   auto* outer = new QWidget(this);
   auto* outerLayout = new QVBoxLayout(outer);
   outerLayout->setContentsMargins(0, 0, 0, 0);
-  ipLoading_ = new QLabel(QStringLiteral("正在读取IP地址表……"), outer);
+  ipLoading_ = new QLabel(Tr("正在读取IP地址表……"), outer);
   ipLoading_->setObjectName(QStringLiteral("ipLoading"));
   ipLoading_->hide();
   outerLayout->addWidget(ipLoading_);
@@ -65,7 +66,7 @@ QWidget* TfrmProp::BuildIpPage() {
   auto* layout = new QVBoxLayout(page);
   lvIP = new QTableView(page);
   lvIP->setObjectName(QStringLiteral("lvIP"));
-  lvIP->setAccessibleName(QStringLiteral("IP→地址"));
+  lvIP->setAccessibleName(Tr("IP→地址"));
   lvIP->setModel(ipModel_);
   // A table view keeps no item per row, and rows of one fixed height let
   // it place a million of them without measuring any.
@@ -85,34 +86,34 @@ QWidget* TfrmProp::BuildIpPage() {
   layout->addWidget(lvIP, 1);
   // The page edits the user's own rows, which a lookup searches before the
   // delivered table; the rest can be looked at.
-  chkIpAll = new QCheckBox(QStringLiteral("显示全部IP地址（包括随程序提供的）"), page);
+  chkIpAll = new QCheckBox(Tr("显示全部IP地址（包括随程序提供的）"), page);
   chkIpAll->setObjectName(QStringLiteral("chkIpAll"));
   layout->addWidget(chkIpAll);
   connect(chkIpAll, &QCheckBox::toggled, this, &TfrmProp::ShowAllIpRows);
 
   auto* fields = new QGridLayout;
-  meIPstart = AddressField("meIPstart", QStringLiteral("起始IP"), page);
-  meIPstop = AddressField("meIPstop", QStringLiteral("结束IP"), page);
+  meIPstart = AddressField("meIPstart", Tr("起始IP"), page);
+  meIPstop = AddressField("meIPstop", Tr("结束IP"), page);
   // The record's fields hold 30 and 60 bytes.
-  edtArea = TextField("edtArea", QStringLiteral("所在区域"), page, 30);
-  edtPlace = TextField("edtPlace", QStringLiteral("详细地址"), page, 60);
-  fields->addWidget(Caption(QStringLiteral("起始IP"), page), 0, 0);
+  edtArea = TextField("edtArea", Tr("所在区域"), page, 30);
+  edtPlace = TextField("edtPlace", Tr("详细地址"), page, 60);
+  fields->addWidget(Caption(Tr("起始IP"), page), 0, 0);
   fields->addWidget(meIPstart, 0, 1);
-  fields->addWidget(Caption(QStringLiteral("结束IP"), page), 0, 2);
+  fields->addWidget(Caption(Tr("结束IP"), page), 0, 2);
   fields->addWidget(meIPstop, 0, 3);
-  fields->addWidget(Caption(QStringLiteral("所在区域"), page), 1, 0);
+  fields->addWidget(Caption(Tr("所在区域"), page), 1, 0);
   fields->addWidget(edtArea, 1, 1);
-  fields->addWidget(Caption(QStringLiteral("详细地址"), page), 1, 2);
+  fields->addWidget(Caption(Tr("详细地址"), page), 1, 2);
   fields->addWidget(edtPlace, 1, 3);
   layout->addLayout(fields);
 
   auto* buttons = new QHBoxLayout;
   auto* add = GlyphButton("SpeedButton27", style()->standardIcon(QStyle::SP_ArrowUp),
-                          QStringLiteral("将IP地址增加到列表中"), page);
+                          Tr("将IP地址增加到列表中"), page);
   auto* takeOut = GlyphButton("SpeedButton32", style()->standardIcon(QStyle::SP_ArrowDown),
-                              QStringLiteral("从列表中移出IP地址。"), page);
-  auto* import = TextButton("SpeedButton53", QStringLiteral("导入列表"), page);
-  auto* exportButton = TextButton("SpeedButton54", QStringLiteral("导出列表"), page);
+                              Tr("从列表中移出IP地址。"), page);
+  auto* import = TextButton("SpeedButton53", Tr("导入列表"), page);
+  auto* exportButton = TextButton("SpeedButton54", Tr("导出列表"), page);
   buttons->addWidget(add);
   buttons->addWidget(takeOut);
   buttons->addStretch();
@@ -134,7 +135,7 @@ void TfrmProp::StartLoadingIpTable(bool all) {
   if (!all)
     ipChanged_ = false;
   ipPage_->setEnabled(false);
-  ipLoading_->setText(QStringLiteral("正在读取IP地址表……"));
+  ipLoading_->setText(Tr("正在读取IP地址表……"));
   ipLoading_->show();
   TSettingsKey key;
   const bool offer = !all && !(OpenSettingsKey(store_, kMailCheckKey, false, key) &&
@@ -164,8 +165,7 @@ void TfrmProp::StartLoadingIpTable(bool all) {
               if (!unreadable.isEmpty()) {
                 // Saving a few typed rows over a table that could not be read
                 // would lose it: the page stays locked.
-                ipLoading_->setText(
-                    QStringLiteral("IP地址表不能读取（%1），本页不能修改。").arg(unreadable));
+                ipLoading_->setText(Tr("IP地址表不能读取（%1），本页不能修改。").arg(unreadable));
                 return;
               }
               ipModel_->SetRows(std::move(*rows));
@@ -204,18 +204,17 @@ void TfrmProp::OfferIpTableSlimming(std::size_t copied) {
   if (OpenSettingsKey(store_, kMailCheckKey, true, key))
     WriteFlagValue(key, kSlimOfferedValue, true);
   const QString text =
-      QStringLiteral(
-          "您的IP地址表（%1）中有%2条记录与随程序提供的IP地址表完全相同。"
-          "随程序提供的表总会在您的记录之后被查找，这些记录不再需要。\n\n是否删去它们，"
-          "只保留您自己增加或导入的记录？")
+      Tr("您的IP地址表（%1）中有%2条记录与随程序提供的IP地址表完全相同。"
+         "随程序提供的表总会在您的记录之后被查找，这些记录不再需要。\n\n是否删去它们，"
+         "只保留您自己增加或导入的记录？")
           .arg(Q(UserIpTableFile(home_).string()))
           .arg(copied);
-  if (!AskYesNo(this, QStringLiteral("精简IP地址表"), text))
+  if (!AskYesNo(this, Tr("精简IP地址表"), text))
     return;
   std::size_t dropped = 0;
   std::string error;
   if (!SlimUserIpTable(home_, &dropped, &error)) {
-    ShowMessage(this, QStringLiteral("错误"), Q(error), TIcon::Critical);
+    ShowMessage(this, Tr("错误"), Q(error), TIcon::Critical);
     return;
   }
   if (auto rows = LoadUserIpRows(home_))
@@ -227,7 +226,7 @@ void TfrmProp::SpeedButton27Click() {
   int row = ipModel_->AddRow(
       {S(meIPstart->text()), S(meIPstop->text()), S(edtArea->text()), S(edtPlace->text())}, &error);
   if (row < 0) {
-    ShowMessage(this, QStringLiteral("错误"), Q(error), TIcon::Warning);
+    ShowMessage(this, Tr("错误"), Q(error), TIcon::Warning);
     return;
   }
   ipChanged_ = true;
@@ -255,8 +254,7 @@ void TfrmProp::SpeedButton53Click() {
   const auto folder = home_ / "setting";
   std::string error;
   EnsureFolder(folder, &error);
-  QString file =
-      Dialogs().OpenFileName(this, QStringLiteral("导入列表"), Q(folder.string()), kIpFilter);
+  QString file = Dialogs().OpenFileName(this, Tr("导入列表"), Q(folder.string()), kIpFilter);
   if (file.isEmpty())
     return;
   int added = 0, skipped = 0;
@@ -266,23 +264,23 @@ void TfrmProp::SpeedButton53Click() {
     ok = ipModel_->Import(S(file), &added, &skipped, &error);
   }
   if (!ok) {
-    ShowMessage(this, QStringLiteral("错误"), QStringLiteral("导入被禁止！"), TIcon::Critical);
+    ShowMessage(this, Tr("错误"), Tr("导入被禁止！"), TIcon::Critical);
     return;
   }
   if (added > 0)
     ipChanged_ = true;
-  QString text = QStringLiteral("文件已被导入！");
+  QString text = Tr("文件已被导入！");
   if (skipped > 0)
-    text += QStringLiteral("\n有%1条记录的IP地址格式不对，没有导入。").arg(skipped);
-  ShowMessage(this, QStringLiteral("成功！"), text);
+    text += Tr("\n有%1条记录的IP地址格式不对，没有导入。").arg(skipped);
+  ShowMessage(this, Tr("成功！"), text);
 }
 
 void TfrmProp::SpeedButton54Click() {
   const auto folder = home_ / "setting";
   std::string error;
   EnsureFolder(folder, &error);
-  QString file = Dialogs().SaveFileName(this, QStringLiteral("导出列表"),
-                                        Q((folder / "IpSeek.dat").string()), kIpFilter);
+  QString file =
+      Dialogs().SaveFileName(this, Tr("导出列表"), Q((folder / "IpSeek.dat").string()), kIpFilter);
   if (file.isEmpty())
     return;
   bool ok;
@@ -291,9 +289,9 @@ void TfrmProp::SpeedButton54Click() {
     ok = ExportIpTable(S(file), ipModel_->Rows(), &error);
   }
   if (ok)
-    ShowMessage(this, QStringLiteral("成功！"), QStringLiteral("文件已被导出！"));
+    ShowMessage(this, Tr("成功！"), Tr("文件已被导出！"));
   else
-    ShowMessage(this, QStringLiteral("错误"), QStringLiteral("导出被禁止！"), TIcon::Critical);
+    ShowMessage(this, Tr("错误"), Tr("导出被禁止！"), TIcon::Critical);
 }
 
 }  // namespace pelorix::gui

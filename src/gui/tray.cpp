@@ -1,4 +1,5 @@
 #include "gui/tray.h"
+#include "gui/tr.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -8,10 +9,10 @@ namespace pelorix::gui {
 TTray::TTray(QObject* parent)
     : QObject(parent), icon_(new QSystemTrayIcon(this)), menu_(new QMenu) {
   menu_->setObjectName(QStringLiteral("trayMenu"));
-  QAction* preview = menu_->addAction(QStringLiteral("预览新邮件"));
-  QAction* version = menu_->addAction(QStringLiteral("检测新版本"));
+  QAction* preview = menu_->addAction(Tr("预览新邮件"));
+  QAction* version = menu_->addAction(Tr("检测新版本"));
   menu_->addSeparator();
-  QAction* exit = menu_->addAction(QStringLiteral("退出"));
+  QAction* exit = menu_->addAction(Tr("退出"));
   preview->setObjectName(QStringLiteral("trayPreview"));
   version->setObjectName(QStringLiteral("trayVersion"));
   exit->setObjectName(QStringLiteral("trayExit"));

@@ -36,6 +36,10 @@ constexpr TSettingDef kDefs[] = {
     {kJudgeKey, "SpamCut", TSettingKind::DigitsText, "95", "95", 3},
     {kJudgeKey, "UnsureCut", TSettingKind::DigitsText, "50", "50", 3},
     {kJudgeKey, "PeekLines", TSettingKind::DigitsText, "0", "0", 3},
+    // A letter without its body file is fetched from the server on opening.
+    {kMailCheckKey, "FetchLetters", TSettingKind::Flag, "1", "1", 0},
+    // The window's language: "zh", "en", or empty for the desktop's.
+    {kMailCheckKey, "Language", TSettingKind::Text, "", "", 0},
 };
 
 int TextNumber(const TSettingsKey& key, std::string_view name, int defaultValue) {

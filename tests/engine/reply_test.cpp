@@ -96,6 +96,14 @@ TEST(LetterFiles, FallBackToDeletedAndNeverTheFolderItself) {
   EXPECT_THAT(texts->Text, ElementsAre("", "你好", "world"));
   EXPECT_THAT(texts->Prop, ElementsAre("Subject: 周报"));
   EXPECT_FALSE(LoadLetterTexts(home.Path(), " "));  // an empty key names tmp/ itself
+
+  // After a header check only the header file is there: it alone is read.
+  test::WriteAll(home.Tmp() / "h.msg", ToAnsi("Subject: 头\r\n"));
+  const auto header = LoadLetterTexts(home.Path(), "h");
+  ASSERT_TRUE(header);
+  EXPECT_FALSE(header->HasBody);
+  EXPECT_THAT(header->Prop, ElementsAre("Subject: 头"));
+  EXPECT_TRUE(header->Text.empty());
 }
 
 TEST(SmtpSettings, DefaultsProblemsAndCopies) {

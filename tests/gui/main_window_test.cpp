@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QAction>
 #include <QApplication>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTableView>
@@ -20,6 +23,7 @@
 #include <thread>
 
 #include "app/commands.h"
+#include "engine/letter_fetch.h"
 #include "engine/quarantine.h"
 #include "engine/record_files.h"
 #include "engine/run_lock.h"
@@ -159,6 +163,56 @@ TEST_F(MainWindow, StartsWithCaptionPanelsAndOneGroupPerAccount) {
   // The former run's files are gone, records of deleted mail stay.
   EXPECT_FALSE(fs::exists(home_ / "tmp" / "old.new"));
   EXPECT_TRUE(fs::exists(home_ / "tmp" / "deleted" / "kept.del"));
+}
+
+TEST_F(MainWindow, AssistiveTechnologyPressesCommandsTogglesPagesAndReadsPanels) {
+  ASSERT_TRUE(SaveAccounts(*store_, {{"127.0.0.1:1", "ann", "pw", ""}}));  // nothing listens
+  TfrmReport& w = Open();
+  auto iface = [&](const char* name) {
+    auto* widget = w.findChild<QWidget*>(QString::fromLatin1(name));
+    EXPECT_NE(widget, nullptr) << name;
+    QAccessibleInterface* i = QAccessible::queryAccessibleInterface(widget);
+    EXPECT_TRUE(i && i->actionInterface()) << name;
+    return i;
+  };
+  const QString press = QAccessibleActionInterface::pressAction();
+  for (const char* name : {"sbtnCheckHeaderButton", "sbtnCheckContentButton", "sbtnClearButton",
+                           "sbtnStopButton", "sbtnPropButton", "sbtnMailPropButton"})
+    EXPECT_TRUE(iface(name)->actionInterface()->actionNames().contains(press)) << name;
+  // The account menus on their chevrons, named after their command.
+  QAccessibleInterface* chevron = iface("sbtnCheckHeaderAccounts");
+  EXPECT_EQ(chevron->text(QAccessible::Name), QStringLiteral("查摘要：选择信箱"));
+  EXPECT_TRUE(chevron->actionInterface()->actionNames().contains(
+      QAccessibleActionInterface::showMenuAction()));
+
+  // A press starts the check.
+  iface("sbtnCheckHeaderButton")->actionInterface()->doAction(press);
+  EXPECT_TRUE(w.Running());
+  WaitIdle();
+  EXPECT_THAT(w.EventLines().join('\n').toStdString(), HasSubstr("ann"));
+
+  // Page buttons toggled without a click show their page.
+  auto* pages = w.findChild<QWidget*>(QStringLiteral("nbPages"));
+  for (auto* b : w.findChildren<QToolButton*>()) {
+    if (b->text() == QStringLiteral("事件")) {
+      QAccessible::queryAccessibleInterface(b)->actionInterface()->doAction(
+          QAccessibleActionInterface::toggleAction());
+    }
+  }
+  EXPECT_EQ(pages->property("currentIndex").toInt(), 2);
+  // So do the outlook bar's: the account's view of its new mail.
+  QAccessible::queryAccessibleInterface(w.OutlookBar()->Button(1, 0))
+      ->actionInterface()
+      ->doAction(QAccessibleActionInterface::toggleAction());
+  EXPECT_THAT(w.StatusPanel(4).toStdString(), HasSubstr("ann[127.0.0.1:1]"));
+
+  // Status panels read what they show.
+  emit w.AccountMenu()->aboutToShow();
+  w.AccountMenuChosen(w.AccountMenu()->actions().back(), 0);
+  QAccessibleInterface* panel =
+      QAccessible::queryAccessibleInterface(w.findChild<QLabel*>(QStringLiteral("panel4")));
+  EXPECT_EQ(panel->text(QAccessible::Name), w.StatusPanel(4));
+  EXPECT_EQ(w.StatusPanel(4), QStringLiteral("当前设置为查看ann[127.0.0.1:1]"));
 }
 
 TEST_F(MainWindow, SecondWindowOnTheSameHomeLeavesAtOnce) {
@@ -372,6 +426,59 @@ TEST_F(MainWindow, PreviewShowsTheHeaderBlockAndTheText) {
   EXPECT_EQ(lines[8], QString(32, '='));
   EXPECT_THAT(lines.mid(10).join('\n').toStdString(), HasSubstr("line one"));
   EXPECT_EQ(w.Model().index(0, 3).data(ImageRole).toInt(), -1);
+}
+
+TEST_F(MainWindow, AHeaderCheckedLetterBringsItsTextFromTheServerWhenOpened) {
+  if (auto why = test::TDovecotServer::SkipReason(); !why.empty())
+    GTEST_SKIP() << why;
+  test::TDovecotServer dovecot;
+  dovecot.AddUser("alice", "a-pw",
+                  {Mail("one@example.org", "first", "<m1@example.org>"),
+                   Mail("two@example.org", "second", "<m2@example.org>")});
+  dovecot.Start();
+  ASSERT_TRUE(SaveAccounts(*store_, {{dovecot.HostPort(), "alice", "a-pw", ""}}));
+  Plan(true);
+  TfrmReport& w = Open();
+  Act("sbtnCheckHeader")->trigger();
+  WaitIdle();
+  ASSERT_EQ(w.Model().rowCount(), 2);
+  int second = w.Model().Row(0).Items[mcMessageKey] == "<m2@example.org>" ? 0 : 1;
+
+  // The preview: the header block at once, the text once it is fetched.
+  w.List()->setCurrentIndex(w.Model().index(second, 5));
+  EXPECT_THAT(w.PreviewText().toStdString(), HasSubstr("正在从服务器取回信件内容"));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return w.PreviewText().contains("body of second"); }, 20000));
+  EXPECT_TRUE(fs::exists(home_ / "tmp" / (KeyFileName("<m2@example.org>") + ".txt")));
+  EXPECT_THAT(w.StatusPanel(5).toStdString(), HasSubstr("取回"));
+
+  // The letter window, for a message gone from the server in between: one line.
+  dovecot.Stop();
+  test::TDovecotServer other;
+  other.AddUser("alice", "a-pw", {Mail("x@example.org", "other", "<x@example.org>")});
+  other.Start();
+  ASSERT_TRUE(SaveAccounts(*store_, {{other.HostPort(), "alice", "a-pw", ""}}));
+  TMailRow row = w.Model().Row(1 - second);
+  row.Items[mcAccountKey] = "alice[" + other.HostPort() + "]";
+  w.State().MailList.Clear();
+  w.State().MailList.Append(row);
+  w.Model().Reload();
+  w.List()->setCurrentIndex(w.Model().index(0, 5));
+  w.OpenLetter();  // the preview's fetch, under way, opens the window when done
+  QWidget* letter = nullptr;
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return (letter = w.findChild<QWidget*>(QStringLiteral("TfrmMailprop"))) != nullptr; },
+      20000));
+  const QString text = letter->findChild<QPlainTextEdit*>(QStringLiteral("memText"))->toPlainText();
+  EXPECT_THAT(text.toStdString(), HasSubstr("已经没有这封信"));
+  EXPECT_FALSE(text.contains('\n'));
+  EXPECT_THAT(
+      letter->findChild<QPlainTextEdit*>(QStringLiteral("memProp"))->toPlainText().toStdString(),
+      HasSubstr("Subject: first"));
+  EXPECT_EQ(other.MessageCount("alice"), 1u);
+
+  // Switched off: nothing is fetched.
+  Act("mnuFetchLetters")->trigger();
+  EXPECT_FALSE(FetchLettersOnDemand(*store_));
 }
 
 TEST_F(MainWindow, SavedListReloadsWithTicksAndUnchangedTypeColumn) {

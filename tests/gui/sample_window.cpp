@@ -16,6 +16,8 @@
 #include "engine/record_files.h"
 #include "gui/mail_list_model.h"
 #include "gui/main_window.h"
+#include "gui/translation.h"
+#include "store/mail_plan.h"
 #include "store/accounts.h"
 #include "store/settings_store.h"
 
@@ -81,6 +83,12 @@ int main(int argc, char** argv) {
     QFont font(QStringLiteral("Noto Sans CJK SC"));
     font.setPointSize(9);
     QApplication::setFont(font);
+    // Sample rows have no server to fetch their letters from.
+    TSettingsKey check;
+    if (OpenSettingsKey(*store, kMailCheckKey, true, check))
+      WriteFlagValue(check, "FetchLetters", false);
+    // The window in the language the desktop asks for, as the program does.
+    gui::InstallTranslations(app, gui::ChosenLanguage(*store));
     gui::TfrmReport window(home, *store);
     const int rows = mode == "time" && argc > 2 ? std::atoi(argv[2]) : (mode == "time" ? 10000 : 9);
     std::vector<TMailRecord> records;
