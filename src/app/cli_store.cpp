@@ -59,6 +59,14 @@ std::string SecurityMode(const std::string& text) {
   return *mode;
 }
 
+std::string LoginMethod(const std::string& text) {
+  const auto method = LoginMethodName(text);
+  if (!method)
+    throw UsageError("unknown login method " + text +
+                     " (user, apop, plain, login, xoauth2 or oauthbearer)");
+  return *method;
+}
+
 // The stored account whose key (user[server]) is `key`.
 std::optional<TAccount> FindAccount(TSettingsStore& store, const std::string& key) {
   for (const auto& a : LoadAccounts(store)) {
@@ -69,7 +77,7 @@ std::optional<TAccount> FindAccount(TSettingsStore& store, const std::string& ke
 }
 
 int AccountAdd(CommandContext& ctx, std::vector<std::string> args) {
-  std::optional<std::string> server, user, password, note, security, folders, deleteMode;
+  std::optional<std::string> server, user, password, note, security, folders, deleteMode, auth;
   bool imap = false;
   ArgParser(std::move(args))
       .Option("--server", &server)
@@ -80,6 +88,7 @@ int AccountAdd(CommandContext& ctx, std::vector<std::string> args) {
       .Switch("--imap", &imap)
       .Option("--folders", &folders)
       .Option("--delete-mode", &deleteMode)
+      .Option("--auth", &auth)
       .Parse();
   if ((folders || deleteMode) && !imap)
     throw UsageError("--folders and --delete-mode are for --imap accounts");
@@ -96,12 +105,14 @@ int AccountAdd(CommandContext& ctx, std::vector<std::string> args) {
                    Required(password, "--password"), note.value_or("")};
   const std::optional<std::string> mode =
       security ? std::optional<std::string>(SecurityMode(*security)) : std::nullopt;
+  const std::optional<std::string> method =
+      auth ? std::optional<std::string>(LoginMethod(*auth)) : std::nullopt;
   auto store = OpenStore(ctx);
   auto accounts = LoadAccounts(*store);
   std::string error;
-  // The account, its mode and its IMAP settings land together or not at
-  // all. Without --security a replaced account keeps its mode, without
-  // --imap its protocol.
+  // The account, its mode, its login method and its IMAP settings land
+  // together or not at all. Without --security (--auth) a replaced account
+  // keeps its mode (login method), without --imap its protocol.
   const bool written = store->Write([&] {
     if (!AddAccount(accounts, account, &error) || !SaveAccounts(*store, accounts, &error))
       throw std::runtime_error(error);
@@ -113,6 +124,10 @@ int AccountAdd(CommandContext& ctx, std::vector<std::string> args) {
       if (imap && IsSameAccount(a, ascii::Trim(account.Server), ascii::Trim(account.User)) &&
           !WriteImapSettings(*store, AccountKey(a), imapSettings)) {
         throw std::runtime_error("the folders are longer than 255 bytes");
+      }
+      if (method && IsSameAccount(a, ascii::Trim(account.Server), ascii::Trim(account.User)) &&
+          !WriteAccountLogin(*store, AccountKey(a), *method)) {
+        throw std::runtime_error("cannot write the settings file");
       }
     }
   });
@@ -136,6 +151,21 @@ int AccountSecurity(CommandContext& ctx, std::vector<std::string> args) {
   return 0;
 }
 
+int AccountAuth(CommandContext& ctx, std::vector<std::string> args) {
+  std::vector<std::string> positional;
+  ArgParser(std::move(args)).Positionals(&positional, 1, 2).Parse();
+  auto store = OpenStore(ctx);
+  if (!FindAccount(*store, positional[0]))
+    Fail("no account " + positional[0]);
+  if (positional.size() == 1) {
+    ctx.out << ReadAccountLogin(*store, positional[0]) << '\n';
+    return 0;
+  }
+  if (!WriteAccountLogin(*store, positional[0], LoginMethod(positional[1])))
+    Fail("cannot write the settings file");
+  return 0;
+}
+
 int AccountRemove(CommandContext& ctx, std::vector<std::string> args) {
   std::optional<std::string> server, user;
   ArgParser(std::move(args)).Option("--server", &server).Option("--user", &user).Parse();
@@ -152,6 +182,7 @@ int AccountRemove(CommandContext& ctx, std::vector<std::string> args) {
   if (removed) {
     WriteAccountSecurity(*store, AccountKey(*removed), kDefaultSecurity);
     WriteImapSettings(*store, AccountKey(*removed), std::nullopt);
+    WriteAccountLogin(*store, AccountKey(*removed), kDefaultLogin);
   }
   return 0;
 }
@@ -217,6 +248,8 @@ int RunAccountCommand(CommandContext& ctx) {
     return AccountImportThunderbird(ctx, std::move(rest));
   if (sub == "security")
     return AccountSecurity(ctx, std::move(rest));
+  if (sub == "auth")
+    return AccountAuth(ctx, std::move(rest));
   if (sub == "list") {
     ArgParser(std::move(rest)).Parse();
     auto store = OpenStore(ctx);
@@ -339,6 +372,10 @@ bool IsSmtpSecurity(const std::string& key, const std::string& name) {
   return ascii::EqualNoCase(key, kSmtpKey) && ascii::EqualNoCase(name, kSmtpSecurityName);
 }
 
+bool IsSmtpMechanism(const std::string& key, const std::string& name) {
+  return ascii::EqualNoCase(key, kSmtpKey) && ascii::EqualNoCase(name, kSmtpMechanismName);
+}
+
 bool ParseFlag(const std::string& value) {
   if (ascii::EqualNoCase(value, "on"))
     return true;
@@ -356,6 +393,16 @@ int RunSetCommand(CommandContext& ctx) {
     const std::string mode = SecurityMode(positional[2]);
     auto store = OpenStore(ctx);
     if (!WriteSmtpSecurity(*store, mode))
+      Fail("cannot write the settings file");
+    return 0;
+  }
+  if (IsSmtpMechanism(positional[0], positional[1])) {
+    const auto mechanism = SmtpMechanismName(positional[2]);
+    if (!mechanism)
+      throw UsageError("unknown SMTP login mechanism " + positional[2] +
+                       " (login, plain, xoauth2 or oauthbearer)");
+    auto store = OpenStore(ctx);
+    if (!WriteSmtpMechanism(*store, *mechanism))
       Fail("cannot write the settings file");
     return 0;
   }
@@ -424,6 +471,11 @@ int RunGetCommand(CommandContext& ctx) {
   if (IsSmtpSecurity(positional[0], positional[1])) {
     auto store = OpenStore(ctx);
     ctx.out << ReadSmtpSecurity(*store) << '\n';
+    return 0;
+  }
+  if (IsSmtpMechanism(positional[0], positional[1])) {
+    auto store = OpenStore(ctx);
+    ctx.out << ReadSmtpMechanism(*store) << '\n';
     return 0;
   }
   const TSettingDef& def = SettingNamed(positional[0], positional[1]);

@@ -69,6 +69,9 @@ void PrepareSession(TPop3Session& session, const TQueueEntry& entry, const TRunS
   if (session.Security == TSecurity::Tls)
     session.Port = 995;
   session.PinnedCertificate = policy.PinOf(HostPortKey(entry.Server, session.Port));
+  const std::string login = policy.LoginOf(AccountKey({entry.Server, entry.User, "", ""}));
+  session.APOP = login == "apop";
+  session.Sasl = ParseSaslMechanism(login);
 }
 
 std::unique_ptr<TMailboxSession> MakeMailboxSession(const TQueueEntry& entry,

@@ -187,6 +187,7 @@ TSmtpSettings ReadSmtpSettings(TSettingsStore& store) {
   // Read at each send, as the workers read theirs at each run, so a mode
   // or pin set meanwhile (window or command line) is in force.
   s.Security = ReadSmtpSecurity(store);
+  s.Mechanism = ReadSmtpMechanism(store);
   if (const int port = SmtpPort(s); port > 0)
     s.PinnedCertificate = ReadTrustedCert(store, HostPortKey(ascii::Trim(s.Server), port));
   return s;
@@ -226,7 +227,23 @@ std::string SmtpSettingsProblem(const TSmtpSettings& settings) {
 
 void ConfigureSmtpClient(TSmtpClient& client, const TSmtpSettings& settings,
                          TSendTimeouts timeouts) {
-  client.AuthenticationType = settings.AuthType == 1 ? atLogin : atNone;
+  client.AuthenticationType = atNone;
+  if (settings.AuthType == 1) {
+    switch (ParseSaslMechanism(settings.Mechanism).value_or(TSaslMechanism::Login)) {
+      case TSaslMechanism::Plain:
+        client.AuthenticationType = atPlain;
+        break;
+      case TSaslMechanism::XOAuth2:
+        client.AuthenticationType = atXOAuth2;
+        break;
+      case TSaslMechanism::OAuthBearer:
+        client.AuthenticationType = atOAuthBearer;
+        break;
+      case TSaslMechanism::Login:
+        client.AuthenticationType = atLogin;
+        break;
+    }
+  }
   client.Username = settings.Account;
   client.Password = settings.Password;
   client.Host = std::string(ascii::Trim(settings.Server));

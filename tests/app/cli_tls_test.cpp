@@ -73,6 +73,41 @@ TEST_F(TlsCommands, ModesAreStoredBesideTheAccounts) {
   EXPECT_EQ(Run({"tls", "untrust", "pop.example.com:995"}).status, 1);
 }
 
+TEST_F(TlsCommands, SaslLoginMethodsPerAccount) {
+  if (auto why = TDovecotServer::SkipReason(); !why.empty())
+    GTEST_SKIP() << why;
+  TTestCertificates certs;
+  certs.TrustCa();
+  TDovecotServer dovecot;
+  dovecot.AddUser("ann", "pw1", {Mail("a1")});
+  dovecot.AddUser("ben", "pw2", {Mail("b1")});
+  dovecot.EnableTls(certs.Good().Cert, certs.Good().Key, true);
+  dovecot.Start();
+  const std::string server = "127.0.0.2:" + std::to_string(dovecot.TlsPort());
+  Ok({"account", "add", "--server", server, "--user", "ann", "--password", "pw1", "--security",
+      "tls", "--auth", "PLAIN"});
+  Ok({"account", "add", "--server", server, "--user", "ben", "--password", "bad", "--security",
+      "tls"});
+  Ok({"account", "auth", "ben[" + server + "]", "login"});
+  EXPECT_EQ(Ok({"account", "auth", "ann[" + server + "]"}), "plain\n");
+  EXPECT_EQ(Run({"account", "auth", "ann[" + server + "]", "cram-md5"}).status, 2);
+  Ok({"set", "MailCheck", "CheckSummary", "on"});
+  const TRun check = Run({"check"});
+  ASSERT_EQ(check.status, 0) << check.err;
+  EXPECT_THAT(check.err, Not(HasSubstr("ann@" + server + "访问失败")));
+  EXPECT_THAT(check.err, HasSubstr("ben@" + server + " 失败原因: "));
+  EXPECT_THAT(check.err, HasSubstr("Authentication failed"));
+  const auto records = ReadRecordFile(AllRecordPath(home_)).value_or(std::vector<TMailRecord>{});
+  EXPECT_EQ(records.size(), 1u) << check.err;
+  // Removing the account forgets its method.
+  Ok({"account", "remove", "--server", server, "--user", "ann"});
+  Ok({"account", "add", "--server", server, "--user", "ann", "--password", "pw1"});
+  EXPECT_EQ(Ok({"account", "auth", "ann[" + server + "]"}), "user\n");
+  EXPECT_EQ(Ok({"get", "Smtp", "authMechanism"}), "login\n");
+  Ok({"set", "Smtp", "authMechanism", "XOAUTH2"});
+  EXPECT_EQ(Ok({"get", "Smtp", "authMechanism"}), "xoauth2\n");
+}
+
 TEST_F(TlsCommands, CheckAndDeleteOverTlsAndPinnedCertificates) {
   if (auto why = TDovecotServer::SkipReason(); !why.empty())
     GTEST_SKIP() << why;

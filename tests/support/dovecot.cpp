@@ -134,7 +134,7 @@ void TDovecotServer::Start() {
                 "log_path = " +
                 t + "/dovecot.log\n" +
                 (tls ? tlsConfig_ : std::string("ssl = no\ndisable_plaintext_auth = no\n")) +
-                "auth_mechanisms = plain\n"
+                "auth_mechanisms = plain login\n"
                 "auth_failure_delay = 0\n"
                 "default_internal_user = dovecot\n"
                 "default_login_user = dovenull\n"
