@@ -14,6 +14,7 @@
 #include "store/ip_table.h"
 #include "store/mail_plan.h"
 #include "store/settings_store.h"
+#include "store/smtp_secret.h"
 #include "text/ansi.h"
 #include "text/asciiutil.h"
 #include "text/home.h"
@@ -31,6 +32,7 @@ std::unique_ptr<TSettingsStore> OpenStore(const CommandContext& ctx) {
   auto store = TSettingsStore::Open(ctx.home, &error);
   if (!store)
     Fail(error);
+  MoveSecretsToKeyring(*store);
   return store;
 }
 
@@ -456,6 +458,12 @@ int RunSetCommand(CommandContext& ctx) {
           Fail("the value must be one line");
         if (ToAnsi(value).size() > kMaxTextBytes)
           Fail("the value is longer than 255 bytes");
+        if (ascii::EqualNoCase(def.key, kSmtpKey) && ascii::EqualNoCase(def.name, "password")) {
+          // Into the keyring when there is one.
+          if (!WriteSmtpPassword(*store, value))
+            Fail("cannot write the settings file");
+          break;
+        }
         WriteTextValue(key, def.name, value);
         break;
     }
@@ -497,6 +505,14 @@ int RunGetCommand(CommandContext& ctx) {
     }
     case TSettingKind::DigitsText:
     case TSettingKind::Text:
+      if (ascii::EqualNoCase(def.key, kSmtpKey) && ascii::EqualNoCase(def.name, "password")) {
+        std::string problem;
+        const std::string password = ReadSmtpPassword(*store, &problem);
+        if (!problem.empty())
+          Fail(problem);
+        ctx.out << password << '\n';
+        break;
+      }
       ctx.out << ReadTextValue(key, def.name, fallback) << '\n';
       break;
   }

@@ -194,6 +194,10 @@ void TAccountCheck::Run(const TQueueEntry& e, TAccountRecordFiles& files) {
   if (session_.IsConnected())
     session_.Disconnect();
   try {
+    // Without its password the account is not even connected.
+    if (std::string problem = state_.Policy().SecretProblemOf(e.User + "[" + e.Server + "]");
+        !problem.empty())
+      throw std::runtime_error(problem);
     session_.Connect();
   } catch (const std::exception& failure) {
     Say(e.User + "@" + e.Server + "访问失败！");

@@ -14,6 +14,7 @@
 #include "store/connection_security.h"
 #include "store/mail_plan.h"
 #include "store/settings_store.h"
+#include "store/smtp_secret.h"
 #include "text/ansi.h"
 #include "text/asciiutil.h"
 #include "text/textutil.h"
@@ -174,7 +175,7 @@ TSmtpSettings ReadSmtpSettings(TSettingsStore& store) {
   s.Server = ReadTextValue(key, "SmtpServer", "");
   s.Port = ReadTextValue(key, "smtpPort", "");
   s.Account = ReadTextValue(key, "account", "");
-  s.Password = ReadTextValue(key, "password", "");
+  s.Password = ReadSmtpPassword(store, &s.SecretProblem);
   s.MyEmail = std::string(ascii::Trim(ReadTextValue(key, "myemail", "")));
   if (s.MyEmail.empty() || s.MyEmail == kMyEmailPlaceholder) {
     // A server with a port still names the mail domain without it.
@@ -216,6 +217,8 @@ int SmtpPort(const TSmtpSettings& settings) {
 std::string SmtpSettingsProblem(const TSmtpSettings& settings) {
   if (ascii::Trim(settings.Server).empty())
     return "没有设置发信服务器(SMTP)，请先在“配置”中填写!";
+  if (!settings.SecretProblem.empty())
+    return settings.SecretProblem;
   // An empty port is the standard one, as the settings window proposes.
   if (ascii::Trim(settings.Port).empty())
     return {};

@@ -77,6 +77,10 @@ std::optional<std::string> SmtpMechanismName(std::string_view text) {
   return NameIn(kLogins, text, 2);
 }
 
+std::string TConnectionPolicy::SecretProblemOf(std::string_view accountKey) const {
+  return Find(SecretProblems, accountKey);
+}
+
 std::string TConnectionPolicy::LoginOf(std::string_view accountKey) const {
   return LoginMethodName(Find(Logins, accountKey)).value_or(std::string(kDefaultLogin));
 }

@@ -46,6 +46,10 @@ struct TConnectionPolicy {
   std::vector<std::pair<std::string, std::string>> Logins;  // account key, login method
   // The stored login method, or "user".
   std::string LoginOf(std::string_view accountKey) const;
+  // Accounts whose password the keyring could not give (account key, why),
+  // filled by whoever builds the run's queue.
+  std::vector<std::pair<std::string, std::string>> SecretProblems;
+  std::string SecretProblemOf(std::string_view accountKey) const;
   // The stored mode, or "auto" when there is none or it is not a mode.
   std::string ModeOf(std::string_view accountKey) const;
   // The pinned fingerprint, or empty.
