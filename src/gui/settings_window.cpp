@@ -24,6 +24,7 @@
 #include "store/connection_security.h"
 #include "store/ip_table.h"
 #include "store/mail_plan.h"
+#include "store/secret_store.h"
 #include "store/settings_store.h"
 #include "text/asciiutil.h"
 #include "text/home.h"
@@ -37,6 +38,7 @@ namespace {
 constexpr int kPasswordColumn = 2;
 constexpr int kNoteColumn = 3;
 constexpr int kSecurityColumn = 4;
+constexpr int kLoginColumn = 5;
 
 const QString kSecurityCaption = QStringLiteral("连接安全");
 
@@ -74,6 +76,38 @@ void ChooseMode(QComboBox* combo, const std::string& mode) {
   const int index = combo->findData(Q(mode));
   combo->setCurrentIndex(index >= 0 ? index : 0);
 }
+
+const QString kLoginCaption = QStringLiteral("登录方式");
+
+// The login methods as stored; the OAuth ones take an access token as the password.
+constexpr TSecurityChoice kLoginChoices[] = {{"user", "USER/PASS"},
+                                             {"apop", "APOP"},
+                                             {"plain", "SASL PLAIN"},
+                                             {"login", "SASL LOGIN"},
+                                             {"xoauth2", "XOAUTH2 (访问令牌)"},
+                                             {"oauthbearer", "OAUTHBEARER (访问令牌)"}};
+
+// SMTP skips USER/PASS and APOP, which only POP3 has.
+QComboBox* LoginCombo(const char* objectName, QWidget* parent, bool smtp) {
+  auto* combo = new QComboBox(parent);
+  combo->setObjectName(QString::fromLatin1(objectName));
+  combo->setAccessibleName(kLoginCaption);
+  for (std::size_t i = smtp ? 2 : 0; i < std::size(kLoginChoices); ++i)
+    combo->addItem(QString::fromUtf8(kLoginChoices[i].caption),
+                   QString::fromLatin1(kLoginChoices[i].mode));
+  return combo;
+}
+
+QString LoginCaption(const std::string& method) {
+  for (const auto& c : kLoginChoices) {
+    if (method == c.mode)
+      return QString::fromUtf8(c.caption);
+  }
+  return QString::fromUtf8(kLoginChoices[0].caption);
+}
+
+// Set once the window has said that passwords stay in the settings file.
+constexpr std::string_view kNoKeyringNoticeName = "NoKeyringNoticeShown";
 
 const QString kErrorCaption = QStringLiteral("错误！");
 
@@ -204,6 +238,10 @@ QWidget* TfrmProp::BuildPop3Page() {
   cboSecurity = SecurityCombo("cboSecurity", page);
   fields->addWidget(Caption(kSecurityCaption, page), r, 0);
   fields->addWidget(cboSecurity, r, 1);
+  ++r;
+  cboLogin = LoginCombo("cboLogin", page, false);
+  fields->addWidget(Caption(kLoginCaption, page), r, 0);
+  fields->addWidget(cboLogin, r, 1);
   edtMkey->setEchoMode(QLineEdit::Password);
   top->addLayout(fields, 1);
 
@@ -221,12 +259,18 @@ QWidget* TfrmProp::BuildPop3Page() {
   top->addWidget(
       Hint(QStringLiteral("在左边的选项填写你要检测的邮箱账号，以便话费清单自动检测。"), page), 1);
   layout->addLayout(top);
+  lblKeyring = Hint(QStringLiteral("没有找到桌面密钥环 (Secret Service)：密码以扰码形式保存在"
+                                   "只有您能读取的设置文件 registry.db 中。"),
+                    page);
+  lblKeyring->setObjectName(QStringLiteral("lblKeyring"));
+  lblKeyring->setVisible(false);
+  layout->addWidget(lblKeyring);
 
   lvmail = new QTreeWidget(page);
   lvmail->setObjectName(QStringLiteral("lvmail"));
   lvmail->setAccessibleName(QStringLiteral("邮箱帐号"));
   lvmail->setHeaderLabels({QStringLiteral("POP3"), QStringLiteral("用户"), QStringLiteral("密码"),
-                           QStringLiteral("说明"), kSecurityCaption});
+                           QStringLiteral("说明"), kSecurityCaption, kLoginCaption});
   lvmail->setRootIsDecorated(false);
   lvmail->setUniformRowHeights(true);
   lvmail->setAllColumnsShowFocus(true);
@@ -256,6 +300,7 @@ QWidget* TfrmProp::BuildSmtpPage() {
   cboAuthType->setObjectName(QStringLiteral("cboAuthType"));
   cboAuthType->setAccessibleName(QStringLiteral("是否验证："));
   cboAuthType->addItems({QStringLiteral("不要验证"), QStringLiteral("简单登录")});
+  cboSmtpLogin = LoginCombo("cboSmtpLogin", page, true);
   edtAccount = TextField("edtAccount", QStringLiteral("帐号："), page);
   edtPassword = TextField("edtPassword", QStringLiteral("口令"), page);
   edtPassword->setEchoMode(QLineEdit::Password);
@@ -265,6 +310,7 @@ QWidget* TfrmProp::BuildSmtpPage() {
       {SMTPPort, QStringLiteral("端口：")},
       {cboSmtpSecurity, kSecurityCaption},
       {cboAuthType, QStringLiteral("是否验证：")},
+      {cboSmtpLogin, kLoginCaption},
       {edtAccount, QStringLiteral("帐号：")},
       {edtPassword, QStringLiteral("口令")},
       {edtEmailaddr, QStringLiteral("您的电子邮件地址：")}};
@@ -368,6 +414,7 @@ void TfrmProp::LoadWindowSettings() {
   edtPassword->setText(Q(s.password));
   edtEmailaddr->setText(Q(s.MyEmail));
   ChooseMode(cboSmtpSecurity, s.Security);
+  ChooseMode(cboSmtpLogin, ReadSmtpMechanism(store_));
   CHKauto->setChecked(s.autostart);  // a stored tick rewrites the log-on entry
   chkMauto->setChecked(s.autocheck);
   meMmin->setText(Q(s.checkTime));
@@ -387,9 +434,13 @@ void TfrmProp::LoadWindowSettings() {
   accounts_ = LoadAccounts(store_);
   const TConnectionPolicy policy = LoadConnectionPolicy(store_);
   accountSecurity_.clear();
-  for (const auto& a : accounts_)
+  accountLogin_.clear();
+  for (const auto& a : accounts_) {
     accountSecurity_[AccountKey(a)] = policy.ModeOf(AccountKey(a));
+    accountLogin_[AccountKey(a)] = policy.LoginOf(AccountKey(a));
+  }
   ShowAccounts(-1);
+  ShowKeyringNotice();
   ShowFilterLists(LoadFilterLists(store_));
   // 5: decided once, at opening.
   chkDeleteMail->setEnabled(chkSummary->isChecked());
@@ -411,6 +462,8 @@ void TfrmProp::SaveWindowSettings(bool report) {
     failed << QStringLiteral("邮箱帐号：") + Q(error);
   else if (!SaveAccountSecurity())
     failed << QStringLiteral("邮箱帐号：") + kSecurityCaption;
+  else if (!SaveAccountLogins())
+    failed << QStringLiteral("邮箱帐号：") + kLoginCaption;
   // 2
   if (!SaveFilterLists(store_, FilterListsFromControls()))
     failed << QStringLiteral("过滤条件");
@@ -438,7 +491,7 @@ void TfrmProp::SaveWindowSettings(bool report) {
   s.MyEmail = S(edtEmailaddr->text());
   s.Security = ChosenMode(cboSmtpSecurity);
   SaveJudgeControls(s);
-  if (!s.Save(store_))
+  if (!s.Save(store_) || !WriteSmtpMechanism(store_, ChosenMode(cboSmtpLogin)))
     failed << QStringLiteral("邮件操作与发件服务器");
   // 5: only an edited table becomes the user's copy; an untouched one
   // leaves the delivered table in force.
@@ -488,11 +541,19 @@ void TfrmProp::ShowAccounts(int selected) {
     item->setText(kNoteColumn, Q(a.Note));
     item->setFont(kNoteColumn, font);
     item->setText(kSecurityColumn, SecurityCaption(SecurityOf(a)));
+    item->setText(kLoginColumn, LoginCaption(LoginOf(a)));
+    if (!a.SecretProblem.empty()) {
+      // Unread from the keyring, not lost: the cause instead of the red hint.
+      item->setText(kPasswordColumn, Q(a.SecretProblem));
+      item->setFont(kPasswordColumn, hintFont);
+      item->setForeground(kPasswordColumn, Qt::red);
+    }
   }
   for (int c = 0; c < kNoteColumn; ++c)
     lvmail->resizeColumnToContents(c);
   lvmail->setColumnWidth(kNoteColumn, 108);
   lvmail->resizeColumnToContents(kSecurityColumn);
+  lvmail->resizeColumnToContents(kLoginColumn);
   if (selected >= 0 && selected < lvmail->topLevelItemCount())
     lvmail->setCurrentItem(lvmail->topLevelItem(selected));
 }
@@ -514,11 +575,14 @@ void TfrmProp::SpeedButton12Click() {
     if (IsSameAccount(accounts_[i], ascii::Trim(account.Server), ascii::Trim(account.User)))
       row = static_cast<int>(i);
   }
-  accountSecurity_[AccountKey(accounts_[static_cast<std::size_t>(row)])] = ChosenMode(cboSecurity);
+  const std::string key = AccountKey(accounts_[static_cast<std::size_t>(row)]);
+  accountSecurity_[key] = ChosenMode(cboSecurity);
+  accountLogin_[key] = ChosenMode(cboLogin);
   ShowAccounts(row);
   for (QLineEdit* e : {edtnote, edtMuser, edtMkey, edtMpop})
     e->clear();
   ChooseMode(cboSecurity, std::string(kDefaultSecurity));
+  ChooseMode(cboLogin, std::string(kDefaultLogin));
 }
 
 void TfrmProp::SpeedButton45Click() {
@@ -537,7 +601,9 @@ void TfrmProp::SpeedButton45Click() {
   edtMkey->setText(Q(a.Password));
   edtnote->setText(Q(a.Note));
   ChooseMode(cboSecurity, SecurityOf(a));
+  ChooseMode(cboLogin, LoginOf(a));
   accountSecurity_.erase(AccountKey(a));
+  accountLogin_.erase(AccountKey(a));
   accounts_.erase(accounts_.begin() + row);
   ShowAccounts(-1);
 }
@@ -560,6 +626,38 @@ bool TfrmProp::SaveAccountSecurity() {
     for (const auto& a : accounts_)
       WriteAccountSecurity(store_, AccountKey(a), SecurityOf(a));
   });
+}
+
+std::string TfrmProp::LoginOf(const TAccount& account) const {
+  const auto found = accountLogin_.find(AccountKey(account));
+  return found == accountLogin_.end() ? std::string(kDefaultLogin) : found->second;
+}
+
+bool TfrmProp::SaveAccountLogins() {
+  const TConnectionPolicy stored = LoadConnectionPolicy(store_);
+  return store_.Write([&] {
+    for (const auto& [name, method] : stored.Logins) {
+      const bool listed = std::any_of(accounts_.begin(), accounts_.end(), [&](const TAccount& a) {
+        return ascii::EqualNoCase(AccountKey(a), name);
+      });
+      if (!listed)
+        WriteAccountLogin(store_, name, kDefaultLogin);  // removes the value
+    }
+    for (const auto& a : accounts_)
+      WriteAccountLogin(store_, AccountKey(a), LoginOf(a));
+  });
+}
+
+// Said once per home: where passwords go when the session has no keyring.
+void TfrmProp::ShowKeyringNotice() {
+  if (store_.Keyring() != nullptr)
+    return;
+  TSettingsKey refs;
+  if (!OpenSettingsKey(store_, kSecretsKey, true, refs) ||
+      ReadFlagValue(refs, kNoKeyringNoticeName, false))
+    return;
+  lblKeyring->setVisible(true);
+  store_.Write([&] { WriteFlagValue(refs, kNoKeyringNoticeName, true); });
 }
 
 void TfrmProp::FlatSpeedButton1Click() {

@@ -71,6 +71,11 @@ class TfrmProp final : public QDialog {
   // Writes the modes of the listed accounts and drops those of accounts no
   // longer listed. False when the store refused a write.
   bool SaveAccountSecurity();
+  // The login method of a listed account: "user" unless chosen; saved alike.
+  std::string LoginOf(const TAccount& account) const;
+  bool SaveAccountLogins();
+  // Shows, the first time only, that passwords stay in the settings file.
+  void ShowKeyringNotice();
   // SMTP
   void SmtpSecurityChanged();
   // Mail operations
@@ -109,6 +114,8 @@ class TfrmProp final : public QDialog {
   // Connection security per account key (user[server]), kept with the
   // account while it is listed or taken out into the fields.
   std::map<std::string, std::string> accountSecurity_;
+  // Login method per account key, kept the same way.
+  std::map<std::string, std::string> accountLogin_;
   std::vector<std::string> lengthRules_;
   bool loading_ = false;
   bool saved_ = false;
@@ -124,12 +131,15 @@ class TfrmProp final : public QDialog {
   QLineEdit* edtMkey = nullptr;
   QLineEdit* edtMpop = nullptr;
   QComboBox* cboSecurity = nullptr;
+  QComboBox* cboLogin = nullptr;
+  QLabel* lblKeyring = nullptr;
   QTreeWidget* lvmail = nullptr;
   // SMTP
   QLineEdit* SMTPServer = nullptr;
   QLineEdit* SMTPPort = nullptr;
   QComboBox* cboSmtpSecurity = nullptr;
   QComboBox* cboAuthType = nullptr;
+  QComboBox* cboSmtpLogin = nullptr;
   QLineEdit* edtAccount = nullptr;
   QLineEdit* edtPassword = nullptr;
   QLineEdit* edtEmailaddr = nullptr;

@@ -102,13 +102,15 @@ class TPop3Session : public TLineClient, public TMailboxSession {
   // Reads and drops one answer of a multi-line command.
   void SkipAnswer();
 
+  // The AUTH exchange (Connect runs it when Sasl is set); a refusal raises
+  // EAuthRefused with the server's text and, for the OAuth mechanisms, the
+  // decoded error payload.
+  void Authenticate(TSaslMechanism mechanism);
+
   // Maps "+OK" to 1 and "-ERR" to 2; anything else raises EMailError.
   void ReadReply() override;
 
  private:
-  // The AUTH exchange; a refusal raises EAuthRefused with the server's text
-  // and, for the OAuth mechanisms, the decoded error payload.
-  void Authenticate(TSaslMechanism mechanism);
   // The "+OK"/"-ERR" mapping of ReadReply on the reply in LastReply.
   void MapStatus();
   // Reads the rest of a multi-line answer up to its "." line, so that a

@@ -26,6 +26,7 @@
 #include "store/connection_security.h"
 #include "store/filter_lists.h"
 #include "store/ip_table.h"
+#include "store/secret_store.h"
 #include "store/temp_folder.h"
 #include "text/ansi.h"
 
@@ -347,6 +348,44 @@ TEST_F(SettingsWindowTest, ConnectionSecurityStaysWithItsAccountAndSmtpHasItsOwn
   CloseByEscape();
   EXPECT_THAT(LoadConnectionPolicy(*store).Modes,
               UnorderedElementsAre(Pair("ann[pop.a.example]", "starttls")));
+  EXPECT_TRUE(dialogs.Shown.empty());
+}
+
+TEST_F(SettingsWindowTest, LoginMethodStaysWithItsAccountAndSmtpHasItsOwn) {
+  using ::testing::Pair;
+  using ::testing::UnorderedElementsAre;
+  ASSERT_TRUE(SaveAccounts(*store, {{"pop.a.example", "ann", "pw", ""}}));
+  ASSERT_TRUE(WriteAccountLogin(*store, "ann[pop.a.example]", "apop"));
+  Open();
+  auto* list = Find<QTreeWidget>("lvmail");
+  auto* login = Find<QComboBox>("cboLogin");
+  EXPECT_EQ(login->accessibleName(), "登录方式");
+  EXPECT_EQ(list->topLevelItem(0)->text(5), "APOP");
+  Type("edtMpop", "pop.b.example");
+  Type("edtMuser", "bob");
+  Type("edtMkey", "token");
+  login->setCurrentIndex(login->findData(QStringLiteral("oauthbearer")));
+  Click("SpeedButton12");
+  EXPECT_EQ(login->currentData().toString(), "user");  // cleared with the fields
+  list->setCurrentItem(list->topLevelItem(1));
+  Click("SpeedButton45");
+  EXPECT_EQ(login->currentData().toString(), "oauthbearer");
+  Click("SpeedButton12");
+  auto* smtpLogin = Find<QComboBox>("cboSmtpLogin");
+  EXPECT_EQ(smtpLogin->currentData().toString(), "login");
+  EXPECT_EQ(smtpLogin->findData(QStringLiteral("apop")), -1);
+  smtpLogin->setCurrentIndex(smtpLogin->findData(QStringLiteral("xoauth2")));
+  // No keyring in this session: the window says where passwords go, once.
+  const bool keyring = store->Keyring() != nullptr;
+  EXPECT_EQ(Find<QLabel>("lblKeyring")->isVisibleTo(window.get()), !keyring);
+  CloseByEscape();
+  EXPECT_THAT(LoadConnectionPolicy(*store).Logins,
+              UnorderedElementsAre(Pair("ann[pop.a.example]", "apop"),
+                                   Pair("bob[pop.b.example]", "oauthbearer")));
+  EXPECT_EQ(ReadSmtpMechanism(*store), "xoauth2");
+  Open();
+  EXPECT_FALSE(Find<QLabel>("lblKeyring")->isVisibleTo(window.get()));
+  CloseByEscape();
   EXPECT_TRUE(dialogs.Shown.empty());
 }
 
