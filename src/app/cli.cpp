@@ -30,6 +30,17 @@ Commands:
                     an IMAP account: the folders to check (INBOX) and what
                     deleting does: auto (Junk, else Trash), junk, trash or
                     expunge (delete for good; needs the server's UIDPLUS)
+  account add --oauth gmail|outlook|custom --user U [--server S] [--note N]
+              [--security MODE]
+                    an account that signs in with OAuth 2.0 (the provider's
+                    servers unless --server); then account login
+  account login USER[HOST] [--browser]
+                    sign in: prints the address to open in the browser and
+                    waits on 127.0.0.1 for its answer ($BROWSER opens it);
+                    Outlook.com / Microsoft 365 use a code to type instead,
+                    unless --browser
+  account logout USER[HOST]
+                    revoke the sign-in where the provider allows, forget it
   account list
   account security USER[HOST] [MODE]
                     show or set how the account connects (see below)

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "app/args.h"
+#include "app/cli_oauth.h"
 #include "app/commands.h"
 #include "store/account_imap.h"
 #include "store/accounts.h"
@@ -13,6 +14,7 @@
 #include "store/filter_lists.h"
 #include "store/ip_table.h"
 #include "store/mail_plan.h"
+#include "store/oauth_account.h"
 #include "store/settings_store.h"
 #include "store/smtp_secret.h"
 #include "text/ansi.h"
@@ -79,7 +81,8 @@ std::optional<TAccount> FindAccount(TSettingsStore& store, const std::string& ke
 }
 
 int AccountAdd(CommandContext& ctx, std::vector<std::string> args) {
-  std::optional<std::string> server, user, password, note, security, folders, deleteMode, auth;
+  std::optional<std::string> server, user, password, note, security, folders, deleteMode, auth,
+      oauth;
   bool imap = false;
   ArgParser(std::move(args))
       .Option("--server", &server)
@@ -91,6 +94,7 @@ int AccountAdd(CommandContext& ctx, std::vector<std::string> args) {
       .Option("--folders", &folders)
       .Option("--delete-mode", &deleteMode)
       .Option("--auth", &auth)
+      .Option("--oauth", &oauth)
       .Parse();
   if ((folders || deleteMode) && !imap)
     throw UsageError("--folders and --delete-mode are for --imap accounts");
@@ -185,6 +189,8 @@ int AccountRemove(CommandContext& ctx, std::vector<std::string> args) {
     WriteAccountSecurity(*store, AccountKey(*removed), kDefaultSecurity);
     WriteImapSettings(*store, AccountKey(*removed), std::nullopt);
     WriteAccountLogin(*store, AccountKey(*removed), kDefaultLogin);
+    RemoveOAuthTokens(*store, AccountKey(*removed));
+    WriteAccountOAuthProvider(*store, AccountKey(*removed), "");
   }
   return 0;
 }
@@ -252,6 +258,17 @@ int RunAccountCommand(CommandContext& ctx) {
     return AccountSecurity(ctx, std::move(rest));
   if (sub == "auth")
     return AccountAuth(ctx, std::move(rest));
+  if (sub == "login") {
+    std::vector<std::string> positional;
+    bool browser = false;
+    ArgParser(std::move(rest)).Positionals(&positional, 1, 1).Switch("--browser", &browser).Parse();
+    return OAuthAccountLogin(ctx, positional[0], browser);
+  }
+  if (sub == "logout") {
+    std::vector<std::string> positional;
+    ArgParser(std::move(rest)).Positionals(&positional, 1, 1).Parse();
+    return OAuthAccountLogout(ctx, positional[0]);
+  }
   if (sub == "list") {
     ArgParser(std::move(rest)).Parse();
     auto store = OpenStore(ctx);

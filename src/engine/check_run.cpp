@@ -13,6 +13,7 @@
 #include "engine/record_files.h"
 #include "store/accounts.h"
 #include "store/filter_lists.h"
+#include "store/oauth_account.h"
 #include "store/settings_store.h"
 
 namespace pelorix {
@@ -129,12 +130,16 @@ std::vector<std::string> BuildBriefReport(const fs::path& home, const std::strin
 TAccountQueue BuildCheckQueue(TSettingsStore& store, std::string_view selection,
                               std::vector<std::pair<std::string, std::string>>* secretProblems) {
   TAccountQueue queue;
-  for (const TAccount& a : LoadAccounts(store)) {
-    if (selection == kAllMailboxes || selection == AccountKey(a)) {
-      queue.push_back(AccountQueueEntry(a));
-      if (secretProblems && !a.SecretProblem.empty())
-        secretProblems->emplace_back(AccountKey(a), a.SecretProblem);
-    }
+  std::vector<TAccount> accounts = LoadAccounts(store);
+  std::erase_if(accounts, [&](const TAccount& a) {
+    return selection != kAllMailboxes && selection != AccountKey(a);
+  });
+  // Access tokens refreshed when near their end, before any session starts.
+  PrepareOAuthAccounts(store, accounts, static_cast<long long>(std::time(nullptr)));
+  for (const TAccount& a : accounts) {
+    queue.push_back(AccountQueueEntry(a));
+    if (secretProblems && !a.SecretProblem.empty())
+      secretProblems->emplace_back(AccountKey(a), a.SecretProblem);
   }
   return queue;
 }

@@ -538,6 +538,7 @@ TDeviceAuthorization StartDeviceAuthorization(const TOAuthProvider& provider, lo
   device.DeviceCode = JsonMember(*members, "device_code");
   device.UserCode = JsonMember(*members, "user_code");
   device.VerificationUri = JsonMember(*members, "verification_uri");
+  device.VerificationUriComplete = JsonMember(*members, "verification_uri_complete");
   if (const long long interval = ParseSeconds(JsonMember(*members, "interval")); interval > 0) {
     device.IntervalSeconds = static_cast<int>(std::min<long long>(interval, 60));
   }

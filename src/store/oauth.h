@@ -121,6 +121,7 @@ struct TDeviceAuthorization {
   std::string DeviceCode;
   std::string UserCode;
   std::string VerificationUri;
+  std::string VerificationUriComplete;  // with the code in it, when the server offers one
   int IntervalSeconds = 5;
   long long ExpiresAt = 0;
   std::string Error;

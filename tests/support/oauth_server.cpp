@@ -107,6 +107,7 @@ class Handler(BaseHTTPRequestHandler):
                 devices[device] = [user_code, False]
                 return self.reply(200, {"device_code": device, "user_code": user_code,
                                         "verification_uri": "http://127.0.0.1:%d/device/approve" % port,
+                                        "verification_uri_complete": "http://127.0.0.1:%d/device/approve?user_code=%s" % (port, user_code),
                                         "interval": 1, "expires_in": 600})
             if path == "/revoke":
                 token = q.get("token", "")
