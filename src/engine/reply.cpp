@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 
 #include "engine/failure_cause.h"
@@ -11,8 +12,10 @@
 #include "net/errors.h"
 #include "net/line_connection.h"
 #include "net/smtp_client.h"
+#include "store/accounts.h"
 #include "store/connection_security.h"
 #include "store/mail_plan.h"
+#include "store/oauth_account.h"
 #include "store/settings_store.h"
 #include "store/smtp_secret.h"
 #include "text/ansi.h"
@@ -164,6 +167,32 @@ TReplyDraft ComposeReply(std::string_view fromCaption, std::string_view subjectC
   return d;
 }
 
+namespace {
+
+// The SMTP login of an OAuth mailbox is the POP3 account of the same user
+// name that signs in with OAuth: its token, refreshed when near its end.
+void UseOAuthAccountToken(TSettingsStore& store, TSmtpSettings& s) {
+  const std::string user(ascii::Trim(s.Account));
+  std::vector<TAccount> accounts = LoadAccounts(store);
+  std::erase_if(accounts, [&](const TAccount& a) {
+    return a.User != user || ReadAccountOAuthProvider(store, AccountKey(a)).empty();
+  });
+  s.Password.clear();
+  if (accounts.empty()) {
+    s.SecretProblem = "发信帐号“" + user +
+                      "”没有用 OAuth 登录的收信帐号：请先用 pelorix account add --oauth 添加并登录";
+    return;
+  }
+  accounts.resize(1);
+  PrepareOAuthAccounts(store, accounts, static_cast<long long>(std::time(nullptr)));
+  if (!accounts[0].SecretProblem.empty())
+    s.SecretProblem = accounts[0].SecretProblem;
+  else
+    s.Password = accounts[0].Password;
+}
+
+}  // namespace
+
 TSmtpSettings ReadSmtpSettings(TSettingsStore& store) {
   TSmtpSettings s;
   TSettingsKey key;
@@ -189,6 +218,8 @@ TSmtpSettings ReadSmtpSettings(TSettingsStore& store) {
   // or pin set meanwhile (window or command line) is in force.
   s.Security = ReadSmtpSecurity(store);
   s.Mechanism = ReadSmtpMechanism(store);
+  if (s.AuthType == 1 && (s.Mechanism == "xoauth2" || s.Mechanism == "oauthbearer"))
+    UseOAuthAccountToken(store, s);
   if (const int port = SmtpPort(s); port > 0)
     s.PinnedCertificate = ReadTrustedCert(store, HostPortKey(ascii::Trim(s.Server), port));
   return s;
