@@ -10,12 +10,16 @@
 #include <QHeaderView>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
 #include <QStackedWidget>
 #include <QStyle>
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <ctime>
+#include <memory>
 
 #include "gui/dialogs.h"
 #include "gui/ip_table_model.h"
@@ -24,6 +28,8 @@
 #include "store/connection_security.h"
 #include "store/ip_table.h"
 #include "store/mail_plan.h"
+#include "store/oauth.h"
+#include "store/oauth_account.h"
 #include "store/secret_store.h"
 #include "store/settings_store.h"
 #include "text/asciiutil.h"
@@ -106,6 +112,18 @@ QString LoginCaption(const std::string& method) {
   return QString::fromUtf8(kLoginChoices[0].caption);
 }
 
+const QString kProviderCaption = QStringLiteral("OAuth2 提供者");
+
+QComboBox* ProviderCombo(const char* objectName, QWidget* parent) {
+  auto* combo = new QComboBox(parent);
+  combo->setObjectName(QString::fromLatin1(objectName));
+  combo->setAccessibleName(kProviderCaption);
+  combo->addItem(QStringLiteral("无 (密码)"), QString());
+  for (const auto& p : BuiltInOAuthProviders())
+    combo->addItem(Q(p.Caption), Q(p.Id));
+  return combo;
+}
+
 // Set once the window has said that passwords stay in the settings file.
 constexpr std::string_view kNoKeyringNoticeName = "NoKeyringNoticeShown";
 
@@ -165,6 +183,9 @@ TfrmProp::TfrmProp(QWidget* parent, std::filesystem::path home, TSettingsStore& 
 TfrmProp::~TfrmProp() {
   if (ipLoader_.joinable())
     ipLoader_.join();
+  oauthCancel_ = true;
+  if (oauthSignIn_.joinable())
+    oauthSignIn_.join();
   // Torn down without being closed (the program ends under it): still save.
   if (!saved_) {
     saved_ = true;
@@ -242,6 +263,10 @@ QWidget* TfrmProp::BuildPop3Page() {
   cboLogin = LoginCombo("cboLogin", page, false);
   fields->addWidget(Caption(kLoginCaption, page), r, 0);
   fields->addWidget(cboLogin, r, 1);
+  ++r;
+  cboProvider = ProviderCombo("cboProvider", page);
+  fields->addWidget(Caption(kProviderCaption, page), r, 0);
+  fields->addWidget(cboProvider, r, 1);
   edtMkey->setEchoMode(QLineEdit::Password);
   top->addLayout(fields, 1);
 
@@ -254,6 +279,9 @@ QWidget* TfrmProp::BuildPop3Page() {
   buttons->addWidget(add);
   buttons->addWidget(takeOut);
   buttons->addWidget(import);
+  btnOAuthLogin = TextButton("btnOAuthLogin", QStringLiteral("登录…"), page);
+  btnOAuthLogin->setToolTip(QStringLiteral("在浏览器中为所选的 OAuth2 帐号登录"));
+  buttons->addWidget(btnOAuthLogin);
   buttons->addStretch();
   top->addLayout(buttons);
   top->addWidget(
@@ -284,6 +312,8 @@ QWidget* TfrmProp::BuildPop3Page() {
   connect(add, &QToolButton::clicked, this, &TfrmProp::SpeedButton12Click);
   connect(takeOut, &QToolButton::clicked, this, &TfrmProp::SpeedButton45Click);
   connect(import, &QPushButton::clicked, this, &TfrmProp::FlatSpeedButton1Click);
+  connect(btnOAuthLogin, &QPushButton::clicked, this, &TfrmProp::OAuthLoginClick);
+  connect(cboProvider, &QComboBox::currentIndexChanged, this, &TfrmProp::ProviderChosen);
   return page;
 }
 
@@ -301,6 +331,7 @@ QWidget* TfrmProp::BuildSmtpPage() {
   cboAuthType->setAccessibleName(QStringLiteral("是否验证："));
   cboAuthType->addItems({QStringLiteral("不要验证"), QStringLiteral("简单登录")});
   cboSmtpLogin = LoginCombo("cboSmtpLogin", page, true);
+  cboSmtpProvider = ProviderCombo("cboSmtpProvider", page);
   edtAccount = TextField("edtAccount", QStringLiteral("帐号："), page);
   edtPassword = TextField("edtPassword", QStringLiteral("口令"), page);
   edtPassword->setEchoMode(QLineEdit::Password);
@@ -310,6 +341,7 @@ QWidget* TfrmProp::BuildSmtpPage() {
       {SMTPPort, QStringLiteral("端口：")},
       {cboSmtpSecurity, kSecurityCaption},
       {cboAuthType, QStringLiteral("是否验证：")},
+      {cboSmtpProvider, kProviderCaption},
       {cboSmtpLogin, kLoginCaption},
       {edtAccount, QStringLiteral("帐号：")},
       {edtPassword, QStringLiteral("口令")},
@@ -328,6 +360,7 @@ QWidget* TfrmProp::BuildSmtpPage() {
            page));
   layout->addStretch();
   connect(cboSmtpSecurity, &QComboBox::currentIndexChanged, this, &TfrmProp::SmtpSecurityChanged);
+  connect(cboSmtpProvider, &QComboBox::currentIndexChanged, this, &TfrmProp::SmtpProviderChosen);
   return page;
 }
 
@@ -435,9 +468,11 @@ void TfrmProp::LoadWindowSettings() {
   const TConnectionPolicy policy = LoadConnectionPolicy(store_);
   accountSecurity_.clear();
   accountLogin_.clear();
+  accountOAuth_.clear();
   for (const auto& a : accounts_) {
     accountSecurity_[AccountKey(a)] = policy.ModeOf(AccountKey(a));
     accountLogin_[AccountKey(a)] = policy.LoginOf(AccountKey(a));
+    accountOAuth_[AccountKey(a)] = ReadAccountOAuthProvider(store_, AccountKey(a));
   }
   ShowAccounts(-1);
   ShowKeyringNotice();
@@ -464,6 +499,8 @@ void TfrmProp::SaveWindowSettings(bool report) {
     failed << QStringLiteral("邮箱帐号：") + kSecurityCaption;
   else if (!SaveAccountLogins())
     failed << QStringLiteral("邮箱帐号：") + kLoginCaption;
+  else if (!SaveAccountOAuth())
+    failed << QStringLiteral("邮箱帐号：") + kProviderCaption;
   // 2
   if (!SaveFilterLists(store_, FilterListsFromControls()))
     failed << QStringLiteral("过滤条件");
@@ -530,7 +567,10 @@ void TfrmProp::ShowAccounts(int selected) {
     item->setText(1, Q(a.User));
     // Passwords are never shown: one "*" per character, or the red hint.
     QString password = Q(a.Password);
-    if (password.isEmpty()) {
+    if (!OAuthOf(a).empty()) {
+      item->setText(kPasswordColumn, QStringLiteral("OAuth2"));
+      item->setFont(kPasswordColumn, font);
+    } else if (password.isEmpty()) {
       item->setText(kPasswordColumn, QStringLiteral("[没有密码，请重新设置]"));
       item->setFont(kPasswordColumn, hintFont);
       item->setForeground(kPasswordColumn, Qt::red);
@@ -560,13 +600,14 @@ void TfrmProp::ShowAccounts(int selected) {
 
 void TfrmProp::SpeedButton12Click() {
   TAccount account{S(edtMpop->text()), S(edtMuser->text()), S(edtMkey->text()), S(edtnote->text())};
+  const std::string provider = S(cboProvider->currentData().toString());
   if (edtMpop->text().trimmed().isEmpty() || edtMuser->text().trimmed().isEmpty() ||
-      edtMkey->text().trimmed().isEmpty()) {
+      (edtMkey->text().trimmed().isEmpty() && provider.empty())) {
     ShowMessage(this, kErrorCaption, QStringLiteral("所填地址不能为空格"), TIcon::Warning);
     return;
   }
   std::string error;
-  if (!AddAccount(accounts_, account, &error)) {
+  if (!AddAccount(accounts_, account, &error, !provider.empty())) {
     ShowMessage(this, kErrorCaption, Q(error), TIcon::Warning);
     return;
   }
@@ -578,11 +619,13 @@ void TfrmProp::SpeedButton12Click() {
   const std::string key = AccountKey(accounts_[static_cast<std::size_t>(row)]);
   accountSecurity_[key] = ChosenMode(cboSecurity);
   accountLogin_[key] = ChosenMode(cboLogin);
+  accountOAuth_[key] = provider;
   ShowAccounts(row);
   for (QLineEdit* e : {edtnote, edtMuser, edtMkey, edtMpop})
     e->clear();
   ChooseMode(cboSecurity, std::string(kDefaultSecurity));
   ChooseMode(cboLogin, std::string(kDefaultLogin));
+  cboProvider->setCurrentIndex(0);
 }
 
 void TfrmProp::SpeedButton45Click() {
@@ -601,9 +644,16 @@ void TfrmProp::SpeedButton45Click() {
   edtMkey->setText(Q(a.Password));
   edtnote->setText(Q(a.Note));
   ChooseMode(cboSecurity, SecurityOf(a));
+  {
+    // Choosing the provider fills the fields: the account's own stay.
+    const QSignalBlocker quiet(cboProvider);
+    const int index = cboProvider->findData(Q(OAuthOf(a)));
+    cboProvider->setCurrentIndex(index >= 0 ? index : 0);
+  }
   ChooseMode(cboLogin, LoginOf(a));
   accountSecurity_.erase(AccountKey(a));
   accountLogin_.erase(AccountKey(a));
+  accountOAuth_.erase(AccountKey(a));
   accounts_.erase(accounts_.begin() + row);
   ShowAccounts(-1);
 }
@@ -645,6 +695,140 @@ bool TfrmProp::SaveAccountLogins() {
     }
     for (const auto& a : accounts_)
       WriteAccountLogin(store_, AccountKey(a), LoginOf(a));
+  });
+}
+
+std::string TfrmProp::OAuthOf(const TAccount& account) const {
+  const auto found = accountOAuth_.find(AccountKey(account));
+  return found == accountOAuth_.end() ? std::string() : found->second;
+}
+
+bool TfrmProp::SaveAccountOAuth() {
+  std::vector<std::string> stale;
+  TSettingsKey key;
+  if (OpenSettingsKey(store_, kAccountOAuthKey, false, key)) {
+    for (const auto& name : store_.EnumValueNames(key)) {
+      const bool listed = std::any_of(accounts_.begin(), accounts_.end(), [&](const TAccount& a) {
+        return ascii::EqualNoCase(AccountKey(a), name) && !OAuthOf(a).empty();
+      });
+      if (!listed)
+        stale.push_back(name);
+    }
+  }
+  bool ok = true;
+  for (const auto& name : stale) {
+    // Its sign-in goes with it.
+    RemoveOAuthTokens(store_, name);
+    ok = WriteAccountOAuthProvider(store_, name, "") && ok;
+  }
+  for (const auto& a : accounts_) {
+    if (!OAuthOf(a).empty())
+      ok = WriteAccountOAuthProvider(store_, AccountKey(a), OAuthOf(a)) && ok;
+  }
+  return ok;
+}
+
+void TfrmProp::ProviderChosen() {
+  const auto provider = FindOAuthProvider(store_, S(cboProvider->currentData().toString()));
+  if (!provider)
+    return;
+  if (!provider->Pop3Server.empty())
+    edtMpop->setText(Q(provider->Pop3Server));
+  ChooseMode(cboSecurity, provider->Pop3Security);
+  ChooseMode(cboLogin, provider->Mechanism);
+  edtMkey->clear();
+  if (provider->ClientId.empty())
+    ShowMessage(this, kProviderCaption, Q(MissingClientIdHint(*provider)), TIcon::Warning);
+}
+
+void TfrmProp::SmtpProviderChosen() {
+  const auto provider = FindOAuthProvider(store_, S(cboSmtpProvider->currentData().toString()));
+  if (!provider)
+    return;
+  if (!provider->SmtpServer.empty())
+    SMTPServer->setText(Q(provider->SmtpServer));
+  {
+    const QSignalBlocker quiet(cboSmtpSecurity);  // the provider's port, not the mode's
+    ChooseMode(cboSmtpSecurity, provider->SmtpSecurity);
+  }
+  if (!provider->SmtpPort.empty())
+    SMTPPort->setText(Q(provider->SmtpPort));
+  ChooseMode(cboSmtpLogin, provider->Mechanism);
+  cboAuthType->setCurrentIndex(1);
+  edtPassword->clear();
+}
+
+void TfrmProp::OAuthLoginClick() {
+  const QString caption = QStringLiteral("登录");
+  if (oauthSignIn_.joinable()) {
+    ShowMessage(this, caption, QStringLiteral("正在等待浏览器中的登录。"));
+    return;
+  }
+  const auto selected = lvmail->selectionModel()->selectedRows();
+  const int row = selected.isEmpty() ? -1 : selected.front().row();
+  if (row < 0 || row >= static_cast<int>(accounts_.size()) ||
+      OAuthOf(accounts_[static_cast<std::size_t>(row)]).empty()) {
+    ShowMessage(this, caption, QStringLiteral("请先在列表中选择一个用 OAuth2 登录的帐号。"),
+                TIcon::Warning);
+    return;
+  }
+  const TAccount account = accounts_[static_cast<std::size_t>(row)];
+  const auto provider = FindOAuthProvider(store_, OAuthOf(account));
+  if (!provider || provider->ClientId.empty()) {
+    ShowMessage(this, caption,
+                provider ? Q(MissingClientIdHint(*provider)) : QStringLiteral("未知的提供者"),
+                TIcon::Warning);
+    return;
+  }
+  auto loopback = std::make_shared<TLoopbackRedirect>();
+  std::string error;
+  if (!loopback->Listen(&error)) {
+    ShowMessage(this, caption, Q(error), TIcon::Critical);
+    return;
+  }
+  const TPkce pkce = MakePkce();
+  const std::string state = RandomUrlToken(16);
+  const std::string url =
+      AuthorizationUrl(*provider, loopback->RedirectUri(), state, pkce.Challenge, account.User);
+  if (!Dialogs().OpenUrl(Q(url))) {
+    ShowMessage(this, caption, QStringLiteral("无法打开浏览器。请打开以下地址：\n") + Q(url),
+                TIcon::Warning);
+  }
+  btnOAuthLogin->setEnabled(false);
+  oauthCancel_ = false;
+  const std::string key = AccountKey(account);
+  oauthSignIn_ = std::thread([this, loopback, provider = *provider, pkce, state, key] {
+    const TRedirectResult redirect = loopback->Wait(state, 5 * 60 * 1000, &oauthCancel_);
+    TTokenAnswer answer;
+    if (redirect.Error.empty())
+      answer =
+          ExchangeAuthorizationCode(provider, redirect.Code, pkce.Verifier, loopback->RedirectUri(),
+                                    static_cast<long long>(std::time(nullptr)));
+    else
+      answer.Error = redirect.Error;
+    if (oauthCancel_)
+      return;
+    QMetaObject::invokeMethod(
+        this,
+        [this, answer, key] {
+          oauthSignIn_.join();
+          btnOAuthLogin->setEnabled(true);
+          const QString caption = QStringLiteral("登录");
+          if (!answer.Ok || answer.RefreshToken.empty()) {
+            ShowMessage(this, caption,
+                        QStringLiteral("登录失败：") +
+                            Q(answer.Ok ? std::string("no refresh token") : answer.Cause()),
+                        TIcon::Warning);
+            return;
+          }
+          if (!WriteOAuthTokens(store_, key,
+                                {answer.RefreshToken, answer.AccessToken, answer.ExpiresAt, ""})) {
+            ShowMessage(this, caption, QStringLiteral("登录令牌不能保存。"), TIcon::Critical);
+            return;
+          }
+          ShowMessage(this, caption, QStringLiteral("已登录：") + Q(key));
+        },
+        Qt::QueuedConnection);
   });
 }
 

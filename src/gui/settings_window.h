@@ -4,6 +4,7 @@
 // window, whichever way, saves everything.
 
 #include <QDialog>
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -20,6 +21,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QPushButton;
 class QPlainTextEdit;
 class QStackedWidget;
 class QTabWidget;
@@ -76,6 +78,14 @@ class TfrmProp final : public QDialog {
   bool SaveAccountLogins();
   // Shows, the first time only, that passwords stay in the settings file.
   void ShowKeyringNotice();
+  // OAuth2: the provider of a listed account ("" signs in with a password),
+  // the choice that fills the fields, the browser sign-in of the selected
+  // account (its answer awaited on a thread of its own).
+  std::string OAuthOf(const TAccount& account) const;
+  bool SaveAccountOAuth();
+  void ProviderChosen();
+  void SmtpProviderChosen();
+  void OAuthLoginClick();
   // SMTP
   void SmtpSecurityChanged();
   // Mail operations
@@ -116,6 +126,9 @@ class TfrmProp final : public QDialog {
   std::map<std::string, std::string> accountSecurity_;
   // Login method per account key, kept the same way.
   std::map<std::string, std::string> accountLogin_;
+  std::map<std::string, std::string> accountOAuth_;
+  std::thread oauthSignIn_;
+  std::atomic<bool> oauthCancel_{false};
   std::vector<std::string> lengthRules_;
   bool loading_ = false;
   bool saved_ = false;
@@ -132,6 +145,8 @@ class TfrmProp final : public QDialog {
   QLineEdit* edtMpop = nullptr;
   QComboBox* cboSecurity = nullptr;
   QComboBox* cboLogin = nullptr;
+  QComboBox* cboProvider = nullptr;
+  QPushButton* btnOAuthLogin = nullptr;
   QLabel* lblKeyring = nullptr;
   QTreeWidget* lvmail = nullptr;
   // SMTP
@@ -140,6 +155,7 @@ class TfrmProp final : public QDialog {
   QComboBox* cboSmtpSecurity = nullptr;
   QComboBox* cboAuthType = nullptr;
   QComboBox* cboSmtpLogin = nullptr;
+  QComboBox* cboSmtpProvider = nullptr;
   QLineEdit* edtAccount = nullptr;
   QLineEdit* edtPassword = nullptr;
   QLineEdit* edtEmailaddr = nullptr;

@@ -404,7 +404,8 @@ std::string TLoopbackRedirect::RedirectUri() const {
   return "http://127.0.0.1:" + std::to_string(port_) + "/";
 }
 
-TRedirectResult TLoopbackRedirect::Wait(std::string_view expectedState, int timeoutMs) {
+TRedirectResult TLoopbackRedirect::Wait(std::string_view expectedState, int timeoutMs,
+                                        const std::atomic<bool>* cancel) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   const auto left = [&] {
@@ -418,9 +419,17 @@ TRedirectResult TLoopbackRedirect::Wait(std::string_view expectedState, int time
   }
   // Browsers open spare connections; the one that sends a request line counts.
   while (left() > 0) {
-    pollfd listening{fd_, POLLIN, 0};
-    if (::poll(&listening, 1, left()) <= 0) {
+    if (cancel && cancel->load()) {
+      result.Error = "cancelled";
       break;
+    }
+    pollfd listening{fd_, POLLIN, 0};
+    const int ready = ::poll(&listening, 1, std::min(left(), 200));
+    if (ready < 0) {
+      break;
+    }
+    if (ready == 0) {
+      continue;
     }
     const int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (client < 0) {

@@ -8,6 +8,7 @@
 // PELORIX_OUTLOOK_CLIENT_ID); the key OAuth\<provider> overrides them and,
 // for "custom", holds the endpoints the user typed.
 
+#include <atomic>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -88,7 +89,9 @@ class TLoopbackRedirect {
   std::string RedirectUri() const;
   // Waits up to timeoutMs for the browser's request, answers it with a short
   // page and closes; the result names the failure when there was no code.
-  TRedirectResult Wait(std::string_view expectedState, int timeoutMs);
+  // A set `cancel` ends the wait within a fraction of a second.
+  TRedirectResult Wait(std::string_view expectedState, int timeoutMs,
+                       const std::atomic<bool>* cancel = nullptr);
 
  private:
   int fd_ = -1;
