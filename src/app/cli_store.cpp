@@ -96,6 +96,14 @@ int AccountAdd(CommandContext& ctx, std::vector<std::string> args) {
       .Option("--auth", &auth)
       .Option("--oauth", &oauth)
       .Parse();
+  if (oauth) {
+    if (password || auth || imap)
+      throw UsageError("--oauth takes no --password, --auth or --imap");
+    return OAuthAccountAdd(
+        ctx, {*oauth, Required(user, "--user"), server,
+              security ? std::optional<std::string>(SecurityMode(*security)) : std::nullopt,
+              note.value_or("")});
+  }
   if ((folders || deleteMode) && !imap)
     throw UsageError("--folders and --delete-mode are for --imap accounts");
   TImapAccountSettings imapSettings;
