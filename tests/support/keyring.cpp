@@ -66,8 +66,8 @@ bool TKeyringSession::Start() {
   const fs::path t(temp_.Path());
   session_.Start({"/usr/bin/env", "-u", "DISPLAY", "HOME=" + (t / "home").string(),
                   "XDG_DATA_HOME=" + (t / "home" / ".local" / "share").string(),
-                  "XDG_RUNTIME_DIR=" + (t / "run").string(), kRunSession, "--",
-                  "/bin/sh", (t / "run.sh").string(), t.string()},
+                  "XDG_RUNTIME_DIR=" + (t / "run").string(), kRunSession, "--", "/bin/sh",
+                  (t / "run.sh").string(), t.string()},
                  (t / "session.log").string());
   std::string address;
   for (int i = 0; i < 500 && address.empty(); ++i) {
