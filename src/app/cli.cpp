@@ -26,13 +26,29 @@ Commands:
   delete [--account USER[HOST]]
                     delete the ticked messages of the last check on the servers
   account add --server S --user U --password P [--note N] [--security MODE]
-              [--imap [--folders INBOX,...] [--delete-mode MODE]]
+              [--auth METHOD] [--imap [--folders INBOX,...] [--delete-mode MODE]]
                     an IMAP account: the folders to check (INBOX) and what
                     deleting does: auto (Junk, else Trash), junk, trash or
                     expunge (delete for good; needs the server's UIDPLUS)
+  account add --oauth gmail|outlook|custom --user U [--server S] [--note N]
+              [--security MODE]
+                    an account that signs in with OAuth 2.0 (the provider's
+                    servers unless --server); then account login
+  account login USER[HOST] [--browser]
+                    sign in: prints the address to open in the browser and
+                    waits on 127.0.0.1 for its answer ($BROWSER opens it);
+                    Outlook.com / Microsoft 365 use a code to type instead,
+                    unless --browser
+  account logout USER[HOST]
+                    revoke the sign-in where the provider allows, forget it
   account list
   account security USER[HOST] [MODE]
                     show or set how the account connects (see below)
+  account auth USER[HOST] [METHOD]
+                    show or set how the account logs in: user (USER/PASS,
+                    the default), apop, or the SASL mechanisms plain, login,
+                    xoauth2, oauthbearer (the OAuth ones take an access token
+                    as the password)
   account remove --server S --user U
   account import-thunderbird [PROFILE_DIR]
   filter list|add|remove NAME [ENTRY...]
@@ -41,7 +57,8 @@ Commands:
   set KEY NAME VALUE
                     KEY: MailCheck, Smtp or Judge (AutoJudge on/off, SpamCut
                     and UnsureCut 0-100, PeekLines); flags take on/off;
-                    set Smtp Security MODE for the reply's SMTP server
+                    set Smtp Security MODE for the reply's SMTP server;
+                    set Smtp authMechanism login|plain|xoauth2|oauthbearer
   get KEY NAME
   iptable import FILE.dat
   iptable export [--all] FILE.dat

@@ -10,6 +10,7 @@
 #include "engine/delete_worker.h"
 #include "engine/record_files.h"
 #include "engine/run_lock.h"
+#include "store/accounts.h"
 #include "store/settings_store.h"
 
 namespace pelorix {
@@ -68,6 +69,7 @@ int RunCheckCommand(CommandContext& ctx) {
     ctx.err << "pelorix check: " << error << "\n";
     return 1;
   }
+  MoveSecretsToKeyring(*store);
   // Before tmp/ is cleaned: a window's run may be writing there.
   TFileLock runLock;
   if (!runLock.TryLock(RunLockPath(ctx.home))) {
@@ -115,6 +117,7 @@ int RunDeleteCommand(CommandContext& ctx) {
     ctx.err << "pelorix delete: " << error << "\n";
     return 1;
   }
+  MoveSecretsToKeyring(*store);
   TFileLock runLock;
   if (!runLock.TryLock(RunLockPath(ctx.home))) {
     ctx.err << kRunRefused;

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "app/args.h"
+#include "app/cli_oauth.h"
 #include "app/commands.h"
 #include "store/account_imap.h"
 #include "store/accounts.h"
@@ -13,7 +14,9 @@
 #include "store/filter_lists.h"
 #include "store/ip_table.h"
 #include "store/mail_plan.h"
+#include "store/oauth_account.h"
 #include "store/settings_store.h"
+#include "store/smtp_secret.h"
 #include "text/ansi.h"
 #include "text/asciiutil.h"
 #include "text/home.h"
@@ -31,6 +34,7 @@ std::unique_ptr<TSettingsStore> OpenStore(const CommandContext& ctx) {
   auto store = TSettingsStore::Open(ctx.home, &error);
   if (!store)
     Fail(error);
+  MoveSecretsToKeyring(*store);
   return store;
 }
 
@@ -59,6 +63,14 @@ std::string SecurityMode(const std::string& text) {
   return *mode;
 }
 
+std::string LoginMethod(const std::string& text) {
+  const auto method = LoginMethodName(text);
+  if (!method)
+    throw UsageError("unknown login method " + text +
+                     " (user, apop, plain, login, xoauth2 or oauthbearer)");
+  return *method;
+}
+
 // The stored account whose key (user[server]) is `key`.
 std::optional<TAccount> FindAccount(TSettingsStore& store, const std::string& key) {
   for (const auto& a : LoadAccounts(store)) {
@@ -69,7 +81,8 @@ std::optional<TAccount> FindAccount(TSettingsStore& store, const std::string& ke
 }
 
 int AccountAdd(CommandContext& ctx, std::vector<std::string> args) {
-  std::optional<std::string> server, user, password, note, security, folders, deleteMode;
+  std::optional<std::string> server, user, password, note, security, folders, deleteMode, auth,
+      oauth;
   bool imap = false;
   ArgParser(std::move(args))
       .Option("--server", &server)
@@ -80,7 +93,17 @@ int AccountAdd(CommandContext& ctx, std::vector<std::string> args) {
       .Switch("--imap", &imap)
       .Option("--folders", &folders)
       .Option("--delete-mode", &deleteMode)
+      .Option("--auth", &auth)
+      .Option("--oauth", &oauth)
       .Parse();
+  if (oauth) {
+    if (password || auth || imap)
+      throw UsageError("--oauth takes no --password, --auth or --imap");
+    return OAuthAccountAdd(
+        ctx, {*oauth, Required(user, "--user"), server,
+              security ? std::optional<std::string>(SecurityMode(*security)) : std::nullopt,
+              note.value_or("")});
+  }
   if ((folders || deleteMode) && !imap)
     throw UsageError("--folders and --delete-mode are for --imap accounts");
   TImapAccountSettings imapSettings;
@@ -96,12 +119,14 @@ int AccountAdd(CommandContext& ctx, std::vector<std::string> args) {
                    Required(password, "--password"), note.value_or("")};
   const std::optional<std::string> mode =
       security ? std::optional<std::string>(SecurityMode(*security)) : std::nullopt;
+  const std::optional<std::string> method =
+      auth ? std::optional<std::string>(LoginMethod(*auth)) : std::nullopt;
   auto store = OpenStore(ctx);
   auto accounts = LoadAccounts(*store);
   std::string error;
-  // The account, its mode and its IMAP settings land together or not at
-  // all. Without --security a replaced account keeps its mode, without
-  // --imap its protocol.
+  // The account, its mode, its login method and its IMAP settings land
+  // together or not at all. Without --security (--auth) a replaced account
+  // keeps its mode (login method), without --imap its protocol.
   const bool written = store->Write([&] {
     if (!AddAccount(accounts, account, &error) || !SaveAccounts(*store, accounts, &error))
       throw std::runtime_error(error);
@@ -113,6 +138,10 @@ int AccountAdd(CommandContext& ctx, std::vector<std::string> args) {
       if (imap && IsSameAccount(a, ascii::Trim(account.Server), ascii::Trim(account.User)) &&
           !WriteImapSettings(*store, AccountKey(a), imapSettings)) {
         throw std::runtime_error("the folders are longer than 255 bytes");
+      }
+      if (method && IsSameAccount(a, ascii::Trim(account.Server), ascii::Trim(account.User)) &&
+          !WriteAccountLogin(*store, AccountKey(a), *method)) {
+        throw std::runtime_error("cannot write the settings file");
       }
     }
   });
@@ -136,6 +165,21 @@ int AccountSecurity(CommandContext& ctx, std::vector<std::string> args) {
   return 0;
 }
 
+int AccountAuth(CommandContext& ctx, std::vector<std::string> args) {
+  std::vector<std::string> positional;
+  ArgParser(std::move(args)).Positionals(&positional, 1, 2).Parse();
+  auto store = OpenStore(ctx);
+  if (!FindAccount(*store, positional[0]))
+    Fail("no account " + positional[0]);
+  if (positional.size() == 1) {
+    ctx.out << ReadAccountLogin(*store, positional[0]) << '\n';
+    return 0;
+  }
+  if (!WriteAccountLogin(*store, positional[0], LoginMethod(positional[1])))
+    Fail("cannot write the settings file");
+  return 0;
+}
+
 int AccountRemove(CommandContext& ctx, std::vector<std::string> args) {
   std::optional<std::string> server, user;
   ArgParser(std::move(args)).Option("--server", &server).Option("--user", &user).Parse();
@@ -152,6 +196,9 @@ int AccountRemove(CommandContext& ctx, std::vector<std::string> args) {
   if (removed) {
     WriteAccountSecurity(*store, AccountKey(*removed), kDefaultSecurity);
     WriteImapSettings(*store, AccountKey(*removed), std::nullopt);
+    WriteAccountLogin(*store, AccountKey(*removed), kDefaultLogin);
+    RemoveOAuthTokens(*store, AccountKey(*removed));
+    WriteAccountOAuthProvider(*store, AccountKey(*removed), "");
   }
   return 0;
 }
@@ -217,6 +264,19 @@ int RunAccountCommand(CommandContext& ctx) {
     return AccountImportThunderbird(ctx, std::move(rest));
   if (sub == "security")
     return AccountSecurity(ctx, std::move(rest));
+  if (sub == "auth")
+    return AccountAuth(ctx, std::move(rest));
+  if (sub == "login") {
+    std::vector<std::string> positional;
+    bool browser = false;
+    ArgParser(std::move(rest)).Positionals(&positional, 1, 1).Switch("--browser", &browser).Parse();
+    return OAuthAccountLogin(ctx, positional[0], browser);
+  }
+  if (sub == "logout") {
+    std::vector<std::string> positional;
+    ArgParser(std::move(rest)).Positionals(&positional, 1, 1).Parse();
+    return OAuthAccountLogout(ctx, positional[0]);
+  }
   if (sub == "list") {
     ArgParser(std::move(rest)).Parse();
     auto store = OpenStore(ctx);
@@ -339,6 +399,10 @@ bool IsSmtpSecurity(const std::string& key, const std::string& name) {
   return ascii::EqualNoCase(key, kSmtpKey) && ascii::EqualNoCase(name, kSmtpSecurityName);
 }
 
+bool IsSmtpMechanism(const std::string& key, const std::string& name) {
+  return ascii::EqualNoCase(key, kSmtpKey) && ascii::EqualNoCase(name, kSmtpMechanismName);
+}
+
 bool ParseFlag(const std::string& value) {
   if (ascii::EqualNoCase(value, "on"))
     return true;
@@ -356,6 +420,16 @@ int RunSetCommand(CommandContext& ctx) {
     const std::string mode = SecurityMode(positional[2]);
     auto store = OpenStore(ctx);
     if (!WriteSmtpSecurity(*store, mode))
+      Fail("cannot write the settings file");
+    return 0;
+  }
+  if (IsSmtpMechanism(positional[0], positional[1])) {
+    const auto mechanism = SmtpMechanismName(positional[2]);
+    if (!mechanism)
+      throw UsageError("unknown SMTP login mechanism " + positional[2] +
+                       " (login, plain, xoauth2 or oauthbearer)");
+    auto store = OpenStore(ctx);
+    if (!WriteSmtpMechanism(*store, *mechanism))
       Fail("cannot write the settings file");
     return 0;
   }
@@ -409,6 +483,12 @@ int RunSetCommand(CommandContext& ctx) {
           Fail("the value must be one line");
         if (ToAnsi(value).size() > kMaxTextBytes)
           Fail("the value is longer than 255 bytes");
+        if (ascii::EqualNoCase(def.key, kSmtpKey) && ascii::EqualNoCase(def.name, "password")) {
+          // Into the keyring when there is one.
+          if (!WriteSmtpPassword(*store, value))
+            Fail("cannot write the settings file");
+          break;
+        }
         WriteTextValue(key, def.name, value);
         break;
     }
@@ -424,6 +504,11 @@ int RunGetCommand(CommandContext& ctx) {
   if (IsSmtpSecurity(positional[0], positional[1])) {
     auto store = OpenStore(ctx);
     ctx.out << ReadSmtpSecurity(*store) << '\n';
+    return 0;
+  }
+  if (IsSmtpMechanism(positional[0], positional[1])) {
+    auto store = OpenStore(ctx);
+    ctx.out << ReadSmtpMechanism(*store) << '\n';
     return 0;
   }
   const TSettingDef& def = SettingNamed(positional[0], positional[1]);
@@ -445,6 +530,14 @@ int RunGetCommand(CommandContext& ctx) {
     }
     case TSettingKind::DigitsText:
     case TSettingKind::Text:
+      if (ascii::EqualNoCase(def.key, kSmtpKey) && ascii::EqualNoCase(def.name, "password")) {
+        std::string problem;
+        const std::string password = ReadSmtpPassword(*store, &problem);
+        if (!problem.empty())
+          Fail(problem);
+        ctx.out << password << '\n';
+        break;
+      }
       ctx.out << ReadTextValue(key, def.name, fallback) << '\n';
       break;
   }

@@ -13,6 +13,7 @@
 #include "engine/record_files.h"
 #include "store/accounts.h"
 #include "store/filter_lists.h"
+#include "store/oauth_account.h"
 #include "store/settings_store.h"
 
 namespace pelorix {
@@ -126,12 +127,19 @@ std::vector<std::string> BuildBriefReport(const fs::path& home, const std::strin
   return lines;
 }
 
-TAccountQueue BuildCheckQueue(TSettingsStore& store, std::string_view selection) {
+TAccountQueue BuildCheckQueue(TSettingsStore& store, std::string_view selection,
+                              std::vector<std::pair<std::string, std::string>>* secretProblems) {
   TAccountQueue queue;
-  for (const TAccount& a : LoadAccounts(store)) {
-    if (selection == kAllMailboxes || selection == AccountKey(a)) {
-      queue.push_back(AccountQueueEntry(a));
-    }
+  std::vector<TAccount> accounts = LoadAccounts(store);
+  std::erase_if(accounts, [&](const TAccount& a) {
+    return selection != kAllMailboxes && selection != AccountKey(a);
+  });
+  // Access tokens refreshed when near their end, before any session starts.
+  PrepareOAuthAccounts(store, accounts, static_cast<long long>(std::time(nullptr)));
+  for (const TAccount& a : accounts) {
+    queue.push_back(AccountQueueEntry(a));
+    if (secretProblems && !a.SecretProblem.empty())
+      secretProblems->emplace_back(AccountKey(a), a.SecretProblem);
   }
   return queue;
 }
@@ -183,7 +191,9 @@ TStartResult TCheckEngine::StartCheck(std::string_view selection, bool wholeMess
   state_.EventLog.Clear();
   state_.Busy = true;
 
-  TAccountQueue queue = BuildCheckQueue(store_, selection.empty() ? kAllMailboxes : selection);
+  std::vector<std::pair<std::string, std::string>> secretProblems;
+  TAccountQueue queue =
+      BuildCheckQueue(store_, selection.empty() ? kAllMailboxes : selection, &secretProblems);
   state_.AccountCount = static_cast<int>(queue.size());
   if (queue.empty()) {
     state_.QueueDrained = true;
@@ -201,7 +211,9 @@ TStartResult TCheckEngine::StartCheck(std::string_view selection, bool wholeMess
   state_.RunningWorkers = 3;
 
   WriteListFiles(state_.Home(), store_);
-  state_.SetPolicy(LoadConnectionPolicy(store_));
+  TConnectionPolicy policy = LoadConnectionPolicy(store_);
+  policy.SecretProblems = std::move(secretProblems);
+  state_.SetPolicy(std::move(policy));
   {
     const TMailPlan plan = state_.Plan();
     state_.Judge = plan.AutoJudge ? TClassifier::Load(state_.Home(), {plan.SpamCut, plan.UnsureCut})

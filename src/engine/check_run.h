@@ -48,8 +48,12 @@ class TTmpSweep {
 // finishes what a set-aside folder still holds.
 [[nodiscard]] TTmpSweep PrepareTmpFolder(const std::filesystem::path& home);
 
-// The check queue for a selection: "所有信箱" or one account key.
-TAccountQueue BuildCheckQueue(TSettingsStore& store, std::string_view selection);
+// The check queue for a selection: "所有信箱" or one account key. Accounts
+// whose password the keyring could not give are queued all the same, their
+// cause added to `secretProblems` (account key, why) for the workers' lines.
+TAccountQueue BuildCheckQueue(
+    TSettingsStore& store, std::string_view selection,
+    std::vector<std::pair<std::string, std::string>>* secretProblems = nullptr);
 
 // The brief report: heading, check time, the lines of the three message
 // files (a file that cannot be read is skipped), the closing lines.

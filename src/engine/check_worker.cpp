@@ -69,6 +69,9 @@ void PrepareSession(TPop3Session& session, const TQueueEntry& entry, const TRunS
   if (session.Security == TSecurity::Tls)
     session.Port = 995;
   session.PinnedCertificate = policy.PinOf(HostPortKey(entry.Server, session.Port));
+  const std::string login = policy.LoginOf(AccountKey({entry.Server, entry.User, "", ""}));
+  session.APOP = login == "apop";
+  session.Sasl = ParseSaslMechanism(login);
 }
 
 std::unique_ptr<TMailboxSession> MakeMailboxSession(const TQueueEntry& entry,
@@ -191,6 +194,10 @@ void TAccountCheck::Run(const TQueueEntry& e, TAccountRecordFiles& files) {
   if (session_.IsConnected())
     session_.Disconnect();
   try {
+    // Without its password the account is not even connected.
+    if (std::string problem = state_.Policy().SecretProblemOf(e.User + "[" + e.Server + "]");
+        !problem.empty())
+      throw std::runtime_error(problem);
     session_.Connect();
   } catch (const std::exception& failure) {
     Say(e.User + "@" + e.Server + "访问失败！");

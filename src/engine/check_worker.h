@@ -26,7 +26,8 @@ struct TQueueEntry {
 TQueueEntry SplitQueueEntry(std::string_view entry);
 // Points a worker's session at the account of an entry (port 110, or 995
 // for the tls mode, unless the server text names one) with the run's read
-// time-out, the account's connection security and its server's pin.
+// time-out, the account's connection security, its login method and its
+// server's pin.
 void PrepareSession(TPop3Session& session, const TQueueEntry& entry, const TRunState& state);
 // The session for the account of an entry: IMAP (port 143, 993 for the tls
 // mode) with its folders and way of deleting when the account is an IMAP

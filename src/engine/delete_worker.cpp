@@ -367,6 +367,10 @@ void Tdeletemail::Execute() {
       TAccountDeletion account(state_, sink_, *session, message, e, thread_.TerminateRequest());
       account.Say("正在检查: " + e.Server + "[" + e.User + "]");
       try {
+        // Without its password the account is not even connected.
+        if (std::string problem = state_.Policy().SecretProblemOf(e.User + "[" + e.Server + "]");
+            !problem.empty())
+          throw std::runtime_error(problem);
         const int deleted = account.Run();
         tally_.Add(e.User + "[" + e.Server + "]", deleted);
       } catch (const std::exception& failure) {
@@ -409,7 +413,9 @@ TStartResult TDeleteEngine::StartDeletion(std::string_view selection) {
   tally_.Clear();
   state_.Busy = true;
   state_.RunningWorkers = 3;
-  TAccountQueue queue = BuildCheckQueue(store_, selection.empty() ? kAllMailboxes : selection);
+  std::vector<std::pair<std::string, std::string>> secretProblems;
+  TAccountQueue queue =
+      BuildCheckQueue(store_, selection.empty() ? kAllMailboxes : selection, &secretProblems);
   if (queue.empty()) {
     state_.Busy = false;
     state_.RunningWorkers = 0;
@@ -419,7 +425,9 @@ TStartResult TDeleteEngine::StartDeletion(std::string_view selection) {
     std::lock_guard lock(state_.QueueLock);
     state_.DeleteQueue = std::move(queue);
   }
-  state_.SetPolicy(LoadConnectionPolicy(store_));
+  TConnectionPolicy policy = LoadConnectionPolicy(store_);
+  policy.SecretProblems = std::move(secretProblems);
+  state_.SetPolicy(std::move(policy));
   workers_.push_back(std::make_unique<Tdeletemail1>(state_, sink_, tally_));
   workers_.push_back(std::make_unique<Tdeletemail2>(state_, sink_, tally_));
   workers_.push_back(std::make_unique<Tdeletemail3>(state_, sink_, tally_));

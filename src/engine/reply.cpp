@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 
 #include "engine/failure_cause.h"
@@ -11,9 +12,12 @@
 #include "net/errors.h"
 #include "net/line_connection.h"
 #include "net/smtp_client.h"
+#include "store/accounts.h"
 #include "store/connection_security.h"
 #include "store/mail_plan.h"
+#include "store/oauth_account.h"
 #include "store/settings_store.h"
+#include "store/smtp_secret.h"
 #include "text/ansi.h"
 #include "text/asciiutil.h"
 #include "text/textutil.h"
@@ -172,6 +176,32 @@ TReplyDraft ComposeReply(std::string_view fromCaption, std::string_view subjectC
   return d;
 }
 
+namespace {
+
+// The SMTP login of an OAuth mailbox is the POP3 account of the same user
+// name that signs in with OAuth: its token, refreshed when near its end.
+void UseOAuthAccountToken(TSettingsStore& store, TSmtpSettings& s) {
+  const std::string user(ascii::Trim(s.Account));
+  std::vector<TAccount> accounts = LoadAccounts(store);
+  std::erase_if(accounts, [&](const TAccount& a) {
+    return a.User != user || ReadAccountOAuthProvider(store, AccountKey(a)).empty();
+  });
+  s.Password.clear();
+  if (accounts.empty()) {
+    s.SecretProblem = "发信帐号“" + user +
+                      "”没有用 OAuth 登录的收信帐号：请先用 pelorix account add --oauth 添加并登录";
+    return;
+  }
+  accounts.resize(1);
+  PrepareOAuthAccounts(store, accounts, static_cast<long long>(std::time(nullptr)));
+  if (!accounts[0].SecretProblem.empty())
+    s.SecretProblem = accounts[0].SecretProblem;
+  else
+    s.Password = accounts[0].Password;
+}
+
+}  // namespace
+
 TSmtpSettings ReadSmtpSettings(TSettingsStore& store) {
   TSmtpSettings s;
   TSettingsKey key;
@@ -183,7 +213,7 @@ TSmtpSettings ReadSmtpSettings(TSettingsStore& store) {
   s.Server = ReadTextValue(key, "SmtpServer", "");
   s.Port = ReadTextValue(key, "smtpPort", "");
   s.Account = ReadTextValue(key, "account", "");
-  s.Password = ReadTextValue(key, "password", "");
+  s.Password = ReadSmtpPassword(store, &s.SecretProblem);
   s.MyEmail = std::string(ascii::Trim(ReadTextValue(key, "myemail", "")));
   if (s.MyEmail.empty() || s.MyEmail == kMyEmailPlaceholder) {
     // A server with a port still names the mail domain without it.
@@ -196,6 +226,9 @@ TSmtpSettings ReadSmtpSettings(TSettingsStore& store) {
   // Read at each send, as the workers read theirs at each run, so a mode
   // or pin set meanwhile (window or command line) is in force.
   s.Security = ReadSmtpSecurity(store);
+  s.Mechanism = ReadSmtpMechanism(store);
+  if (s.AuthType == 1 && (s.Mechanism == "xoauth2" || s.Mechanism == "oauthbearer"))
+    UseOAuthAccountToken(store, s);
   if (const int port = SmtpPort(s); port > 0)
     s.PinnedCertificate = ReadTrustedCert(store, HostPortKey(ascii::Trim(s.Server), port));
   return s;
@@ -224,6 +257,8 @@ int SmtpPort(const TSmtpSettings& settings) {
 std::string SmtpSettingsProblem(const TSmtpSettings& settings) {
   if (ascii::Trim(settings.Server).empty())
     return "没有设置发信服务器(SMTP)，请先在“配置”中填写!";
+  if (!settings.SecretProblem.empty())
+    return settings.SecretProblem;
   // An empty port is the standard one, as the settings window proposes.
   if (ascii::Trim(settings.Port).empty())
     return {};
@@ -235,7 +270,23 @@ std::string SmtpSettingsProblem(const TSmtpSettings& settings) {
 
 void ConfigureSmtpClient(TSmtpClient& client, const TSmtpSettings& settings,
                          TSendTimeouts timeouts) {
-  client.AuthenticationType = settings.AuthType == 1 ? atLogin : atNone;
+  client.AuthenticationType = atNone;
+  if (settings.AuthType == 1) {
+    switch (ParseSaslMechanism(settings.Mechanism).value_or(TSaslMechanism::Login)) {
+      case TSaslMechanism::Plain:
+        client.AuthenticationType = atPlain;
+        break;
+      case TSaslMechanism::XOAuth2:
+        client.AuthenticationType = atXOAuth2;
+        break;
+      case TSaslMechanism::OAuthBearer:
+        client.AuthenticationType = atOAuthBearer;
+        break;
+      case TSaslMechanism::Login:
+        client.AuthenticationType = atLogin;
+        break;
+    }
+  }
   client.Username = settings.Account;
   client.Password = settings.Password;
   client.Host = std::string(ascii::Trim(settings.Server));

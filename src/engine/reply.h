@@ -74,7 +74,8 @@ TReplyDraft ComposeReply(std::string_view fromCaption, std::string_view subjectC
 
 // The Smtp key as the letter window reads it at each send.
 struct TSmtpSettings {
-  int AuthType = 0;  // 0 none, 1 AUTH LOGIN
+  int AuthType = 0;                 // 0 none, 1 log in
+  std::string Mechanism = "login";  // login, plain, xoauth2 or oauthbearer
   std::string Server;
   std::string Port;
   std::string Account;
@@ -82,6 +83,7 @@ struct TSmtpSettings {
   std::string MyEmail;            // the sender's address
   std::string Security = "auto";  // auto, tls, starttls or none
   std::string PinnedCertificate;  // TrustedCerts for the server's host:port
+  std::string SecretProblem;      // why the keyring could not give the password
 };
 TSmtpSettings ReadSmtpSettings(TSettingsStore& store);
 

@@ -1,8 +1,10 @@
 #include "gui/dialogs.h"
 
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QUrl>
 
 namespace pelorix::gui {
 namespace {
@@ -94,6 +96,10 @@ TDialogs* installed = nullptr;
 TDialogs& Dialogs() {
   static TQtDialogs real;
   return installed ? *installed : real;
+}
+
+bool TDialogs::OpenUrl(const QString& url) {
+  return QDesktopServices::openUrl(QUrl(url));
 }
 
 int TDialogs::Choose(QWidget*, const QString&, const QString&, const QStringList&) {

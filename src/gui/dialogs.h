@@ -31,6 +31,9 @@ class TDialogs {
   // or -1 when cancelled. A seam without such a box answers -1.
   virtual int Choose(QWidget* parent, const QString& caption, const QString& text,
                      const QStringList& choices);
+  // Opens an address in the system browser (QDesktopServices); false when
+  // nothing could open it.
+  virtual bool OpenUrl(const QString& url);
 };
 
 TDialogs& Dialogs();

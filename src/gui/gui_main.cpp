@@ -12,6 +12,7 @@
 #include "engine/run_lock.h"
 #include "gui/main_window.h"
 #include "gui/translation.h"
+#include "store/accounts.h"
 #include "store/settings_store.h"
 #include "text/home.h"
 
@@ -65,6 +66,9 @@ int RunWindow(const std::filesystem::path& home, const std::vector<std::string>&
     std::cerr << "pelorix: " << error << "\n";
     return 1;
   }
+  // Passwords left in the settings file by an older start or a session
+  // without a keyring go into the keyring now that there is one.
+  MoveSecretsToKeyring(*store);
 
   static int argc = 1;
   static char name[] = "pelorix";

@@ -10,12 +10,16 @@
 #include <QHeaderView>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
 #include <QStackedWidget>
 #include <QStyle>
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <ctime>
+#include <memory>
 
 #include "gui/dialogs.h"
 #include "gui/ip_table_model.h"
@@ -24,6 +28,9 @@
 #include "store/connection_security.h"
 #include "store/ip_table.h"
 #include "store/mail_plan.h"
+#include "store/oauth.h"
+#include "store/oauth_account.h"
+#include "store/secret_store.h"
 #include "store/settings_store.h"
 #include "text/asciiutil.h"
 #include "text/home.h"
@@ -38,6 +45,7 @@ constexpr int kPasswordColumn = 2;
 constexpr int kNoteColumn = 3;
 constexpr int kSecurityColumn = 4;
 constexpr int kProtocolColumn = 5;
+constexpr int kLoginColumn = 6;
 
 const QString kSecurityCaption = QStringLiteral("连接安全");
 
@@ -83,6 +91,50 @@ void ChooseMode(QComboBox* combo, const std::string& mode) {
   const int index = combo->findData(Q(mode));
   combo->setCurrentIndex(index >= 0 ? index : 0);
 }
+
+const QString kLoginCaption = QStringLiteral("登录方式");
+
+// The login methods as stored; the OAuth ones take an access token as the password.
+constexpr TSecurityChoice kLoginChoices[] = {{"user", "USER/PASS"},
+                                             {"apop", "APOP"},
+                                             {"plain", "SASL PLAIN"},
+                                             {"login", "SASL LOGIN"},
+                                             {"xoauth2", "XOAUTH2 (访问令牌)"},
+                                             {"oauthbearer", "OAUTHBEARER (访问令牌)"}};
+
+// SMTP skips USER/PASS and APOP, which only POP3 has.
+QComboBox* LoginCombo(const char* objectName, QWidget* parent, bool smtp) {
+  auto* combo = new QComboBox(parent);
+  combo->setObjectName(QString::fromLatin1(objectName));
+  combo->setAccessibleName(kLoginCaption);
+  for (std::size_t i = smtp ? 2 : 0; i < std::size(kLoginChoices); ++i)
+    combo->addItem(QString::fromUtf8(kLoginChoices[i].caption),
+                   QString::fromLatin1(kLoginChoices[i].mode));
+  return combo;
+}
+
+QString LoginCaption(const std::string& method) {
+  for (const auto& c : kLoginChoices) {
+    if (method == c.mode)
+      return QString::fromUtf8(c.caption);
+  }
+  return QString::fromUtf8(kLoginChoices[0].caption);
+}
+
+const QString kProviderCaption = QStringLiteral("OAuth2 提供者");
+
+QComboBox* ProviderCombo(const char* objectName, QWidget* parent) {
+  auto* combo = new QComboBox(parent);
+  combo->setObjectName(QString::fromLatin1(objectName));
+  combo->setAccessibleName(kProviderCaption);
+  combo->addItem(QStringLiteral("无 (密码)"), QString());
+  for (const auto& p : BuiltInOAuthProviders())
+    combo->addItem(Q(p.Caption), Q(p.Id));
+  return combo;
+}
+
+// Set once the window has said that passwords stay in the settings file.
+constexpr std::string_view kNoKeyringNoticeName = "NoKeyringNoticeShown";
 
 const QString kErrorCaption = QStringLiteral("错误！");
 
@@ -140,6 +192,9 @@ TfrmProp::TfrmProp(QWidget* parent, std::filesystem::path home, TSettingsStore& 
 TfrmProp::~TfrmProp() {
   if (ipLoader_.joinable())
     ipLoader_.join();
+  oauthCancel_ = true;
+  if (oauthSignIn_.joinable())
+    oauthSignIn_.join();
   // Torn down without being closed (the program ends under it): still save.
   if (!saved_) {
     saved_ = true;
@@ -231,13 +286,20 @@ QWidget* TfrmProp::BuildPop3Page() {
   for (const auto& c : kDeleteModeChoices)
     cboDeleteMode->addItem(QString::fromUtf8(c.caption), QString::fromLatin1(c.mode));
   fields->addWidget(Caption(kDeleteModeCaption, page), r, 0);
-  fields->addWidget(cboDeleteMode, r, 1);
+  fields->addWidget(cboDeleteMode, r++, 1);
   ShowImapFields(std::nullopt);
   connect(cboProtocol, &QComboBox::currentIndexChanged, this, [this] {
     const bool imap = cboProtocol->currentData().toBool();
     edtFolders->setEnabled(imap);
     cboDeleteMode->setEnabled(imap);
   });
+  cboLogin = LoginCombo("cboLogin", page, false);
+  fields->addWidget(Caption(kLoginCaption, page), r, 0);
+  fields->addWidget(cboLogin, r, 1);
+  ++r;
+  cboProvider = ProviderCombo("cboProvider", page);
+  fields->addWidget(Caption(kProviderCaption, page), r, 0);
+  fields->addWidget(cboProvider, r, 1);
   edtMkey->setEchoMode(QLineEdit::Password);
   top->addLayout(fields, 1);
 
@@ -250,17 +312,27 @@ QWidget* TfrmProp::BuildPop3Page() {
   buttons->addWidget(add);
   buttons->addWidget(takeOut);
   buttons->addWidget(import);
+  btnOAuthLogin = TextButton("btnOAuthLogin", QStringLiteral("登录…"), page);
+  btnOAuthLogin->setToolTip(QStringLiteral("在浏览器中为所选的 OAuth2 帐号登录"));
+  buttons->addWidget(btnOAuthLogin);
   buttons->addStretch();
   top->addLayout(buttons);
   top->addWidget(
       Hint(QStringLiteral("在左边的选项填写你要检测的邮箱账号，以便话费清单自动检测。"), page), 1);
   layout->addLayout(top);
+  lblKeyring = Hint(QStringLiteral("没有找到桌面密钥环 (Secret Service)：密码以扰码形式保存在"
+                                   "只有您能读取的设置文件 registry.db 中。"),
+                    page);
+  lblKeyring->setObjectName(QStringLiteral("lblKeyring"));
+  lblKeyring->setVisible(false);
+  layout->addWidget(lblKeyring);
 
   lvmail = new QTreeWidget(page);
   lvmail->setObjectName(QStringLiteral("lvmail"));
   lvmail->setAccessibleName(QStringLiteral("邮箱帐号"));
   lvmail->setHeaderLabels({QStringLiteral("POP3"), QStringLiteral("用户"), QStringLiteral("密码"),
-                           QStringLiteral("说明"), kSecurityCaption, QStringLiteral("协议")});
+                           QStringLiteral("说明"), kSecurityCaption, QStringLiteral("协议"),
+                           kLoginCaption});
   lvmail->setRootIsDecorated(false);
   lvmail->setUniformRowHeights(true);
   lvmail->setAllColumnsShowFocus(true);
@@ -274,6 +346,8 @@ QWidget* TfrmProp::BuildPop3Page() {
   connect(add, &QToolButton::clicked, this, &TfrmProp::SpeedButton12Click);
   connect(takeOut, &QToolButton::clicked, this, &TfrmProp::SpeedButton45Click);
   connect(import, &QPushButton::clicked, this, &TfrmProp::FlatSpeedButton1Click);
+  connect(btnOAuthLogin, &QPushButton::clicked, this, &TfrmProp::OAuthLoginClick);
+  connect(cboProvider, &QComboBox::currentIndexChanged, this, &TfrmProp::ProviderChosen);
   return page;
 }
 
@@ -290,6 +364,8 @@ QWidget* TfrmProp::BuildSmtpPage() {
   cboAuthType->setObjectName(QStringLiteral("cboAuthType"));
   cboAuthType->setAccessibleName(QStringLiteral("是否验证："));
   cboAuthType->addItems({QStringLiteral("不要验证"), QStringLiteral("简单登录")});
+  cboSmtpLogin = LoginCombo("cboSmtpLogin", page, true);
+  cboSmtpProvider = ProviderCombo("cboSmtpProvider", page);
   edtAccount = TextField("edtAccount", QStringLiteral("帐号："), page);
   edtPassword = TextField("edtPassword", QStringLiteral("口令"), page);
   edtPassword->setEchoMode(QLineEdit::Password);
@@ -299,6 +375,8 @@ QWidget* TfrmProp::BuildSmtpPage() {
       {SMTPPort, QStringLiteral("端口：")},
       {cboSmtpSecurity, kSecurityCaption},
       {cboAuthType, QStringLiteral("是否验证：")},
+      {cboSmtpProvider, kProviderCaption},
+      {cboSmtpLogin, kLoginCaption},
       {edtAccount, QStringLiteral("帐号：")},
       {edtPassword, QStringLiteral("口令")},
       {edtEmailaddr, QStringLiteral("您的电子邮件地址：")}};
@@ -316,6 +394,7 @@ QWidget* TfrmProp::BuildSmtpPage() {
            page));
   layout->addStretch();
   connect(cboSmtpSecurity, &QComboBox::currentIndexChanged, this, &TfrmProp::SmtpSecurityChanged);
+  connect(cboSmtpProvider, &QComboBox::currentIndexChanged, this, &TfrmProp::SmtpProviderChosen);
   return page;
 }
 
@@ -402,6 +481,7 @@ void TfrmProp::LoadWindowSettings() {
   edtPassword->setText(Q(s.password));
   edtEmailaddr->setText(Q(s.MyEmail));
   ChooseMode(cboSmtpSecurity, s.Security);
+  ChooseMode(cboSmtpLogin, ReadSmtpMechanism(store_));
   CHKauto->setChecked(s.autostart);  // a stored tick rewrites the log-on entry
   chkMauto->setChecked(s.autocheck);
   meMmin->setText(Q(s.checkTime));
@@ -422,12 +502,17 @@ void TfrmProp::LoadWindowSettings() {
   const TConnectionPolicy policy = LoadConnectionPolicy(store_);
   accountSecurity_.clear();
   accountImap_.clear();
+  accountLogin_.clear();
+  accountOAuth_.clear();
   for (const auto& a : accounts_) {
     accountSecurity_[AccountKey(a)] = policy.ModeOf(AccountKey(a));
     if (auto imap = policy.ImapOf(AccountKey(a)))
       accountImap_[AccountKey(a)] = *imap;
+    accountLogin_[AccountKey(a)] = policy.LoginOf(AccountKey(a));
+    accountOAuth_[AccountKey(a)] = ReadAccountOAuthProvider(store_, AccountKey(a));
   }
   ShowAccounts(-1);
+  ShowKeyringNotice();
   ShowFilterLists(LoadFilterLists(store_));
   // 5: decided once, at opening.
   chkDeleteMail->setEnabled(chkSummary->isChecked());
@@ -451,6 +536,10 @@ void TfrmProp::SaveWindowSettings(bool report) {
     failed << QStringLiteral("邮箱帐号：") + kSecurityCaption;
   else if (!SaveAccountImap())
     failed << QStringLiteral("邮箱帐号：") + kDeleteModeCaption;
+  else if (!SaveAccountLogins())
+    failed << QStringLiteral("邮箱帐号：") + kLoginCaption;
+  else if (!SaveAccountOAuth())
+    failed << QStringLiteral("邮箱帐号：") + kProviderCaption;
   // 2
   if (!SaveFilterLists(store_, FilterListsFromControls()))
     failed << QStringLiteral("过滤条件");
@@ -478,7 +567,7 @@ void TfrmProp::SaveWindowSettings(bool report) {
   s.MyEmail = S(edtEmailaddr->text());
   s.Security = ChosenMode(cboSmtpSecurity);
   SaveJudgeControls(s);
-  if (!s.Save(store_))
+  if (!s.Save(store_) || !WriteSmtpMechanism(store_, ChosenMode(cboSmtpLogin)))
     failed << QStringLiteral("邮件操作与发件服务器");
   // 5: only an edited table becomes the user's copy; an untouched one
   // leaves the delivered table in force.
@@ -517,7 +606,10 @@ void TfrmProp::ShowAccounts(int selected) {
     item->setText(1, Q(a.User));
     // Passwords are never shown: one "*" per character, or the red hint.
     QString password = Q(a.Password);
-    if (password.isEmpty()) {
+    if (!OAuthOf(a).empty()) {
+      item->setText(kPasswordColumn, QStringLiteral("OAuth2"));
+      item->setFont(kPasswordColumn, font);
+    } else if (password.isEmpty()) {
       item->setText(kPasswordColumn, QStringLiteral("[没有密码，请重新设置]"));
       item->setFont(kPasswordColumn, hintFont);
       item->setForeground(kPasswordColumn, Qt::red);
@@ -529,25 +621,34 @@ void TfrmProp::ShowAccounts(int selected) {
     item->setFont(kNoteColumn, font);
     item->setText(kSecurityColumn, SecurityCaption(SecurityOf(a)));
     item->setText(kProtocolColumn, ImapOf(a) ? QStringLiteral("IMAP") : QStringLiteral("POP3"));
+    item->setText(kLoginColumn, LoginCaption(LoginOf(a)));
+    if (!a.SecretProblem.empty()) {
+      // Unread from the keyring, not lost: the cause instead of the red hint.
+      item->setText(kPasswordColumn, Q(a.SecretProblem));
+      item->setFont(kPasswordColumn, hintFont);
+      item->setForeground(kPasswordColumn, Qt::red);
+    }
   }
   for (int c = 0; c < kNoteColumn; ++c)
     lvmail->resizeColumnToContents(c);
   lvmail->setColumnWidth(kNoteColumn, 108);
   lvmail->resizeColumnToContents(kSecurityColumn);
   lvmail->resizeColumnToContents(kProtocolColumn);
+  lvmail->resizeColumnToContents(kLoginColumn);
   if (selected >= 0 && selected < lvmail->topLevelItemCount())
     lvmail->setCurrentItem(lvmail->topLevelItem(selected));
 }
 
 void TfrmProp::SpeedButton12Click() {
   TAccount account{S(edtMpop->text()), S(edtMuser->text()), S(edtMkey->text()), S(edtnote->text())};
+  const std::string provider = S(cboProvider->currentData().toString());
   if (edtMpop->text().trimmed().isEmpty() || edtMuser->text().trimmed().isEmpty() ||
-      edtMkey->text().trimmed().isEmpty()) {
+      (edtMkey->text().trimmed().isEmpty() && provider.empty())) {
     ShowMessage(this, kErrorCaption, QStringLiteral("所填地址不能为空格"), TIcon::Warning);
     return;
   }
   std::string error;
-  if (!AddAccount(accounts_, account, &error)) {
+  if (!AddAccount(accounts_, account, &error, !provider.empty())) {
     ShowMessage(this, kErrorCaption, Q(error), TIcon::Warning);
     return;
   }
@@ -562,11 +663,15 @@ void TfrmProp::SpeedButton12Click() {
     accountImap_[key] = *imap;
   else
     accountImap_.erase(key);
+  accountLogin_[key] = ChosenMode(cboLogin);
+  accountOAuth_[key] = provider;
   ShowAccounts(row);
   for (QLineEdit* e : {edtnote, edtMuser, edtMkey, edtMpop})
     e->clear();
   ChooseMode(cboSecurity, std::string(kDefaultSecurity));
   ShowImapFields(std::nullopt);
+  ChooseMode(cboLogin, std::string(kDefaultLogin));
+  cboProvider->setCurrentIndex(0);
 }
 
 void TfrmProp::SpeedButton45Click() {
@@ -586,8 +691,17 @@ void TfrmProp::SpeedButton45Click() {
   edtnote->setText(Q(a.Note));
   ChooseMode(cboSecurity, SecurityOf(a));
   ShowImapFields(ImapOf(a));
+  {
+    // Choosing the provider fills the fields: the account's own stay.
+    const QSignalBlocker quiet(cboProvider);
+    const int index = cboProvider->findData(Q(OAuthOf(a)));
+    cboProvider->setCurrentIndex(index >= 0 ? index : 0);
+  }
+  ChooseMode(cboLogin, LoginOf(a));
   accountSecurity_.erase(AccountKey(a));
   accountImap_.erase(AccountKey(a));
+  accountLogin_.erase(AccountKey(a));
+  accountOAuth_.erase(AccountKey(a));
   accounts_.erase(accounts_.begin() + row);
   ShowAccounts(-1);
 }
@@ -652,6 +766,172 @@ bool TfrmProp::SaveAccountImap() {
       ok = WriteImapSettings(store_, AccountKey(a), ImapOf(a)) && ok;
   });
   return written && ok;
+}
+
+std::string TfrmProp::LoginOf(const TAccount& account) const {
+  const auto found = accountLogin_.find(AccountKey(account));
+  return found == accountLogin_.end() ? std::string(kDefaultLogin) : found->second;
+}
+
+bool TfrmProp::SaveAccountLogins() {
+  const TConnectionPolicy stored = LoadConnectionPolicy(store_);
+  return store_.Write([&] {
+    for (const auto& [name, method] : stored.Logins) {
+      const bool listed = std::any_of(accounts_.begin(), accounts_.end(), [&](const TAccount& a) {
+        return ascii::EqualNoCase(AccountKey(a), name);
+      });
+      if (!listed)
+        WriteAccountLogin(store_, name, kDefaultLogin);  // removes the value
+    }
+    for (const auto& a : accounts_)
+      WriteAccountLogin(store_, AccountKey(a), LoginOf(a));
+  });
+}
+
+std::string TfrmProp::OAuthOf(const TAccount& account) const {
+  const auto found = accountOAuth_.find(AccountKey(account));
+  return found == accountOAuth_.end() ? std::string() : found->second;
+}
+
+bool TfrmProp::SaveAccountOAuth() {
+  std::vector<std::string> stale;
+  TSettingsKey key;
+  if (OpenSettingsKey(store_, kAccountOAuthKey, false, key)) {
+    for (const auto& name : store_.EnumValueNames(key)) {
+      const bool listed = std::any_of(accounts_.begin(), accounts_.end(), [&](const TAccount& a) {
+        return ascii::EqualNoCase(AccountKey(a), name) && !OAuthOf(a).empty();
+      });
+      if (!listed)
+        stale.push_back(name);
+    }
+  }
+  bool ok = true;
+  for (const auto& name : stale) {
+    // Its sign-in goes with it.
+    RemoveOAuthTokens(store_, name);
+    ok = WriteAccountOAuthProvider(store_, name, "") && ok;
+  }
+  for (const auto& a : accounts_) {
+    if (!OAuthOf(a).empty())
+      ok = WriteAccountOAuthProvider(store_, AccountKey(a), OAuthOf(a)) && ok;
+  }
+  return ok;
+}
+
+void TfrmProp::ProviderChosen() {
+  const auto provider = FindOAuthProvider(store_, S(cboProvider->currentData().toString()));
+  if (!provider)
+    return;
+  if (!provider->Pop3Server.empty())
+    edtMpop->setText(Q(provider->Pop3Server));
+  ChooseMode(cboSecurity, provider->Pop3Security);
+  ChooseMode(cboLogin, provider->Mechanism);
+  edtMkey->clear();
+  if (provider->ClientId.empty())
+    ShowMessage(this, kProviderCaption, Q(MissingClientIdHint(*provider)), TIcon::Warning);
+}
+
+void TfrmProp::SmtpProviderChosen() {
+  const auto provider = FindOAuthProvider(store_, S(cboSmtpProvider->currentData().toString()));
+  if (!provider)
+    return;
+  if (!provider->SmtpServer.empty())
+    SMTPServer->setText(Q(provider->SmtpServer));
+  {
+    const QSignalBlocker quiet(cboSmtpSecurity);  // the provider's port, not the mode's
+    ChooseMode(cboSmtpSecurity, provider->SmtpSecurity);
+  }
+  if (!provider->SmtpPort.empty())
+    SMTPPort->setText(Q(provider->SmtpPort));
+  ChooseMode(cboSmtpLogin, provider->Mechanism);
+  cboAuthType->setCurrentIndex(1);
+  edtPassword->clear();
+}
+
+void TfrmProp::OAuthLoginClick() {
+  const QString caption = QStringLiteral("登录");
+  if (oauthSignIn_.joinable()) {
+    ShowMessage(this, caption, QStringLiteral("正在等待浏览器中的登录。"));
+    return;
+  }
+  const auto selected = lvmail->selectionModel()->selectedRows();
+  const int row = selected.isEmpty() ? -1 : selected.front().row();
+  if (row < 0 || row >= static_cast<int>(accounts_.size()) ||
+      OAuthOf(accounts_[static_cast<std::size_t>(row)]).empty()) {
+    ShowMessage(this, caption, QStringLiteral("请先在列表中选择一个用 OAuth2 登录的帐号。"),
+                TIcon::Warning);
+    return;
+  }
+  const TAccount account = accounts_[static_cast<std::size_t>(row)];
+  const auto provider = FindOAuthProvider(store_, OAuthOf(account));
+  if (!provider || provider->ClientId.empty()) {
+    ShowMessage(this, caption,
+                provider ? Q(MissingClientIdHint(*provider)) : QStringLiteral("未知的提供者"),
+                TIcon::Warning);
+    return;
+  }
+  auto loopback = std::make_shared<TLoopbackRedirect>();
+  std::string error;
+  if (!loopback->Listen(&error)) {
+    ShowMessage(this, caption, Q(error), TIcon::Critical);
+    return;
+  }
+  const TPkce pkce = MakePkce();
+  const std::string state = RandomUrlToken(16);
+  const std::string url =
+      AuthorizationUrl(*provider, loopback->RedirectUri(), state, pkce.Challenge, account.User);
+  if (!Dialogs().OpenUrl(Q(url))) {
+    ShowMessage(this, caption, QStringLiteral("无法打开浏览器。请打开以下地址：\n") + Q(url),
+                TIcon::Warning);
+  }
+  btnOAuthLogin->setEnabled(false);
+  oauthCancel_ = false;
+  const std::string key = AccountKey(account);
+  oauthSignIn_ = std::thread([this, loopback, provider = *provider, pkce, state, key] {
+    const TRedirectResult redirect = loopback->Wait(state, 5 * 60 * 1000, &oauthCancel_);
+    TTokenAnswer answer;
+    if (redirect.Error.empty())
+      answer =
+          ExchangeAuthorizationCode(provider, redirect.Code, pkce.Verifier, loopback->RedirectUri(),
+                                    static_cast<long long>(std::time(nullptr)));
+    else
+      answer.Error = redirect.Error;
+    if (oauthCancel_)
+      return;
+    QMetaObject::invokeMethod(
+        this,
+        [this, answer, key] {
+          oauthSignIn_.join();
+          btnOAuthLogin->setEnabled(true);
+          const QString caption = QStringLiteral("登录");
+          if (!answer.Ok || answer.RefreshToken.empty()) {
+            ShowMessage(this, caption,
+                        QStringLiteral("登录失败：") +
+                            Q(answer.Ok ? std::string("no refresh token") : answer.Cause()),
+                        TIcon::Warning);
+            return;
+          }
+          if (!WriteOAuthTokens(store_, key,
+                                {answer.RefreshToken, answer.AccessToken, answer.ExpiresAt, ""})) {
+            ShowMessage(this, caption, QStringLiteral("登录令牌不能保存。"), TIcon::Critical);
+            return;
+          }
+          ShowMessage(this, caption, QStringLiteral("已登录：") + Q(key));
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+// Said once per home: where passwords go when the session has no keyring.
+void TfrmProp::ShowKeyringNotice() {
+  if (store_.Keyring() != nullptr)
+    return;
+  TSettingsKey refs;
+  if (!OpenSettingsKey(store_, kSecretsKey, true, refs) ||
+      ReadFlagValue(refs, kNoKeyringNoticeName, false))
+    return;
+  lblKeyring->setVisible(true);
+  store_.Write([&] { WriteFlagValue(refs, kNoKeyringNoticeName, true); });
 }
 
 void TfrmProp::FlatSpeedButton1Click() {

@@ -4,6 +4,7 @@
 // window, whichever way, saves everything.
 
 #include <QDialog>
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -22,6 +23,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QPushButton;
 class QPlainTextEdit;
 class QStackedWidget;
 class QTabWidget;
@@ -79,6 +81,19 @@ class TfrmProp final : public QDialog {
   std::optional<TImapAccountSettings> ImapFromFields() const;
   void ShowImapFields(const std::optional<TImapAccountSettings>& imap);
   bool SaveAccountImap();
+  // The login method of a listed account: "user" unless chosen; saved alike.
+  std::string LoginOf(const TAccount& account) const;
+  bool SaveAccountLogins();
+  // Shows, the first time only, that passwords stay in the settings file.
+  void ShowKeyringNotice();
+  // OAuth2: the provider of a listed account ("" signs in with a password),
+  // the choice that fills the fields, the browser sign-in of the selected
+  // account (its answer awaited on a thread of its own).
+  std::string OAuthOf(const TAccount& account) const;
+  bool SaveAccountOAuth();
+  void ProviderChosen();
+  void SmtpProviderChosen();
+  void OAuthLoginClick();
   // SMTP
   void SmtpSecurityChanged();
   // Mail operations
@@ -118,6 +133,11 @@ class TfrmProp final : public QDialog {
   // account while it is listed or taken out into the fields.
   std::map<std::string, std::string> accountSecurity_;
   std::map<std::string, TImapAccountSettings> accountImap_;
+  // Login method per account key, kept the same way.
+  std::map<std::string, std::string> accountLogin_;
+  std::map<std::string, std::string> accountOAuth_;
+  std::thread oauthSignIn_;
+  std::atomic<bool> oauthCancel_{false};
   std::vector<std::string> lengthRules_;
   bool loading_ = false;
   bool saved_ = false;
@@ -136,12 +156,18 @@ class TfrmProp final : public QDialog {
   QComboBox* cboProtocol = nullptr;
   QLineEdit* edtFolders = nullptr;
   QComboBox* cboDeleteMode = nullptr;
+  QComboBox* cboLogin = nullptr;
+  QComboBox* cboProvider = nullptr;
+  QPushButton* btnOAuthLogin = nullptr;
+  QLabel* lblKeyring = nullptr;
   QTreeWidget* lvmail = nullptr;
   // SMTP
   QLineEdit* SMTPServer = nullptr;
   QLineEdit* SMTPPort = nullptr;
   QComboBox* cboSmtpSecurity = nullptr;
   QComboBox* cboAuthType = nullptr;
+  QComboBox* cboSmtpLogin = nullptr;
+  QComboBox* cboSmtpProvider = nullptr;
   QLineEdit* edtAccount = nullptr;
   QLineEdit* edtPassword = nullptr;
   QLineEdit* edtEmailaddr = nullptr;

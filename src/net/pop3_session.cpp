@@ -80,6 +80,10 @@ TPop3Session::TPop3Session() {
 
 void TPop3Session::ReadReply() {
   ReadRawReply();
+  MapStatus();
+}
+
+void TPop3Session::MapStatus() {
   const std::string status = ascii::ToUpper(LastReply.TextCode());
   if (status == "+OK") {
     LastReply.SetNumericCode(kOk);
@@ -116,7 +120,9 @@ void TPop3Session::Connect(int timeout) {
         throw ETlsNotOffered("STLS");
       }
     }
-    if (APOP) {
+    if (Sasl) {
+      Authenticate(*Sasl);
+    } else if (APOP) {
       const auto open = greeting.find('<');
       const auto close = open == std::string::npos ? open : greeting.find('>', open);
       if (close == std::string::npos) {
@@ -133,6 +139,69 @@ void TPop3Session::Connect(int timeout) {
   } catch (...) {
     Disconnect();
     throw;
+  }
+}
+
+void TPop3Session::Authenticate(TSaslMechanism mechanism) {
+  const std::string name(SaslMechanismName(mechanism));
+  if (!capabilitiesKnown_) {
+    Capa();
+  }
+  // A server that lists its mechanisms and not this one gets no secret.
+  for (const std::string& line : capabilities_) {
+    const std::string upper = ascii::ToUpper(line);
+    if (upper.rfind("SASL", 0) == 0 && (upper.size() == 4 || upper[4] == ' ')) {
+      const std::string words = " " + upper.substr(4) + " ";
+      if (words.find(" " + name + " ") == std::string::npos) {
+        throw EMechanismNotOffered(name);
+      }
+    }
+  }
+  std::string host;
+  int port = 0;
+  if (!SplitHostPort(Host, Port, host, port)) {
+    host = Host;
+  }
+  TSaslExchange exchange(mechanism, Username, Password, host, EffectivePort());
+  std::string command = "AUTH " + name;
+  if (const auto first = exchange.InitialResponse()) {
+    // RFC 5034 4: the initial response goes with the command when the line
+    // stays within 255 octets; an empty one is a single "=".
+    const std::string encoded = first->empty() ? std::string("=") : SaslBase64(*first);
+    if (command.size() + 1 + encoded.size() + 2 <= 255) {
+      command += " " + encoded;
+      exchange.InitialResponseSent();
+    }
+  }
+  WriteLine(command);
+  bool cancelled = false;
+  for (;;) {
+    std::string line(ascii::Trim(ReadLine()));
+    if (line.empty()) {
+      continue;
+    }
+    if (line == "+" || line.rfind("+ ", 0) == 0) {
+      if (cancelled) {
+        throw EMailError("The server goes on with a cancelled SASL exchange.");
+      }
+      if (exchange.TooManySteps()) {
+        // "*" cancels; the server answers "-ERR" and the login fails.
+        WriteLine("*");
+        cancelled = true;
+        continue;
+      }
+      const std::string_view text = ascii::Trim(std::string_view(line).substr(1));
+      WriteLine(SaslBase64(exchange.Respond(SaslUnbase64(text).value_or(std::string(text)))));
+      continue;
+    }
+    LastReply.Clear();
+    LastReply.SetTextCode(std::string(ascii::Trim(line.substr(0, 4))));
+    LastReply.Text.push_back(line.size() > 4 ? line.substr(4) : std::string());
+    MapStatus();
+    if (LastReply.NumericCode() != kOk) {
+      throw EAuthRefused(LastReply.NumericCode(), LastReply.FormattedText(), exchange.ErrorCause());
+    }
+    return;
   }
 }
 

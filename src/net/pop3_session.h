@@ -3,12 +3,14 @@
 // QUIT) used by the check and deletion workers; one session per thread.
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "net/line_connection.h"
 #include "net/mailbox_session.h"
+#include "net/sasl.h"
 
 namespace pelorix {
 
@@ -38,6 +40,9 @@ class TPop3Session : public TLineClient, public TMailboxSession {
   std::string Username;
   std::string Password;
   bool APOP = false;
+  // Login by AUTH (RFC 5034) with this mechanism instead of USER/PASS or
+  // APOP; Password then holds the password or the OAuth access token.
+  std::optional<TSaslMechanism> Sasl;
   // Auto: TLS from the first byte on port 995; elsewhere CAPA after the
   // greeting and STLS before the login when the server lists it.
   TSecurity Security = TSecurity::Auto;
@@ -97,10 +102,17 @@ class TPop3Session : public TLineClient, public TMailboxSession {
   // Reads and drops one answer of a multi-line command.
   void SkipAnswer();
 
+  // The AUTH exchange (Connect runs it when Sasl is set); a refusal raises
+  // EAuthRefused with the server's text and, for the OAuth mechanisms, the
+  // decoded error payload.
+  void Authenticate(TSaslMechanism mechanism);
+
   // Maps "+OK" to 1 and "-ERR" to 2; anything else raises EMailError.
   void ReadReply() override;
 
  private:
+  // The "+OK"/"-ERR" mapping of ReadReply on the reply in LastReply.
+  void MapStatus();
   // Reads the rest of a multi-line answer up to its "." line, so that a
   // failed parse does not leave the stream out of step with the commands.
   void SkipToEnd();

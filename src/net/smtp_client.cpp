@@ -233,7 +233,7 @@ void TSmtpClient::Connect(int timeout) {
       name = gethostname(host, sizeof host - 1) == 0 && host[0] != '\0' ? host : "localhost";
     }
     // STARTTLS is only announced in the EHLO answer.
-    const bool ehlo = UseEhlo || AuthenticationType == atLogin || mode == TSecurity::StartTls;
+    const bool ehlo = UseEhlo || AuthenticationType != atNone || mode == TSecurity::StartTls;
     const bool startTls = Greet(name, ehlo);
     if (mode == TSecurity::Auto || mode == TSecurity::StartTls) {
       if (startTls) {
@@ -302,10 +302,54 @@ void TSmtpClient::Disconnect() {
   authenticated_ = false;
 }
 
+TSaslMechanism SaslMechanismOf(TAuthenticationType type) {
+  switch (type) {
+    case atPlain:
+      return TSaslMechanism::Plain;
+    case atXOAuth2:
+      return TSaslMechanism::XOAuth2;
+    case atOAuthBearer:
+      return TSaslMechanism::OAuthBearer;
+    case atNone:
+    case atLogin:
+      break;
+  }
+  return TSaslMechanism::Login;
+}
+
 void TSmtpClient::Login() {
-  SendCommand("AUTH LOGIN", {334});
-  SendCommand(Base64(Username), {334});
-  SendCommand(Base64(Password), {235});
+  const TSaslMechanism mechanism = SaslMechanismOf(AuthenticationType);
+  std::string host;
+  int port = 0;
+  if (!SplitHostPort(Host, Port, host, port)) {
+    host = Host;
+  }
+  TSaslExchange exchange(mechanism, Username, Password, host, EffectivePort());
+  std::string command = "AUTH " + std::string(SaslMechanismName(mechanism));
+  if (const auto first = exchange.InitialResponse()) {
+    // RFC 4954 4: an empty initial response is a single "=".
+    command += " " + (first->empty() ? std::string("=") : SaslBase64(*first));
+    exchange.InitialResponseSent();
+  }
+  SendCommand(command);
+  bool cancelled = false;
+  while (LastReply.NumericCode() == 334) {
+    if (cancelled) {
+      throw EMailError("The server goes on with a cancelled SASL exchange.");
+    }
+    if (exchange.TooManySteps()) {
+      // "*" cancels; the server answers 501 and the login fails.
+      cancelled = true;
+      SendCommand("*");
+      continue;
+    }
+    const std::string_view text =
+        LastReply.Text.empty() ? std::string_view() : ascii::Trim(LastReply.Text.front());
+    SendCommand(SaslBase64(exchange.Respond(SaslUnbase64(text).value_or(std::string(text)))));
+  }
+  if (LastReply.NumericCode() != 235) {
+    throw EAuthRefused(LastReply.NumericCode(), LastReply.FormattedText(), exchange.ErrorCause());
+  }
   authenticated_ = true;
 }
 
@@ -401,8 +445,9 @@ std::string TSmtpClient::RawDataText(std::string_view message) {
 
 void TSmtpClient::PrepareSend() {
   SendCommand("RSET");
-  if (AuthenticationType == atLogin && !authenticated_ &&
-      std::find(schemes_.begin(), schemes_.end(), "LOGIN") != schemes_.end()) {
+  if (AuthenticationType != atNone && !authenticated_ &&
+      std::find(schemes_.begin(), schemes_.end(),
+                SaslMechanismName(SaslMechanismOf(AuthenticationType))) != schemes_.end()) {
     Login();
   }
 }

@@ -9,24 +9,28 @@
 #include <vector>
 
 #include "net/line_connection.h"
+#include "net/sasl.h"
 
 namespace pelorix {
 
 class TMailMessage;
 
-enum TAuthenticationType { atNone, atLogin };
+// atLogin is AUTH LOGIN; the others name their SASL mechanism.
+enum TAuthenticationType { atNone, atLogin, atPlain, atXOAuth2, atOAuthBearer };
+// The mechanism of a type other than atNone.
+TSaslMechanism SaslMechanismOf(TAuthenticationType type);
 
 class TSmtpClient : public TLineClient {
  public:
   TSmtpClient();
 
-  // atLogin needs the EHLO greeting: it is sent whenever atLogin is set.
+  // A login needs the EHLO greeting: it is sent whenever a type is set.
   TAuthenticationType AuthenticationType = atNone;
   bool UseEhlo = true;
   std::string HeloName;   // empty: the local host name
   std::string MailAgent;  // "X-Mailer"; empty: no such header
   std::string Username;
-  std::string Password;
+  std::string Password;  // or the OAuth access token
   // Auto: TLS from the first byte on port 465; elsewhere STARTTLS and a
   // second EHLO when the EHLO answer lists it, before any AUTH LOGIN.
   TSecurity Security = TSecurity::Auto;
@@ -45,7 +49,9 @@ class TSmtpClient : public TLineClient {
   // For messages made elsewhere (a kept copy sent again).
   void SendRaw(std::string_view from, const std::vector<std::string>& recipients,
                std::string_view message);
-  // AUTH LOGIN with Username and Password.
+  // AUTH with the mechanism of AuthenticationType (initial response where
+  // the mechanism has one). A refusal raises EAuthRefused with the server's
+  // text and, for the OAuth mechanisms, the decoded error payload.
   void Login();
 
   // Schemes announced in the EHLO reply, upper case, no duplicates.

@@ -5,6 +5,8 @@
 #include <map>
 
 #include "store/atomic_file.h"
+#include "store/secret_store.h"
+#include "store/smtp_secret.h"
 #include "text/ansi.h"
 #include "text/asciiutil.h"
 
@@ -28,8 +30,38 @@ TAccount Trimmed(TAccount a) {
   return a;
 }
 
-std::string ValueData(const TAccount& a) {
-  return ToAnsi(a.Server) + "[" + ScramblePassword(ToAnsi(a.Password)) + "]" + ToAnsi(a.Note);
+std::string ValueData(const TAccount& a, bool passwordInKeyring = false) {
+  return ToAnsi(a.Server) + "[" +
+         (passwordInKeyring ? std::string() : ScramblePassword(ToAnsi(a.Password))) + "]" +
+         ToAnsi(a.Note);
+}
+
+bool HasKeyringReference(const TSettingsKey& refs, std::string_view name) {
+  return refs.IsOpen() && ascii::EqualNoCase(ReadTextValue(refs, name, ""), kKeyringReference);
+}
+
+// Passwords behind a keyring reference, read from the keyring.
+void ResolveSecrets(TSettingsStore& store, std::vector<TAccount>& accounts) {
+  TSettingsKey refs;
+  if (!OpenSettingsKey(store, kSecretsKey, false, refs))
+    return;
+  for (TAccount& a : accounts) {
+    const std::string name = AccountSecretName(AccountKey(a));
+    if (!HasKeyringReference(refs, name))
+      continue;
+    TSecretBackend* keyring = store.Keyring();
+    if (!keyring) {
+      a.SecretProblem = "密钥环不可用，无法读取密码 (" + store.KeyringMissingReason() + ")";
+      continue;
+    }
+    const TSecretLookup found = keyring->Lookup(name);
+    if (!found.Ok)
+      a.SecretProblem = "无法从密钥环读取密码: " + found.Error;
+    else if (!found.Secret)
+      a.SecretProblem = "密钥环中没有这个帐号的密码";
+    else
+      a.Password = *found.Secret;
+  }
 }
 
 bool CaseLess(const std::string& a, const std::string& b) {
@@ -102,6 +134,7 @@ std::vector<TAccount> LoadAccounts(TSettingsStore& store) {
     a.User = brace == std::string_view::npos ? std::string() : std::string(name.substr(0, brace));
     accounts.push_back(std::move(a));
   }
+  ResolveSecrets(store, accounts);
   return accounts;
 }
 
@@ -114,6 +147,22 @@ bool SaveAccounts(TSettingsStore& store, const std::vector<TAccount>& accounts,
       return false;
     }
   }
+  // The keyring first: its items cannot join the settings transaction, and
+  // an item written for a save that then fails is only overwritten later.
+  TSecretBackend* keyring = store.Keyring();
+  std::vector<bool> inKeyring(accounts.size(), false);
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < accounts.size(); ++i) {
+    TAccount a = Trimmed(accounts[i]);
+    names.push_back(AccountSecretName(AccountKey(a)));
+    if (!a.SecretProblem.empty() && a.Password.empty()) {
+      // Unread, not lost: the item stays as it is.
+      inKeyring[i] = true;
+    } else if (keyring && !a.Password.empty()) {
+      inKeyring[i] = keyring->Store(names.back(), a.Password, nullptr);
+    }
+  }
+  std::vector<std::string> stale;
   bool ok = store.Write([&] {
     store.DeleteKey(kAccountKey);
     TSettingsKey key;
@@ -121,12 +170,58 @@ bool SaveAccounts(TSettingsStore& store, const std::vector<TAccount>& accounts,
       return;
     for (std::size_t i = 0; i < accounts.size(); ++i) {
       TAccount a = Trimmed(accounts[i]);
-      WriteAnsiTextValue(key, a.User + "{" + std::to_string(i) + "}", ValueData(a));
+      WriteAnsiTextValue(key, a.User + "{" + std::to_string(i) + "}", ValueData(a, inKeyring[i]));
+    }
+    TSettingsKey refs;
+    if (!OpenSettingsKey(store, kSecretsKey, true, refs))
+      return;
+    for (const std::string& name : store.EnumValueNames(refs)) {
+      if (name.rfind(AccountSecretName(""), 0) == 0 &&
+          std::none_of(names.begin(), names.end(),
+                       [&](const std::string& n) { return ascii::EqualNoCase(n, name); })) {
+        stale.push_back(name);
+        store.DeleteValue(refs, name);
+      }
+    }
+    for (std::size_t i = 0; i < accounts.size(); ++i) {
+      if (inKeyring[i])
+        WriteTextValue(refs, names[i], kKeyringReference);
+      else if (HasKeyringReference(refs, names[i]))
+        store.DeleteValue(refs, names[i]);
     }
   });
   if (!ok && error)
     *error = "cannot write the settings file";
+  if (ok && keyring) {
+    for (std::size_t i = 0; i < accounts.size(); ++i) {
+      if (!inKeyring[i])
+        stale.push_back(names[i]);
+    }
+    for (const std::string& name : stale)
+      keyring->Clear(name, nullptr);
+  }
   return ok;
+}
+
+int MoveSecretsToKeyring(TSettingsStore& store) {
+  TSecretBackend* keyring = store.Keyring();
+  if (!keyring)
+    return 0;
+  int moved = 0;
+  std::vector<TAccount> accounts = LoadAccounts(store);
+  TSettingsKey refs;
+  OpenSettingsKey(store, kSecretsKey, false, refs);
+  for (const TAccount& a : accounts) {
+    if (!a.Password.empty() && !HasKeyringReference(refs, AccountSecretName(AccountKey(a))))
+      ++moved;
+  }
+  if (moved > 0 && !SaveAccounts(store, accounts))
+    moved = 0;
+  if (MoveSmtpPasswordToKeyring(store))
+    ++moved;
+  if (moved > 0)
+    store.DropOldVersions();
+  return moved;
 }
 
 bool AddAccount(std::vector<TAccount>& accounts, TAccount account, std::string* error,

@@ -19,16 +19,23 @@ struct TAccount {
   std::string User;
   std::string Password;
   std::string Note;
+  // Why the password could not be read from the keyring (then Password is
+  // empty and saving keeps the keyring's item as it is).
+  std::string SecretProblem = {};
 };
 
 // Trims, then replaces every byte by its complement; its own inverse on
 // trimmed text. Works on the on-disk (GB18030) bytes.
 std::string ScramblePassword(std::string_view bytes);
 
-// In registry order. An unreadable key gives an empty list.
+// In registry order. An unreadable key gives an empty list. Passwords kept
+// in the keyring are read from it; a failed read costs only its account.
 std::vector<TAccount> LoadAccounts(TSettingsStore& store);
 // Deletes and re-creates the key, one value per account in list order, all
 // in one transaction. Fails (changing nothing) if any account is refused.
+// With a keyring the passwords go there and the values keep "[]" and a
+// reference (key Secrets); without one, or when the keyring refuses an
+// item, the password is stored scrambled as before.
 bool SaveAccounts(TSettingsStore& store, const std::vector<TAccount>& accounts,
                   std::string* error = nullptr);
 
@@ -45,6 +52,10 @@ bool AddAccount(std::vector<TAccount>& accounts, TAccount account, std::string* 
 // account already in the list keeps the password typed for it.
 bool AddImportedAccount(std::vector<TAccount>& accounts, TAccount imported,
                         std::string* error = nullptr);
+// Moves passwords still kept in the settings file (the accounts' and the
+// SMTP one) into the keyring, when there is one. Returns how many moved.
+int MoveSecretsToKeyring(TSettingsStore& store);
+
 // Whether the row has this server and user (trimmed, exact).
 bool IsSameAccount(const TAccount& account, std::string_view server, std::string_view user);
 // Removes the row with this server and user (trimmed, exact). False if none.

@@ -8,6 +8,19 @@ namespace pelorix {
 namespace {
 
 constexpr std::string_view kModes[] = {"auto", "tls", "starttls", "none"};
+constexpr std::string_view kLogins[] = {"user", "apop", "plain", "login", "xoauth2", "oauthbearer"};
+
+template <std::size_t N>
+std::optional<std::string> NameIn(const std::string_view (&names)[N], std::string_view text,
+                                  std::size_t first = 0) {
+  text = ascii::Trim(text);
+  for (std::size_t i = first; i < N; ++i) {
+    if (ascii::EqualNoCase(text, names[i])) {
+      return std::string(names[i]);
+    }
+  }
+  return std::nullopt;
+}
 
 std::string Find(const std::vector<std::pair<std::string, std::string>>& values,
                  std::string_view name) {
@@ -53,13 +66,23 @@ bool DeleteValue(TSettingsStore& store, std::string_view path, std::string_view 
 }  // namespace
 
 std::optional<std::string> SecurityModeName(std::string_view text) {
-  text = ascii::Trim(text);
-  for (const std::string_view mode : kModes) {
-    if (ascii::EqualNoCase(text, mode)) {
-      return std::string(mode);
-    }
-  }
-  return std::nullopt;
+  return NameIn(kModes, text);
+}
+
+std::optional<std::string> LoginMethodName(std::string_view text) {
+  return NameIn(kLogins, text);
+}
+
+std::optional<std::string> SmtpMechanismName(std::string_view text) {
+  return NameIn(kLogins, text, 2);
+}
+
+std::string TConnectionPolicy::SecretProblemOf(std::string_view accountKey) const {
+  return Find(SecretProblems, accountKey);
+}
+
+std::string TConnectionPolicy::LoginOf(std::string_view accountKey) const {
+  return LoginMethodName(Find(Logins, accountKey)).value_or(std::string(kDefaultLogin));
 }
 
 std::string TConnectionPolicy::ModeOf(std::string_view accountKey) const {
@@ -84,6 +107,7 @@ TConnectionPolicy LoadConnectionPolicy(TSettingsStore& store) {
     policy.Modes = ReadAll(store, kAccountSecurityKey);
     policy.Pins = ReadAll(store, kTrustedCertsKey);
     policy.Imap = ReadAll(store, kAccountImapKey);
+    policy.Logins = ReadAll(store, kAccountAuthKey);
   });
   return policy;
 }
@@ -105,6 +129,39 @@ bool WriteAccountSecurity(TSettingsStore& store, std::string_view accountKey,
     return ReadAccountSecurity(store, accountKey) == kDefaultSecurity;
   }
   return WriteText(store, kAccountSecurityKey, accountKey, *name);
+}
+
+std::string ReadAccountLogin(TSettingsStore& store, std::string_view accountKey) {
+  TConnectionPolicy policy;
+  policy.Logins = ReadAll(store, kAccountAuthKey);
+  return policy.LoginOf(accountKey);
+}
+
+bool WriteAccountLogin(TSettingsStore& store, std::string_view accountKey,
+                       std::string_view method) {
+  const auto name = LoginMethodName(method);
+  if (!name) {
+    return false;
+  }
+  if (*name == kDefaultLogin) {
+    DeleteValue(store, kAccountAuthKey, accountKey);
+    return ReadAccountLogin(store, accountKey) == kDefaultLogin;
+  }
+  return WriteText(store, kAccountAuthKey, accountKey, *name);
+}
+
+std::string ReadSmtpMechanism(TSettingsStore& store) {
+  TSettingsKey key;
+  if (!OpenSettingsKey(store, kSmtpKey, false, key)) {
+    return std::string(kDefaultSmtpMechanism);
+  }
+  return SmtpMechanismName(ReadTextValue(key, kSmtpMechanismName, kDefaultSmtpMechanism))
+      .value_or(std::string(kDefaultSmtpMechanism));
+}
+
+bool WriteSmtpMechanism(TSettingsStore& store, std::string_view mechanism) {
+  const auto name = SmtpMechanismName(mechanism);
+  return name && WriteText(store, kSmtpKey, kSmtpMechanismName, *name);
 }
 
 std::string ReadSmtpSecurity(TSettingsStore& store) {

@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "store/connection_security.h"
+#include "store/smtp_secret.h"
 #include "text/asciiutil.h"
 #include "text/textutil.h"
 
@@ -80,11 +81,12 @@ void TPropSettings::Load(TSettingsStore& store) {
       SmtpServer = ReadTextValue(key, "SmtpServer", "");
       smtpPort = ReadTextValue(key, "smtpPort", "25");
       account = ReadTextValue(key, "account", "");
-      password = ReadTextValue(key, "password", "");
       MyEmail = ReadTextValue(key, "MyEmail", FindSettingDef(kSmtpKey, "MyEmail")->windowDefault);
       Security = SecurityModeName(ReadTextValue(key, kSmtpSecurityName, kDefaultSecurity))
                      .value_or(std::string(kDefaultSecurity));
     });
+    // Outside the snapshot: the keyring may take its time.
+    password = ReadSmtpPassword(store);
   }
   if (OpenSettingsKey(store, kMailCheckKey, true, key)) {
     store.Read([&] {
@@ -145,7 +147,7 @@ bool TPropSettings::Save(TSettingsStore& store) const {
       WriteTextValue(key, "SmtpServer", trim(SmtpServer));
       WriteTextValue(key, "smtpPort", trim(smtpPort));
       WriteTextValue(key, "account", trim(account));
-      WriteTextValue(key, "password", trim(password));
+      WriteSmtpPassword(store, trim(password));
       WriteTextValue(key, "MyEmail", trim(MyEmail));
       // A mode the window cannot have chosen is stored as the default.
       WriteTextValue(key, kSmtpSecurityName,

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "store/secret_store.h"
 #include "text/ansi.h"
 #include "text/asciiutil.h"
 #include "text/home.h"
@@ -141,7 +142,9 @@ std::unique_ptr<TSettingsStore> TSettingsStore::OpenFile(const fs::path& file, s
   sqlite3_busy_timeout(store->db_, kBusyTimeoutMs);
   sqlite3_extended_result_codes(store->db_, 1);
   if (!store->Exec("PRAGMA journal_mode=WAL") || !store->Exec("PRAGMA synchronous=FULL") ||
-      !store->Exec("PRAGMA foreign_keys=ON")) {
+      !store->Exec("PRAGMA foreign_keys=ON") ||
+      // Old values are overwritten, not left in free space (passwords moved out).
+      !store->Exec("PRAGMA secure_delete=ON")) {
     return fail("cannot use");
   }
   if (!store->Write([&] { store->Exec(kSchema); }))
@@ -151,6 +154,23 @@ std::unique_ptr<TSettingsStore> TSettingsStore::OpenFile(const fs::path& file, s
 
 TSettingsStore::~TSettingsStore() {
   sqlite3_close_v2(db_);
+}
+
+bool TSettingsStore::DropOldVersions() {
+  std::lock_guard lock(mutex_);
+  if (depth_ > 0)
+    return false;
+  return sqlite3_exec(db_, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr) ==
+         SQLITE_OK;
+}
+
+TSecretBackend* TSettingsStore::Keyring() {
+  std::lock_guard lock(mutex_);
+  if (!keyringProbed_) {
+    keyringProbed_ = true;
+    keyring_ = OpenSecretService(file_.parent_path(), &keyringWhy_);
+  }
+  return keyring_.get();
 }
 
 bool TSettingsStore::Exec(const char* sql) {

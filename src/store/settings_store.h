@@ -22,6 +22,8 @@ struct sqlite3;
 
 namespace pelorix {
 
+class TSecretBackend;
+
 inline constexpr std::string_view kSettingsRoot = "Software\\Tolvane\\Pelorix";
 inline constexpr std::size_t kMaxTextBytes = 255;
 
@@ -66,6 +68,15 @@ class TSettingsStore {
 
   const std::filesystem::path& FilePath() const { return file_; }
 
+  // Moves every change into the file and empties the write-ahead log, so
+  // that no earlier version of a value stays on disk. Outside transactions.
+  bool DropOldVersions();
+
+  // The Secret Service for this store's home, looked for once on first use;
+  // nullptr when the session has none (KeyringMissingReason says why).
+  TSecretBackend* Keyring();
+  const std::string& KeyringMissingReason() const { return keyringWhy_; }
+
   // Runs `body` as one transaction (nested calls join the outer one). Every
   // write inside either lands with all the others or not at all. Returns
   // false, having rolled back, when any write inside failed; an exception
@@ -100,6 +111,9 @@ class TSettingsStore {
   void MarkFailed();
 
   sqlite3* db_ = nullptr;
+  std::unique_ptr<TSecretBackend> keyring_;
+  bool keyringProbed_ = false;
+  std::string keyringWhy_;
   std::filesystem::path file_;
   std::recursive_mutex mutex_;
   int depth_ = 0;

@@ -14,8 +14,12 @@
 #include "engine/mail_record.h"
 #include "engine/record_files.h"
 #include "store/connection_security.h"
+#include "store/oauth.h"
+#include "store/oauth_account.h"
 #include "store/settings_store.h"
 #include "support/dovecot.h"
+#include "support/oauth_server.h"
+#include "support/scoped_env.h"
 #include "support/tls_certs.h"
 
 namespace pelorix {
@@ -71,6 +75,123 @@ TEST_F(TlsCommands, ModesAreStoredBesideTheAccounts) {
   EXPECT_EQ(Ok({"get", "Smtp", "Security"}), "starttls\n");
   EXPECT_EQ(Run({"set", "Smtp", "Security", "maybe"}).status, 2);
   EXPECT_EQ(Run({"tls", "untrust", "pop.example.com:995"}).status, 1);
+}
+
+TEST_F(TlsCommands, SaslLoginMethodsPerAccount) {
+  if (auto why = TDovecotServer::SkipReason(); !why.empty())
+    GTEST_SKIP() << why;
+  TTestCertificates certs;
+  certs.TrustCa();
+  TDovecotServer dovecot;
+  dovecot.AddUser("ann", "pw1", {Mail("a1")});
+  dovecot.AddUser("ben", "pw2", {Mail("b1")});
+  dovecot.EnableTls(certs.Good().Cert, certs.Good().Key, true);
+  dovecot.Start();
+  const std::string server = "127.0.0.2:" + std::to_string(dovecot.TlsPort());
+  Ok({"account", "add", "--server", server, "--user", "ann", "--password", "pw1", "--security",
+      "tls", "--auth", "PLAIN"});
+  Ok({"account", "add", "--server", server, "--user", "ben", "--password", "bad", "--security",
+      "tls"});
+  Ok({"account", "auth", "ben[" + server + "]", "login"});
+  EXPECT_EQ(Ok({"account", "auth", "ann[" + server + "]"}), "plain\n");
+  EXPECT_EQ(Run({"account", "auth", "ann[" + server + "]", "cram-md5"}).status, 2);
+  Ok({"set", "MailCheck", "CheckSummary", "on"});
+  const TRun check = Run({"check"});
+  ASSERT_EQ(check.status, 0) << check.err;
+  EXPECT_THAT(check.err, Not(HasSubstr("ann@" + server + "访问失败")));
+  EXPECT_THAT(check.err, HasSubstr("ben@" + server + " 失败原因: "));
+  EXPECT_THAT(check.err, HasSubstr("Authentication failed"));
+  const auto records = ReadRecordFile(AllRecordPath(home_)).value_or(std::vector<TMailRecord>{});
+  EXPECT_EQ(records.size(), 1u) << check.err;
+  // Removing the account forgets its method.
+  Ok({"account", "remove", "--server", server, "--user", "ann"});
+  Ok({"account", "add", "--server", server, "--user", "ann", "--password", "pw1"});
+  EXPECT_EQ(Ok({"account", "auth", "ann[" + server + "]"}), "user\n");
+  EXPECT_EQ(Ok({"get", "Smtp", "authMechanism"}), "login\n");
+  Ok({"set", "Smtp", "authMechanism", "XOAUTH2"});
+  EXPECT_EQ(Ok({"get", "Smtp", "authMechanism"}), "xoauth2\n");
+}
+
+TEST_F(TlsCommands, OAuthAccountSignsInChecksWithBearerTokensAndRefreshesThem) {
+  if (auto why = TDovecotServer::SkipReason(); !why.empty())
+    GTEST_SKIP() << why;
+  if (auto why = test::TOAuthServer::SkipReason(); !why.empty())
+    GTEST_SKIP() << why;
+  TTestCertificates certs;
+  certs.TrustCa();
+  // Tokens live two seconds: every check finds its token near its end.
+  test::TOAuthServer oauth("client-1", "alice@example.com", 2);
+  oauth.Start();
+  TDovecotServer dovecot;
+  dovecot.AddUser("alice@example.com", "unused", {Mail("o1"), Mail("o2")});
+  dovecot.AddUser("ben", "pw2", {Mail("b1")});
+  dovecot.EnableTls(certs.Good().Cert, certs.Good().Key, true);
+  dovecot.EnableOAuth2(oauth.Url("/introspect"));
+  dovecot.Start();
+  const std::string server = "127.0.0.2:" + std::to_string(dovecot.TlsPort());
+  {
+    auto store = TSettingsStore::Open(home_);
+    TSettingsKey key;
+    ASSERT_TRUE(OpenSettingsKey(*store, "OAuth\\custom", true, key));
+    WriteTextValue(key, "ClientId", "client-1");
+    WriteTextValue(key, "AuthorizationEndpoint", oauth.Url("/authorize"));
+    WriteTextValue(key, "TokenEndpoint", oauth.Url("/token"));
+    WriteTextValue(key, "DeviceEndpoint", oauth.Url("/device"));
+    WriteTextValue(key, "RevocationEndpoint", oauth.Url("/revoke"));
+    WriteTextValue(key, "Scope", "mail");
+  }
+  const std::string key = "alice@example.com[" + server + "]";
+  EXPECT_EQ(Run({"account", "add", "--oauth", "custom", "--user", "alice@example.com"}).status, 2);
+  Ok({"account", "add", "--oauth", "custom", "--user", "alice@example.com", "--server", server});
+  Ok({"account", "add", "--server", server, "--user", "ben", "--password", "pw2", "--security",
+      "tls", "--auth", "plain"});
+  EXPECT_EQ(Ok({"account", "auth", key}), "oauthbearer\n");
+  EXPECT_EQ(Ok({"account", "security", key}), "tls\n");
+  Ok({"set", "MailCheck", "CheckSummary", "on"});
+
+  // Not signed in yet: only that account fails, and says what to do.
+  TRun check = Run({"check"});
+  ASSERT_EQ(check.status, 0) << check.err;
+  EXPECT_THAT(check.err,
+              HasSubstr("需要重新登录 (not signed in)：请运行 pelorix account login " + key));
+  EXPECT_THAT(check.err, Not(HasSubstr("ben@" + server + "访问失败")));
+
+  // The browser (a test double following the redirects) signs in.
+  test::TScopedEnv browser("BROWSER", "curl -sL -o /dev/null");
+  const TRun login = Run({"account", "login", key, "--browser"});
+  ASSERT_EQ(login.status, 0) << login.err << oauth.Log();
+  EXPECT_THAT(login.out, HasSubstr(oauth.Url("/authorize?response_type=code")));
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // the first token has ended
+  check = Run({"check"});
+  ASSERT_EQ(check.status, 0) << check.err;
+  EXPECT_THAT(check.err, Not(HasSubstr("访问失败"))) << dovecot.Log();
+  auto records = ReadRecordFile(AllRecordPath(home_)).value_or(std::vector<TMailRecord>{});
+  EXPECT_EQ(records.size(), 3u) << check.err;
+
+  // Signed out (revoked): that account alone asks for a new sign-in.
+  Ok({"account", "logout", key});
+  check = Run({"check"});
+  EXPECT_THAT(check.err,
+              HasSubstr(key.substr(0, key.find('[')) + "@" + server + " 失败原因: 需要重新登录"));
+  records = ReadRecordFile(AllRecordPath(home_)).value_or(std::vector<TMailRecord>{});
+  EXPECT_EQ(records.size(), 1u) << check.err;
+
+  // The device grant, the code confirmed in the browser.
+  const TRun device = Run({"account", "login", key});
+  ASSERT_EQ(device.status, 0) << device.err;
+  EXPECT_THAT(device.out, HasSubstr("并输入代码"));
+  check = Run({"check"});
+  EXPECT_THAT(check.err, Not(HasSubstr("访问失败")));
+  // A refresh token revoked behind the program's back costs only that account.
+  {
+    auto store = TSettingsStore::Open(home_);
+    ASSERT_TRUE(RevokeToken(*FindOAuthProvider(*store, "custom"),
+                            ReadOAuthTokens(*store, key).Refresh, nullptr));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  check = Run({"check"});
+  EXPECT_THAT(check.err, HasSubstr("需要重新登录 (invalid_grant: Token has been revoked.)"));
+  EXPECT_THAT(check.err, Not(HasSubstr("ben@" + server + "访问失败")));
 }
 
 TEST_F(TlsCommands, CheckAndDeleteOverTlsAndPinnedCertificates) {

@@ -6,8 +6,13 @@
 #include <gtest/gtest.h>
 
 #include "engine/version_reply.h"
+#include "store/accounts.h"
 #include "store/connection_security.h"
+#include "store/oauth.h"
+#include "store/oauth_account.h"
 #include "store/settings_store.h"
+#include "support/oauth_server.h"
+#include "support/smtp_server.h"
 #include "test_home.h"
 #include "text/ansi.h"
 #include "text/textutil.h"
@@ -136,6 +141,64 @@ TEST(SmtpSettings, DefaultsProblemsAndCopies) {
   std::vector<std::string> seen;
   EXPECT_FALSE(SendReply(s, {}, [&](const std::string& t) { seen.push_back(t); }));
   EXPECT_THAT(seen, ElementsAre(SmtpSettingsProblem(s)));  // nothing tried
+}
+
+TEST(SmtpSettings, OAuthReplyUsesTheMailboxTokenRefreshedAndSaysWhenToSignInAgain) {
+  if (auto why = test::TAioSmtpServer::SkipReason(); !why.empty())
+    GTEST_SKIP() << why;
+  test::TTempHome home;
+  auto store = TSettingsStore::Open(home.Path());
+  // Tokens live two seconds: the reply always finds its token near its end.
+  test::TOAuthServer oauth("client-1", "ann@example.com", 2);
+  oauth.Start();
+  test::TAioSmtpServer smtp;
+  smtp.EnableOAuth2(oauth.Url("/introspect"));
+  smtp.Start();
+  TSettingsKey key;
+  ASSERT_TRUE(OpenSettingsKey(*store, "OAuth\\custom", true, key));
+  WriteTextValue(key, "ClientId", "client-1");
+  WriteTextValue(key, "TokenEndpoint", oauth.Url("/token"));
+  WriteTextValue(key, "DeviceEndpoint", oauth.Url("/device"));
+  WriteTextValue(key, "RevocationEndpoint", oauth.Url("/revoke"));
+  ASSERT_TRUE(SaveAccounts(*store, {{"pop.example.com", "ann@example.com", "", ""}}));
+  const std::string account = "ann@example.com[pop.example.com]";
+  ASSERT_TRUE(WriteAccountOAuthProvider(*store, account, "custom"));
+  const TOAuthProvider provider = *FindOAuthProvider(*store, "custom");
+  const auto device = StartDeviceAuthorization(provider, 0);
+  test::TOAuthServer::BrowserGet(device.VerificationUriComplete);
+  const auto signedIn = PollDeviceToken(provider, device.DeviceCode, 0);
+  ASSERT_TRUE(signedIn.Ok) << signedIn.Cause();
+  ASSERT_TRUE(
+      WriteOAuthTokens(*store, account, {signedIn.RefreshToken, signedIn.AccessToken, 1, ""}));
+
+  ASSERT_TRUE(OpenSettingsKey(*store, "Smtp", true, key));
+  WriteTextValue(key, "SmtpServer", smtp.HostPort());
+  WriteTextValue(key, "account", "ann@example.com");
+  WriteTextValue(key, "MyEmail", "ann@example.com");
+  WriteNumberValue(key, "authType", 1);
+  ASSERT_TRUE(WriteSmtpMechanism(*store, "xoauth2"));
+  ASSERT_TRUE(WriteSmtpSecurity(*store, "none"));
+  TReplySend send;
+  send.Sendto = "bob@example.com";
+  send.Subject = "Re: hello";
+  send.Lines = {"hi"};
+  const TSmtpSettings s = ReadSmtpSettings(*store);
+  EXPECT_NE(s.Password, signedIn.AccessToken);  // refreshed, the old one has ended
+  std::string error;
+  ASSERT_TRUE(SendReply(s, send, {}, &error)) << error << smtp.Log();
+  ASSERT_EQ(smtp.Received().size(), 1u);
+  EXPECT_EQ(smtp.Received()[0].Login, "ann@example.com");
+
+  // A token the server refuses: its error payload is in the failure.
+  TSmtpSettings stale = s;
+  stale.Password = "expired-token";
+  EXPECT_FALSE(SendReply(stale, send, {}, &error));
+  EXPECT_THAT(error, HasSubstr("535")) << smtp.Log();
+  EXPECT_THAT(error, HasSubstr("token expired or revoked (status invalid_token, scope mail)"));
+
+  ASSERT_TRUE(RevokeToken(provider, ReadOAuthTokens(*store, account).Refresh, nullptr));
+  EXPECT_FALSE(SendReply(ReadSmtpSettings(*store), send, {}, &error));
+  EXPECT_THAT(error, HasSubstr("需要重新登录 (invalid_grant: Token has been revoked.)"));
 }
 
 TEST(SmtpSettings, SecurityAndPinFollowTheStoreAndThePort) {

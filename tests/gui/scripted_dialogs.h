@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <deque>
+#include <functional>
 #include <vector>
 
 #include "gui/dialogs.h"
@@ -26,9 +27,11 @@ class TScriptedDialogs final : public TDialogs {
   std::vector<TShownBox> Shown;
   std::deque<TAnswer> Answers;  // taken in turn; when empty, DefaultAnswer
   TAnswer DefaultAnswer = TAnswer::Ok;
-  std::deque<QString> FileNames;           // answers of the file dialogs; empty: cancelled
-  std::vector<QString> FileDialogFolders;  // folder or proposed name each dialog got
-  std::deque<int> Choices;                 // answers of Choose; empty: cancelled
+  std::deque<QString> FileNames;                // answers of the file dialogs; empty: cancelled
+  std::vector<QString> FileDialogFolders;       // folder or proposed name each dialog got
+  std::deque<int> Choices;                      // answers of Choose; empty: cancelled
+  std::vector<QString> OpenedUrls;              // addresses given to the browser
+  std::function<void(const QString&)> Browser;  // follows an address, when set
 
   TAnswer Message(QWidget*, const QString& caption, const QString& text, TButtons buttons,
                   TIcon) override {
@@ -52,6 +55,12 @@ class TScriptedDialogs final : public TDialogs {
     const int c = Choices.front();
     Choices.pop_front();
     return c;
+  }
+  bool OpenUrl(const QString& url) override {
+    OpenedUrls.push_back(url);
+    if (Browser)
+      Browser(url);
+    return true;
   }
   QString OpenFileName(QWidget*, const QString&, const QString& folder, const QString&) override {
     return NextFile(folder);

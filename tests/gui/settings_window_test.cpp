@@ -18,16 +18,21 @@
 #include <QTreeWidget>
 #include <algorithm>
 #include <memory>
+#include <thread>
 
 #include "gui/scripted_dialogs.h"
 #include "gui/settings_fields.h"
+#include "gui/wait_until.h"
 #include "store/account_imap.h"
 #include "store/accounts.h"
 #include "store/autostart.h"
 #include "store/connection_security.h"
 #include "store/filter_lists.h"
 #include "store/ip_table.h"
+#include "store/oauth_account.h"
+#include "store/secret_store.h"
 #include "store/temp_folder.h"
+#include "support/oauth_server.h"
 #include "text/ansi.h"
 
 namespace pelorix::gui {
@@ -389,6 +394,100 @@ TEST_F(SettingsWindowTest, AnImapAccountKeepsItsFoldersAndWayOfDeleting) {
   CloseByEscape();
   // Taken out and not put back, its IMAP settings go with it.
   EXPECT_FALSE(ReadImapSettings(*store, "bob[imap.b.example]"));
+}
+
+TEST_F(SettingsWindowTest, LoginMethodStaysWithItsAccountAndSmtpHasItsOwn) {
+  using ::testing::Pair;
+  using ::testing::UnorderedElementsAre;
+  ASSERT_TRUE(SaveAccounts(*store, {{"pop.a.example", "ann", "pw", ""}}));
+  ASSERT_TRUE(WriteAccountLogin(*store, "ann[pop.a.example]", "apop"));
+  Open();
+  auto* list = Find<QTreeWidget>("lvmail");
+  auto* login = Find<QComboBox>("cboLogin");
+  EXPECT_EQ(login->accessibleName(), "登录方式");
+  EXPECT_EQ(list->topLevelItem(0)->text(6), "APOP");
+  Type("edtMpop", "pop.b.example");
+  Type("edtMuser", "bob");
+  Type("edtMkey", "token");
+  login->setCurrentIndex(login->findData(QStringLiteral("oauthbearer")));
+  Click("SpeedButton12");
+  EXPECT_EQ(login->currentData().toString(), "user");  // cleared with the fields
+  list->setCurrentItem(list->topLevelItem(1));
+  Click("SpeedButton45");
+  EXPECT_EQ(login->currentData().toString(), "oauthbearer");
+  Click("SpeedButton12");
+  auto* smtpLogin = Find<QComboBox>("cboSmtpLogin");
+  EXPECT_EQ(smtpLogin->currentData().toString(), "login");
+  EXPECT_EQ(smtpLogin->findData(QStringLiteral("apop")), -1);
+  smtpLogin->setCurrentIndex(smtpLogin->findData(QStringLiteral("xoauth2")));
+  // No keyring in this session: the window says where passwords go, once.
+  const bool keyring = store->Keyring() != nullptr;
+  EXPECT_EQ(Find<QLabel>("lblKeyring")->isVisibleTo(window.get()), !keyring);
+  CloseByEscape();
+  EXPECT_THAT(LoadConnectionPolicy(*store).Logins,
+              UnorderedElementsAre(Pair("ann[pop.a.example]", "apop"),
+                                   Pair("bob[pop.b.example]", "oauthbearer")));
+  EXPECT_EQ(ReadSmtpMechanism(*store), "xoauth2");
+  Open();
+  EXPECT_FALSE(Find<QLabel>("lblKeyring")->isVisibleTo(window.get()));
+  CloseByEscape();
+  EXPECT_TRUE(dialogs.Shown.empty());
+}
+
+TEST_F(SettingsWindowTest, ProviderFillsTheFieldsAndSignInRunsThroughTheBrowser) {
+  if (auto why = test::TOAuthServer::SkipReason(); !why.empty())
+    GTEST_SKIP() << why;
+  test::TOAuthServer oauth("client-1", "ann@example.com");
+  oauth.Start();
+  TSettingsKey key;
+  ASSERT_TRUE(OpenSettingsKey(*store, "OAuth\\custom", true, key));
+  WriteTextValue(key, "ClientId", "client-1");
+  WriteTextValue(key, "AuthorizationEndpoint", oauth.Url("/authorize"));
+  WriteTextValue(key, "TokenEndpoint", oauth.Url("/token"));
+  std::vector<std::thread> browsing;
+  dialogs.Browser = [&](const QString& url) {
+    browsing.emplace_back([u = url.toStdString()] { test::TOAuthServer::BrowserGet(u); });
+  };
+  Open();
+  auto* provider = Find<QComboBox>("cboProvider");
+  EXPECT_EQ(provider->accessibleName(), "OAuth2 提供者");
+  provider->setCurrentIndex(provider->findData(QStringLiteral("gmail")));
+  EXPECT_EQ(Find<QLineEdit>("edtMpop")->text(), "pop.gmail.com:995");
+  EXPECT_EQ(Find<QComboBox>("cboSecurity")->currentText(), "SSL/TLS");
+  EXPECT_EQ(Find<QComboBox>("cboLogin")->currentData().toString(), "oauthbearer");
+  // The build has no Gmail client ID: the window says what to register.
+  ASSERT_EQ(dialogs.Shown.size(), 1u);
+  EXPECT_TRUE(dialogs.Shown[0].Text.contains(QStringLiteral("客户端 ID")));
+
+  provider->setCurrentIndex(provider->findData(QStringLiteral("custom")));
+  Type("edtMpop", "pop.example.com:995");
+  Type("edtMuser", "ann@example.com");
+  Click("SpeedButton12");  // no password needed
+  auto* list = Find<QTreeWidget>("lvmail");
+  ASSERT_EQ(list->topLevelItemCount(), 1);
+  EXPECT_EQ(list->topLevelItem(0)->text(2), "OAuth2");
+  list->setCurrentItem(list->topLevelItem(0));
+  Click("btnOAuthLogin");
+  ASSERT_EQ(dialogs.OpenedUrls.size(), 1u);
+  EXPECT_TRUE(dialogs.OpenedUrls[0].startsWith(QString::fromStdString(oauth.Url("/authorize?"))));
+  ASSERT_TRUE(WaitUntil([&] { return dialogs.Shown.size() == 2; })) << oauth.Log();
+  EXPECT_EQ(dialogs.Shown[1].Text, "已登录：ann@example.com[pop.example.com:995]");
+  EXPECT_FALSE(ReadOAuthTokens(*store, "ann@example.com[pop.example.com:995]").Refresh.empty());
+
+  Find<QToolButton>("FlatButton2")->click();
+  auto* smtpProvider = Find<QComboBox>("cboSmtpProvider");
+  smtpProvider->setCurrentIndex(smtpProvider->findData(QStringLiteral("outlook")));
+  EXPECT_EQ(Find<QLineEdit>("SMTPServer")->text(), "smtp.office365.com");
+  EXPECT_EQ(Find<QLineEdit>("SMTPPort")->text(), "587");
+  EXPECT_EQ(Find<QComboBox>("cboSmtpSecurity")->currentText(), "STARTTLS");
+  EXPECT_EQ(Find<QComboBox>("cboSmtpLogin")->currentData().toString(), "xoauth2");
+  EXPECT_EQ(Find<QComboBox>("cboAuthType")->currentIndex(), 1);
+  CloseByEscape();
+  for (auto& t : browsing)
+    t.join();
+  EXPECT_EQ(ReadAccountOAuthProvider(*store, "ann@example.com[pop.example.com:995]"), "custom");
+  EXPECT_EQ(ReadAccountLogin(*store, "ann@example.com[pop.example.com:995]"), "oauthbearer");
+  EXPECT_EQ(ReadSmtpMechanism(*store), "xoauth2");
 }
 
 TEST_F(SettingsWindowTest, LengthRulesAndFilterFilesGoThroughTheControls) {

@@ -8,6 +8,7 @@
 
 #include "mime/mail_message.h"
 #include "net/errors.h"
+#include "net/sasl.h"
 #include "support/fake_server.h"
 #include "support/raised.h"
 
@@ -18,6 +19,7 @@ using namespace std::chrono_literals;
 using test::Raised;
 using test::TScriptServer;
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
 // Without STLS in the CAPA answer the login goes on in plain text.
@@ -302,6 +304,70 @@ TEST_F(Pop3SessionTest, ApopLogin) {
   const auto e = Raised<EMailError>([&] { session.Connect(); });
   ASSERT_TRUE(e) << "APOP without a time stamp";
   EXPECT_STREQ(e->what(), "Server do not support APOP (no timestamp)");
+  EXPECT_FALSE(session.IsConnected());
+  server.Wait();
+  EXPECT_THAT(server.Errors(), IsEmpty());
+}
+
+TEST_F(Pop3SessionTest, SaslPlainWithInitialResponseAndMechanismNotOffered) {
+  server.Script(
+      "S: +OK ready\n"
+      "C: CAPA\n"
+      "S: +OK\nS: SASL PLAIN XOAUTH2\nS: .\n"
+      "C: AUTH PLAIN " +
+      SaslBase64(std::string("\0alice\0secret", 13)) +
+      "\n"
+      "S: +OK logged in\n"
+      "C: QUIT\n");
+  // Listed mechanisms without this one: nothing secret goes out.
+  server.WaitClientClose().Accept().Script(
+      "S: +OK ready\nC: CAPA\nS: +OK\nS: SASL PLAIN\nS: .\nC: QUIT\n");
+  server.Start();
+  session.Host = server.HostPort();
+  session.Username = "alice";
+  session.Password = "secret";
+  session.Sasl = TSaslMechanism::Plain;
+  session.Connect();
+  session.Disconnect();
+  session.Sasl = TSaslMechanism::OAuthBearer;
+  const auto e = Raised<EMechanismNotOffered>([&] { session.Connect(); });
+  ASSERT_TRUE(e) << "unlisted mechanism tried";
+  EXPECT_STREQ(e->what(), "The server does not offer SASL OAUTHBEARER.");
+  server.Wait();
+  EXPECT_THAT(server.Errors(), IsEmpty());
+}
+
+TEST_F(Pop3SessionTest, LongXoauth2TokenWaitsForChallengeAndRefusalCarriesPayload) {
+  const std::string token = "ya29." + std::string(300, 'A');
+  const std::string first =
+      "user=alice\x01"
+      "auth=Bearer " +
+      token + "\x01\x01";
+  server.Script(
+      "S: +OK ready\n"
+      "C: CAPA\nS: -ERR\n"
+      // Too long for the command line (255 octets): sent after "+".
+      "C: AUTH XOAUTH2\n"
+      "S: +\n"
+      "C: " +
+      SaslBase64(first) +
+      "\n"
+      "S: + " +
+      SaslBase64(R"({"status":"401","schemes":"bearer","scope":"https://mail.google.com/"})") +
+      "\n"
+      "C: \n"
+      "S: -ERR [AUTH] Invalid credentials\n"
+      "C: QUIT\n");
+  server.Start();
+  session.Host = server.HostPort();
+  session.Username = "alice";
+  session.Password = token;
+  session.Sasl = TSaslMechanism::XOAuth2;
+  const auto e = Raised<EAuthRefused>([&] { session.Connect(); });
+  ASSERT_TRUE(e) << "refused token accepted";
+  EXPECT_EQ(e->ReplyCode, 2);
+  EXPECT_EQ(e->Cause, "token expired or revoked (status 401, scope https://mail.google.com/)");
+  EXPECT_THAT(e->what(), HasSubstr("[AUTH] Invalid credentials\r\n"));
   EXPECT_FALSE(session.IsConnected());
   server.Wait();
   EXPECT_THAT(server.Errors(), IsEmpty());

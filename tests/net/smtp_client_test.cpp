@@ -10,6 +10,7 @@
 
 #include "mime/mail_message.h"
 #include "net/errors.h"
+#include "net/sasl.h"
 #include "support/fake_server.h"
 #include "support/raised.h"
 
@@ -296,6 +297,60 @@ TEST(SmtpHeaderText, DateFormat) {
     unsetenv("TZ");
   }
   tzset();
+}
+
+TEST_F(SmtpClientTest, OAuthMechanismsLogInWithInitialResponseAndDecodeRefusals) {
+  const char* ehlo =
+      "S: 220 ready\n"
+      "C: EHLO client.test\n"
+      "S: 250-smtp.test\n"
+      "S: 250 AUTH LOGIN PLAIN XOAUTH2 OAUTHBEARER\n";
+  server.Script(ehlo)
+      .Script("C: RSET\nS: 250 OK\n")
+      .Script("C: AUTH XOAUTH2 " +
+              SaslBase64("user=alice\x01"
+                         "auth=Bearer tok\x01\x01") +
+              "\n"
+              "S: 235 2.7.0 Accepted\n")
+      .Script(
+          "C: MAIL FROM:<alice@example.com>\nS: 250 OK\n"
+          "C: RCPT TO:<bob@example.com>\nS: 250 OK\n"
+          "C: DATA\nS: 354 go ahead\n");
+  server.ReadUntil(".").SendLine("250 queued").Expect("QUIT");
+  server.WaitClientClose().Accept().Script(ehlo);
+  const std::string bearer =
+      "n,a=alice,\x01host=127.0.0.1\x01port=" + std::to_string(server.Port()) +
+      "\x01"
+      "auth=Bearer old\x01\x01";
+  server.Script("C: RSET\nS: 250 OK\nC: AUTH OAUTHBEARER " + SaslBase64(bearer) +
+                "\n"
+                "S: 334 " +
+                SaslBase64(R"({"status":"insufficient_scope","scope":"SMTP.Send"})") +
+                "\n"
+                "C: AQ==\n"
+                "S: 535 5.7.8 Authentication failed\n"
+                "C: QUIT\n");
+  server.Start();
+  client.Host = server.HostPort();
+  client.HeloName = "client.test";
+  client.ReadTimeout = 5000;
+  client.AuthenticationType = atXOAuth2;
+  client.Username = "alice";
+  client.Password = "tok";
+  client.Connect();
+  FillReply(msg);
+  client.Send(msg);
+  EXPECT_TRUE(client.Authenticated());
+  client.Disconnect();
+
+  client.AuthenticationType = atOAuthBearer;
+  client.Password = "old";
+  client.Connect();
+  const auto e = Raised<EAuthRefused>([&] { client.Send(msg); });
+  ASSERT_TRUE(e) << "refused token accepted";
+  EXPECT_EQ(e->ReplyCode, 535);
+  EXPECT_EQ(e->Cause, "invalid scope (status insufficient_scope, scope SMTP.Send)");
+  Finish();
 }
 
 }  // namespace

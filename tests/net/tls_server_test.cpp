@@ -11,6 +11,7 @@
 #include "mime/mail_message.h"
 #include "net/errors.h"
 #include "net/pop3_session.h"
+#include "net/sasl.h"
 #include "net/smtp_client.h"
 #include "support/dovecot.h"
 #include "support/raised.h"
@@ -86,6 +87,27 @@ TEST_F(TlsDovecotTest, LoginOverImplicitTlsAndStls) {
   const auto plain = Raised<EProtocolReplyError>([&] { Login(remote, TSecurity::None); });
   ASSERT_TRUE(plain) << "Dovecot accepted a plain login: the test proves nothing";
   EXPECT_FALSE(session.TlsActive());
+}
+
+TEST_F(TlsDovecotTest, SaslLoginOverTls) {
+  TDovecotServer dovecot;
+  dovecot.AddUser("alice", "secret", {"Subject: one\n\nx\n"});
+  dovecot.EnableTls(certs.Good().Cert, certs.Good().Key, true);
+  dovecot.Start();
+  session.ReadTimeout = 10000;
+  for (const TSaslMechanism mechanism : {TSaslMechanism::Plain, TSaslMechanism::Login}) {
+    session.Sasl = mechanism;
+    Login(dovecot.TlsHostPort(), TSecurity::Tls);
+    EXPECT_EQ(session.MessageCount(), 1) << SaslMechanismName(mechanism);
+    session.Disconnect();
+  }
+  session.Sasl = TSaslMechanism::Plain;
+  session.Host = dovecot.TlsHostPort();
+  session.Password = "wrong";
+  const auto refused = Raised<EAuthRefused>([&] { session.Connect(); });
+  ASSERT_TRUE(refused) << "wrong password accepted";
+  EXPECT_THAT(refused->what(), HasSubstr("Authentication failed"));
+  EXPECT_FALSE(session.IsConnected());
 }
 
 TEST_F(TlsDovecotTest, BadCertificatesRefusedUntilPinned) {

@@ -99,9 +99,20 @@ void TDovecotServer::EnableTls(const std::string& cert, const std::string& key, 
                (required ? "disable_plaintext_auth = yes\n" : "disable_plaintext_auth = no\n");
 }
 
+void TDovecotServer::EnableOAuth2(const std::string& introspectionUrl) {
+  introspectionUrl_ = introspectionUrl;
+}
+
 void TDovecotServer::Start() {
   const std::string t = temp_.Path();
   WriteFile(t + "/passwd", passwd_);
+  const bool oauth = !introspectionUrl_.empty();
+  if (oauth) {
+    WriteFile(t + "/oauth2.conf.ext",
+              "introspection_mode = post\nintrospection_url = " + introspectionUrl_ +
+                  "\nusername_attribute = username\n"
+                  "active_attribute = active\nactive_value = true\n");
+  }
   port_ = FreeLoopbackPort();
   const bool tls = !tlsConfig_.empty();
   tlsPort_ = tls ? FreeLoopbackPort() : 0;
@@ -134,13 +145,17 @@ void TDovecotServer::Start() {
                 "log_path = " +
                 t + "/dovecot.log\n" +
                 (tls ? tlsConfig_ : std::string("ssl = no\ndisable_plaintext_auth = no\n")) +
-                "auth_mechanisms = plain\n"
+                (oauth ? "auth_mechanisms = plain login xoauth2 oauthbearer\n"
+                       : "auth_mechanisms = plain login\n") +
                 "auth_failure_delay = 0\n"
                 "default_internal_user = dovecot\n"
                 "default_login_user = dovenull\n"
                 "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u " +
                 t +
-                "/passwd\n}\n"
+                "/passwd\n" + (oauth ? "  mechanisms = plain login\n" : "") + "}\n" +
+                (oauth ? "passdb {\n  driver = oauth2\n  mechanisms = xoauth2 oauthbearer\n  args = " +
+                             t + "/oauth2.conf.ext\n}\n"
+                       : std::string()) +
                 "userdb {\n  driver = static\n  args = uid=nobody gid=nogroup home=" +
                 t +
                 "/home/%u\n}\n"

@@ -43,6 +43,10 @@ class TDovecotServer {
   // before Start.
   void EnableImap() { imap_ = true; }
   static std::string ImapSkipReason();
+  // XOAUTH2 and OAUTHBEARER besides PLAIN and LOGIN, the tokens checked
+  // against an RFC 7662 introspection endpoint (POST token=...), whose
+  // "username" must be the login name. Call before Start.
+  void EnableOAuth2(const std::string& introspectionUrl);
   // Starts the server; throws std::runtime_error (with the log) when it fails.
   void Start();
   void Stop();
@@ -81,6 +85,7 @@ class TDovecotServer {
   int delivered_ = 0;
   std::string passwd_;
   std::string tlsConfig_;
+  std::string introspectionUrl_;
 };
 
 }  // namespace pelorix::test

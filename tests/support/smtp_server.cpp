@@ -34,6 +34,42 @@ if mode != "plain":
            if mode == "starttls" else dict(ssl_context=context, auth_require_tls=False))
 else:
     tls = dict(auth_require_tls=False)
+introspect = sys.argv[8] if len(sys.argv) > 8 else ""
+if introspect:
+    # XOAUTH2 and OAUTHBEARER, the token checked at the authorization server.
+    import base64, json, urllib.parse, urllib.request
+    from aiosmtpd.smtp import MISSING
+
+    def token_user(token):
+        data = urllib.parse.urlencode({"token": token}).encode()
+        with urllib.request.urlopen(introspect, data, timeout=10) as answer:
+            info = json.load(answer)
+        return info.get("username") if info.get("active") else None
+
+    async def bearer(server, args, parse):
+        raw = base64.b64decode(args[1]) if len(args) > 1 else await server.challenge_auth("")
+        if raw is MISSING:
+            return AuthResult(success=False, handled=False)
+        user, fields = parse(raw.decode(errors="replace"))
+        auth = fields.get("auth", "")
+        if auth.startswith("Bearer ") and user and token_user(auth[7:]) == user:
+            return AuthResult(success=True, auth_data=LoginPassword(user.encode(), b""))
+        # The error payload; the client's answer ends the exchange.
+        await server.challenge_auth(json.dumps({"status": "invalid_token", "scope": "mail"}))
+        return AuthResult(success=False, handled=False)
+
+    def fields_of(text):
+        return dict(p.split("=", 1) for p in text.split("\x01") if "=" in p)
+
+    def xoauth2(text):
+        f = fields_of(text)
+        return f.get("user", ""), f
+
+    def oauthbearer(text):
+        gs2, _, rest = text.partition("\x01")
+        user = next((p[2:] for p in gs2.split(",") if p.startswith("a=")), "")
+        return user.replace("=2C", ",").replace("=3D", "="), fields_of(rest)
+
 counter = [0]
 lock = threading.Lock()
 
@@ -43,6 +79,13 @@ def authenticate(server, session, envelope, mechanism, data):
     return AuthResult(success=ok, handled=False, auth_data=data if ok else None)
 
 class Handler:
+    if introspect:
+        async def auth_XOAUTH2(self, server, args):
+            return await bearer(server, args, xoauth2)
+
+        async def auth_OAUTHBEARER(self, server, args):
+            return await bearer(server, args, oauthbearer)
+
     async def handle_DATA(self, server, session, envelope):
         with lock:
             counter[0] += 1
@@ -110,14 +153,21 @@ void TAioSmtpServer::EnableTls(const std::string& cert, const std::string& key, 
   tlsKey_ = key;
 }
 
+void TAioSmtpServer::EnableOAuth2(const std::string& introspectionUrl) {
+  introspectionUrl_ = introspectionUrl;
+}
+
 void TAioSmtpServer::Start() {
   const std::string script = temp_.Path() + "/server.py";
   WriteFile(script, kServerScript);
   port_ = FreeLoopbackPort();
   std::vector<std::string> argv{kPython, script,   std::to_string(port_), temp_.Path() + "/mail",
                                 user_,   password_};
-  if (!tlsMode_.empty()) {
-    argv.insert(argv.end(), {tlsMode_, tlsCert_, tlsKey_});
+  if (!tlsMode_.empty() || !introspectionUrl_.empty()) {
+    argv.insert(argv.end(), {tlsMode_.empty() ? "plain" : tlsMode_, tlsCert_, tlsKey_});
+  }
+  if (!introspectionUrl_.empty()) {
+    argv.push_back(introspectionUrl_);
   }
   process_.Start(argv, temp_.Path() + "/server.log");
   if (!WaitForPort(port_, std::chrono::seconds(20)) || !process_.Running()) {

@@ -32,6 +32,9 @@ class TAioSmtpServer {
   // then only after it), or with `implicit` TLS from the first byte. Call
   // before Start.
   void EnableTls(const std::string& cert, const std::string& key, bool implicit);
+  // XOAUTH2 and OAUTHBEARER as well, the tokens checked against an RFC 7662
+  // introspection endpoint whose "username" must be the login. Before Start.
+  void EnableOAuth2(const std::string& introspectionUrl);
   void Start();
   void Stop();
   int Port() const { return port_; }
@@ -48,6 +51,7 @@ class TAioSmtpServer {
   std::string password_;
   int port_ = 0;
   std::string tlsMode_, tlsCert_, tlsKey_;
+  std::string introspectionUrl_;
 };
 
 }  // namespace pelorix::test
