@@ -294,6 +294,15 @@ void TTokenStore::AddPending(const TPendingMessage& m) {
       .Run();
 }
 
+std::unordered_set<std::string> TTokenStore::PendingKeys(const std::string& accountKey) {
+  std::unordered_set<std::string> keys;
+  TStatement q(db_, "SELECT mkey FROM pending WHERE account=?");
+  q.Bind(1, accountKey);
+  while (q.Step() == SQLITE_ROW)
+    keys.insert(q.Text(0));
+  return keys;
+}
+
 void TTokenStore::CapPending(const std::string& accountKey, std::size_t keep) {
   TStatement q(db_,
                "DELETE FROM pending WHERE account = ?1 AND rowid NOT IN "

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "classify/bayes.h"
@@ -94,6 +95,8 @@ class TTokenStore {
   // Messages left alone at a check, by account; one of the same key already
   // waiting stays as it is.
   void AddPending(const TPendingMessage& message);
+  // The keys of the account's waiting messages.
+  std::unordered_set<std::string> PendingKeys(const std::string& accountKey);
   // Keeps only the newest `keep` waiting messages of the account.
   void CapPending(const std::string& accountKey, std::size_t keep);
   // Learns as good every pending message of the account whose key is not

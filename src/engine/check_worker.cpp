@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <unordered_set>
 
 #include "classify/classifier.h"
 #include "engine/failure_cause.h"
@@ -522,6 +523,8 @@ void TAccountCheck::LearnFromAccount(const std::string& accountKey, bool complet
   if (!store)
     return;
   store->Begin();
+  // A message waiting from an earlier check is not written again.
+  const std::unordered_set<std::string> waiting = store->PendingKeys(accountKey);
   // Only a check that saw the whole mailbox can tell what is gone from it.
   if (complete) {
     std::vector<std::string> present;
@@ -534,7 +537,7 @@ void TAccountCheck::LearnFromAccount(const std::string& accountKey, bool complet
     if (s.Deleted) {
       store->Learn(s.Identity, TLearnClass::Spam, s.Mode, s.Tokens);
       store->DropPending(accountKey, s.MessageKey);
-    } else if (s.LeftAlone) {
+    } else if (s.LeftAlone && !waiting.count(s.MessageKey)) {
       store->AddPending({accountKey, s.MessageKey, s.Identity, s.Mode, s.Tokens});
     }
   }
