@@ -76,6 +76,18 @@ void AddWord(std::string_view word, std::string_view prefix, std::vector<std::st
   out.push_back(std::move(t));
 }
 
+bool HasHighBytes(std::string_view s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80)
+      return true;
+  return false;
+}
+
+// Header bytes as text: plain ASCII (nearly every header) as it is.
+std::string AsText(std::string_view raw) {
+  return HasHighBytes(raw) ? RawToUtf8(raw) : std::string(raw);
+}
+
 std::string Lower(std::string_view s) {
   std::string r(s);
   for (auto& c : r)
@@ -95,7 +107,7 @@ std::vector<TField> Unfold(const std::vector<std::string>& lines) {
     if (!line.empty() && (line[0] == ' ' || line[0] == '\t')) {
       if (!fields.empty() && fields.back().Value.size() < 4096) {
         fields.back().Value += ' ';
-        fields.back().Value += RawToUtf8(ascii::Trim(line));
+        fields.back().Value += AsText(ascii::Trim(line));
       }
       continue;
     }
@@ -103,8 +115,8 @@ std::vector<TField> Unfold(const std::vector<std::string>& lines) {
     if (colon == std::string::npos || colon == 0 || colon > 60)
       continue;
     // Raw 8-bit bytes become text here, as everywhere a header is shown.
-    fields.push_back({Lower(RawToUtf8(ascii::Trim(std::string_view(line).substr(0, colon)))),
-                      RawToUtf8(ascii::Trim(std::string_view(line).substr(colon + 1)))});
+    fields.push_back({Lower(AsText(ascii::Trim(std::string_view(line).substr(0, colon)))),
+                      AsText(ascii::Trim(std::string_view(line).substr(colon + 1)))});
   }
   return fields;
 }
@@ -605,7 +617,7 @@ std::vector<std::string> TokenizeMessage(const TMailMessage& m, const TTokenizeO
   // Hostile headers make long addresses and host names; a clue that long is
   // cut at a character boundary, so the store's rows stay small.
   for (auto& t : out) {
-    if (!IsValidUtf8(t))
+    if (HasHighBytes(t) && !IsValidUtf8(t))
       t = RawToUtf8(t);
     if (t.size() > kMaxTokenBytes) {
       std::size_t cut = kMaxTokenBytes;
