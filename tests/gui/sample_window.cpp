@@ -2,23 +2,27 @@
 // platform (the README's screenshot), and times a long list:
 //   pelorix_gui_sample shot FILE.png
 //   pelorix_gui_sample time [ROWS]
+//   pelorix_gui_sample judge FILE.png   (the settings window's 自动判断 page)
 #include <unistd.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QScrollBar>
+#include <QTabWidget>
 #include <QTableView>
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
+#include "classify/token_store.h"
 #include "engine/record_files.h"
 #include "gui/mail_list_model.h"
 #include "gui/main_window.h"
+#include "gui/settings_window.h"
 #include "gui/translation.h"
-#include "store/mail_plan.h"
 #include "store/accounts.h"
+#include "store/mail_plan.h"
 #include "store/settings_store.h"
 
 namespace fs = std::filesystem;
@@ -70,11 +74,39 @@ int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   const std::string mode = argc > 1 ? argv[1] : "";
-  if (mode != "shot" && mode != "time") {
-    std::fprintf(stderr, "usage: %s shot FILE.png | time [ROWS]\n", argv[0]);
+  if (mode != "shot" && mode != "time" && mode != "judge") {
+    std::fprintf(stderr, "usage: %s shot FILE.png | time [ROWS] | judge FILE.png\n", argv[0]);
     return 2;
   }
   const fs::path home = TempHome();
+  if (mode == "judge") {
+    auto store = TSettingsStore::Open(home);
+    {
+      auto learnt = TTokenStore::Open(TTokenStore::PathIn(home));
+      for (std::uint64_t i = 0; i < 120; ++i)
+        learnt->Learn(i + 1, i % 4 ? TLearnClass::Good : TLearnClass::Spam, 0, {i % 17});
+      learnt->AddFriend("zhang.wei@example.cn", "thunderbird");
+      learnt->AddFriend("maria@example.org", "reply");
+    }
+    QFont font(QStringLiteral("Noto Sans CJK SC"));
+    font.setPointSize(9);
+    QApplication::setFont(font);
+    bool saved = false;
+    {
+      gui::TfrmProp prop(nullptr, home, *store);
+      auto* pages = prop.findChild<QTabWidget*>(QStringLiteral("PageControl7"));
+      for (int i = 0; i < pages->count(); ++i)
+        if (pages->tabText(i) == QStringLiteral("自动判断"))
+          pages->setCurrentIndex(i);
+      prop.show();
+      QApplication::processEvents();
+      saved = prop.grab().save(QString::fromLocal8Bit(argc > 2 ? argv[2] : "judge.png"));
+    }
+    store.reset();
+    std::error_code ec;
+    fs::remove_all(home, ec);
+    return saved ? 0 : 1;
+  }
   int status = 0;
   {
     auto store = TSettingsStore::Open(home);
