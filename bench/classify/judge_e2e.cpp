@@ -16,6 +16,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "engine/check_run.h"
 #include "engine/learn_sources.h"
@@ -118,6 +119,20 @@ int main(int argc, char** argv) {
     const TLearnTotals g = LearnSources(*learnt, learn[0], TLearnClass::Good, table);
     std::printf("learnt %d spam and %d good messages in %.2f s\n", s.Total(), g.Total(),
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+  }
+  // PELORIX_E2E_SERVE=SECONDS: leave the home and the server up for a look
+  // at the window (which checks by itself after a minute) instead.
+  if (const char* serve = std::getenv("PELORIX_E2E_SERVE")) {
+    TMailPlan auto_;
+    auto_.Load(*store);
+    auto_.autocheck = true;
+    auto_.checkTime = 1;
+    auto_.Save(*store);
+    store.reset();
+    std::printf("home %s\n", home.c_str());
+    std::fflush(stdout);
+    std::this_thread::sleep_for(std::chrono::seconds(std::atoi(serve)));
+    return 0;
   }
   const double off = Check(home, *store, false);
   const double on = Check(home, *store, true);
