@@ -1,3 +1,4 @@
+#include <functional>
 #include <iostream>
 
 #include "app/commands.h"
@@ -38,16 +39,15 @@ std::optional<fs::path> ProfileArg(CommandContext& ctx, std::size_t at, const ch
   return profiles.front();
 }
 
-int ImportFriends(CommandContext& ctx, TTokenStore& store, const fs::path& profile) {
-  int added = 0;
-  for (const auto& a : ThunderbirdAddresses(profile)) {
-    if (!store.IsFriend(a)) {
-      store.AddFriend(a, "thunderbird");
-      ++added;
-    }
-  }
+void PrintFriendsAdded(CommandContext& ctx, int added, const fs::path& profile) {
   ctx.out << "friends: " << added << " addresses added from " << profile.string() << "\n";
-  return added;
+}
+
+// One progress line, rewritten in place.
+std::function<void(int)> Progress(CommandContext& ctx, const char* what) {
+  return [&ctx, what](int done) {
+    ctx.err << "\r" << what << ": " << done << " messages" << std::flush;
+  };
 }
 
 void PrintTotals(CommandContext& ctx, const char* what, const TLearnTotals& t) {
@@ -84,15 +84,23 @@ int RunLearnCommand(CommandContext& ctx) {
     ctx.out << "learning store cleared\n";
     return 0;
   }
-  std::vector<fs::path> spam, ham;
+  TIpLocationTable table(ctx.home);
+  table.Refresh();
   if (a[0] == "--thunderbird") {
     const auto profile = ProfileArg(ctx, 1, "learn");
     if (!profile)
       return 1;
-    spam = ThunderbirdFolders(*profile, true);
-    ham = ThunderbirdFolders(*profile, false);
-    ImportFriends(ctx, *store, *profile);
-  } else {
+    const TThunderbirdLearnt t =
+        LearnFromThunderbird(*store, *profile, table, Progress(ctx, "thunderbird"));
+    ctx.err << "\n";
+    PrintFriendsAdded(ctx, t.Friends, *profile);
+    PrintTotals(ctx, "spam", t.Spam);
+    PrintTotals(ctx, "good", t.Good);
+    ctx.out << JudgeStatusText(store->SpamMessages(), store->GoodMessages()) << "\n";
+    return t.Spam.Unreadable || t.Good.Unreadable ? 1 : 0;
+  }
+  std::vector<fs::path> spam, ham;
+  {
     std::vector<fs::path>* into = nullptr;
     for (const auto& arg : a) {
       if (arg == "--spam") {
@@ -107,20 +115,12 @@ int RunLearnCommand(CommandContext& ctx) {
       }
     }
   }
-  TIpLocationTable table(ctx.home);
-  table.Refresh();
-  // One progress line, rewritten in place.
-  auto progress = [&ctx](const char* what) {
-    return [&ctx, what](int done) {
-      ctx.err << "\r" << what << ": " << done << " messages" << std::flush;
-    };
-  };
   int status = 0;
   for (auto [paths, cls, what] : {std::tuple{&spam, TLearnClass::Spam, "spam"},
                                   std::tuple{&ham, TLearnClass::Good, "good"}}) {
     if (paths->empty())
       continue;
-    const TLearnTotals t = LearnSources(*store, *paths, cls, table, progress(what));
+    const TLearnTotals t = LearnSources(*store, *paths, cls, table, Progress(ctx, what));
     ctx.err << "\n";
     PrintTotals(ctx, what, t);
     if (t.Unreadable)
@@ -222,7 +222,8 @@ int RunFriendsCommand(CommandContext& ctx) {
   const auto profile = ProfileArg(ctx, 1, "friends");
   if (!profile)
     return 1;
-  ImportFriends(ctx, *store, *profile);
+  PrintFriendsAdded(ctx, store->AddFriends(ThunderbirdAddresses(*profile), "thunderbird"),
+                    *profile);
   return 0;
 }
 

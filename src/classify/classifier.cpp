@@ -3,26 +3,15 @@
 #include <cmath>
 #include <cstdio>
 
+#include "mime/header_util.h"
 #include "mime/line_source.h"
 #include "mime/mail_message.h"
 
 namespace pelorix {
 
-namespace {
-
-std::string LowerAscii(std::string_view s) {
-  std::string r(s);
-  for (auto& c : r)
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c - 'A' + 'a');
-  return r;
-}
-
-}  // namespace
-
 std::uint64_t MessageIdentity(const TMailMessage& m) {
   if (!m.MessageId.empty())
-    return TokenHash("id\n" + m.MessageId + "\n" + LowerAscii(m.From.Address) + "\n" + m.Subject);
+    return TokenHash("id\n" + m.MessageId + "\n" + AsciiLower(m.From.Address) + "\n" + m.Subject);
   std::string all = "headers\n";
   for (const auto& line : m.Headers.Lines) {
     all += line;
@@ -82,7 +71,7 @@ std::shared_ptr<const TClassifier> TClassifier::Load(const std::filesystem::path
   auto store = TTokenStore::Open(file);
   if (!store)
     return std::make_shared<TClassifier>(TTokenSnapshot{}, std::vector<std::string>{}, cuts);
-  return std::make_shared<TClassifier>(store->Snapshot(), store->FriendSet(), cuts);
+  return std::make_shared<TClassifier>(store->Snapshot(), store->Friends(), cuts);
 }
 
 bool TClassifier::Ready() const {
@@ -90,7 +79,7 @@ bool TClassifier::Ready() const {
 }
 
 bool TClassifier::IsFriend(std::string_view address) const {
-  return !friends_.empty() && friends_.count(LowerAscii(address)) > 0;
+  return !friends_.empty() && friends_.count(AsciiLower(address)) > 0;
 }
 
 TScore TClassifier::Score(const std::vector<std::string>& tokens) const {

@@ -1,5 +1,7 @@
 #include "classify/token_store.h"
 
+#include "mime/header_util.h"
+
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -359,16 +361,25 @@ std::size_t TTokenStore::PendingCount() {
 }
 
 void TTokenStore::AddFriend(const std::string& address, const std::string& source) {
-  std::string a;
-  for (char c : address)
-    a.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+  const std::string a = AsciiLower(address);
   if (a.find('@') == std::string::npos)
     return;
   TStatement q(db_, "INSERT OR IGNORE INTO friends(address, source) VALUES(?, ?)");
   q.Bind(1, a).Bind(2, source).Run();
 }
 
-std::vector<std::string> TTokenStore::FriendSet() {
+int TTokenStore::AddFriends(const std::vector<std::string>& addresses, const std::string& source) {
+  int added = 0;
+  for (const auto& a : addresses) {
+    if (!IsFriend(a)) {
+      AddFriend(a, source);
+      added += IsFriend(a);
+    }
+  }
+  return added;
+}
+
+std::vector<std::string> TTokenStore::Friends() {
   std::vector<std::string> out;
   TStatement q(db_, "SELECT address FROM friends ORDER BY address");
   while (q.Step() == SQLITE_ROW)
@@ -376,16 +387,9 @@ std::vector<std::string> TTokenStore::FriendSet() {
   return out;
 }
 
-std::vector<std::string> TTokenStore::Friends() {
-  return FriendSet();
-}
-
 bool TTokenStore::IsFriend(const std::string& address) {
-  std::string a;
-  for (char c : address)
-    a.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
   TStatement q(db_, "SELECT 1 FROM friends WHERE address=?");
-  q.Bind(1, a);
+  q.Bind(1, AsciiLower(address));
   return q.Step() == SQLITE_ROW;
 }
 

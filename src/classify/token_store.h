@@ -107,8 +107,9 @@ class TTokenStore {
 
   void AddFriend(const std::string& address, const std::string& source);
   bool IsFriend(const std::string& address);
-  std::vector<std::string> Friends();
-  std::vector<std::string> FriendSet();  // lower-case, for a run
+  // Adds those not yet friends; returns how many.
+  int AddFriends(const std::vector<std::string>& addresses, const std::string& source);
+  std::vector<std::string> Friends();  // lower case, sorted
 
   // Forgets everything learnt (friends stay).
   bool Clear();

@@ -88,13 +88,6 @@ std::string AsText(std::string_view raw) {
   return HasHighBytes(raw) ? RawToUtf8(raw) : std::string(raw);
 }
 
-std::string Lower(std::string_view s) {
-  std::string r(s);
-  for (auto& c : r)
-    c = ascii::Lower(c);
-  return r;
-}
-
 // The header block unfolded: one entry per field, name and value.
 struct TField {
   std::string Name;  // lower case
@@ -115,7 +108,7 @@ std::vector<TField> Unfold(const std::vector<std::string>& lines) {
     if (colon == std::string::npos || colon == 0 || colon > 60)
       continue;
     // Raw 8-bit bytes become text here, as everywhere a header is shown.
-    fields.push_back({Lower(AsText(ascii::Trim(std::string_view(line).substr(0, colon)))),
+    fields.push_back({AsciiLower(AsText(ascii::Trim(std::string_view(line).substr(0, colon)))),
                       AsText(ascii::Trim(std::string_view(line).substr(colon + 1)))});
   }
   return fields;
@@ -130,7 +123,7 @@ const TField* Find(const std::vector<TField>& fields, std::string_view name) {
 
 void AddressTokens(std::string_view prefix, std::string_view address,
                    std::vector<std::string>& out) {
-  const std::string a = Lower(ascii::Trim(address));
+  const std::string a = AsciiLower(ascii::Trim(address));
   const std::string p(prefix);
   if (a.empty()) {
     out.push_back(p + "#none");
@@ -162,7 +155,7 @@ void AddressTokens(std::string_view prefix, std::string_view address,
 
 std::string DomainOf(std::string_view address) {
   const auto at = address.rfind('@');
-  return at == std::string_view::npos ? std::string() : Lower(address.substr(at + 1));
+  return at == std::string_view::npos ? std::string() : AsciiLower(address.substr(at + 1));
 }
 
 // The last two labels of a host name: relays of one provider share them.
@@ -215,7 +208,7 @@ void IpTokens(std::string_view ip, std::vector<std::string>& out) {
 // One "Received:" field: "from HELO (RDNS [IP]) by HOST ...; DATE".
 void ReceivedTokens(std::string_view value, bool first, std::vector<std::string>& out,
                     std::time_t& date) {
-  const std::string v = Lower(value);
+  const std::string v = AsciiLower(value);
   auto word = [&v](std::string_view key) -> std::string {
     const auto at = v.find(key);
     if (at == std::string::npos)
@@ -299,8 +292,8 @@ void SubjectTokens(const TMailMessage& m, const std::vector<TField>& fields,
     if (q2 != std::string::npos && q2 + 2 < rv.size()) {
       out.push_back(
           "s#enc:" +
-          Lower(std::string_view(rv).substr(q + 2, std::min<std::size_t>(q2 - q - 2, 20))) + ":" +
-          std::string(1, ascii::Lower(rv[q2 + 1])));
+          AsciiLower(std::string_view(rv).substr(q + 2, std::min<std::size_t>(q2 - q - 2, 20))) +
+          ":" + std::string(1, ascii::Lower(rv[q2 + 1])));
     }
   } else if (std::any_of(rv.begin(), rv.end(),
                          [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
@@ -455,7 +448,7 @@ std::vector<std::string> TokenizeMessage(const TMailMessage& m, const TTokenizeO
     out.push_back("rt:d:" + rt);
     if (rt != fromDomain)
       out.push_back("rt#otherdomain");
-    else if (Lower(m.ReplyTo.Items.front().Address) != Lower(m.From.Address))
+    else if (AsciiLower(m.ReplyTo.Items.front().Address) != AsciiLower(m.From.Address))
       out.push_back("rt#otherlocal");
   }
   if (const TField* rp = Find(fields, "return-path")) {
@@ -474,7 +467,7 @@ std::vector<std::string> TokenizeMessage(const TMailMessage& m, const TTokenizeO
   for (const auto& r : m.Recipients.Items) {
     if (r.Address.find('@') == std::string::npos)
       out.push_back("to#noat");
-    if (Lower(r.Address) == Lower(m.From.Address))
+    if (AsciiLower(r.Address) == AsciiLower(m.From.Address))
       out.push_back("to#self");
   }
   if (const TField* t = Find(fields, "to");
@@ -523,7 +516,7 @@ std::vector<std::string> TokenizeMessage(const TMailMessage& m, const TTokenizeO
     if (at == std::string::npos) {
       out.push_back("mid#noat");
     } else {
-      const std::string d = Lower(std::string_view(id).substr(at + 1));
+      const std::string d = AsciiLower(std::string_view(id).substr(at + 1));
       out.push_back("mid:d:" + BaseDomain(d));
       out.push_back("mid:shape:" + TextShape(std::string_view(id).substr(0, at)));
       if (!fromDomain.empty() && BaseDomain(d) != BaseDomain(fromDomain))
@@ -536,23 +529,23 @@ std::vector<std::string> TokenizeMessage(const TMailMessage& m, const TTokenizeO
     if (const TField* f = Find(fields, name)) {
       out.push_back("xm:" + ValueShape(f->Value));
       const auto sp = f->Value.find_first_of(" /(");
-      out.push_back("xmw:" +
-                    Lower(std::string_view(f->Value).substr(0, std::min<std::size_t>(sp, 24))));
+      out.push_back(
+          "xmw:" + AsciiLower(std::string_view(f->Value).substr(0, std::min<std::size_t>(sp, 24))));
     }
   }
 
   // MIME form.
   if (const TField* ct = Find(fields, "content-type")) {
-    out.push_back("ct:" + Lower(HeaderMainValue(ct->Value)).substr(0, 40));
+    out.push_back("ct:" + AsciiLower(HeaderMainValue(ct->Value)).substr(0, 40));
     const std::string boundary = HeaderParam(ct->Value, "boundary");
     if (!boundary.empty())
       out.push_back("ctb:" + TextShape(boundary));
   } else {
     out.push_back("ct#none");
   }
-  out.push_back("cs:" + Lower(m.CharSet).substr(0, 30));
+  out.push_back("cs:" + AsciiLower(m.CharSet).substr(0, 30));
   if (const TField* cte = Find(fields, "content-transfer-encoding"))
-    out.push_back("cte:" + Lower(cte->Value).substr(0, 20));
+    out.push_back("cte:" + AsciiLower(cte->Value).substr(0, 20));
 
   // Dates: the sender's zone, and a date far from the relay's clock.
   if (const TField* d = Find(fields, "date")) {
@@ -563,7 +556,7 @@ std::vector<std::string> TokenizeMessage(const TMailMessage& m, const TTokenizeO
       out.push_back("tz:" + dv.substr(zone, 5));
     else if (dv.size() >= 3)
       out.push_back("tz:" +
-                    Lower(std::string_view(dv).substr(dv.find_last_of(' ') + 1)).substr(0, 8));
+                    AsciiLower(std::string_view(dv).substr(dv.find_last_of(' ') + 1)).substr(0, 8));
     if (m.Date == 0) {
       out.push_back("date#bad");
     } else if (topDate != 0) {

@@ -391,6 +391,7 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
   // The learning judge speaks where the lists and switches left the
   // message alone; its score is shown for every message.
   TClassification judged;
+  std::string clues;
   TSeen seen;
   const TClassifier* judge = state_.Judge.get();
   if (judge && plan.AutoJudge) {
@@ -407,10 +408,9 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
     }
     const std::vector<std::string> tokens = MessageTokens(msg_, body, v.SenderRoute);
     judged = judge->Classify(tokens, msg_.From.Address);
-    if (judged.Score >= 0) {
-      report_.Line("垃圾邮件评分: " + std::to_string(judged.Score) + "  (" +
-                   CluesText(judged.Clues) + ")");
-    }
+    clues = CluesText(judged.Clues);
+    if (judged.Score >= 0)
+      report_.Line("垃圾邮件评分: " + std::to_string(judged.Score) + "  (" + clues + ")");
     if (!v.Spam && judged.Judgement == TJudgement::Spam) {
       v.Spam = true;
       v.JudgedSpam = true;
@@ -476,7 +476,7 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
   TMailRow row = RowFromRecord(DecodeMailRecord(std::string_view(bytes.data(), bytes.size())));
   row.Score = judged.Score;
   row.Unsure = judged.Judgement == TJudgement::Unsure;
-  row.Clues = CluesText(judged.Clues);
+  row.Clues = std::move(clues);
   row.ServerRef = session_.MessageRef(num);
   // The files and the row are written behind, in message order; the row
   // shows only once its files are there.

@@ -13,6 +13,7 @@
 #include "engine/quarantine.h"
 #include "engine/record_files.h"
 #include "engine/restore.h"
+#include "mime/header_util.h"
 #include "mime/mail_message.h"
 #include "store/atomic_file.h"
 
@@ -245,6 +246,18 @@ std::vector<std::string> ThunderbirdAddresses(const fs::path& profile) {
     sqlite3_close(db);
   }
   return {found.begin(), found.end()};
+}
+
+TThunderbirdLearnt LearnFromThunderbird(TTokenStore& store, const fs::path& profile,
+                                        const TIpLocationTable& table,
+                                        const std::function<void(int)>& progress) {
+  TThunderbirdLearnt learnt;
+  learnt.Spam =
+      LearnSources(store, ThunderbirdFolders(profile, true), TLearnClass::Spam, table, progress);
+  learnt.Good =
+      LearnSources(store, ThunderbirdFolders(profile, false), TLearnClass::Good, table, progress);
+  learnt.Friends = store.AddFriends(ThunderbirdAddresses(profile), "thunderbird");
+  return learnt;
 }
 
 bool LoadMessageByKey(const fs::path& home, std::string_view key, TMailMessage& m,

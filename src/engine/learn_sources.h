@@ -61,6 +61,16 @@ std::vector<std::filesystem::path> ThunderbirdFolders(const std::filesystem::pat
 // history.sqlite), lower case.
 std::vector<std::string> ThunderbirdAddresses(const std::filesystem::path& profile);
 
+// `pelorix learn --thunderbird` and "从Thunderbird学习": the profile's Junk
+// folders as spam, Inbox and Sent as good, its address books as friends.
+struct TThunderbirdLearnt {
+  TLearnTotals Spam, Good;
+  int Friends = 0;
+};
+TThunderbirdLearnt LearnFromThunderbird(TTokenStore& store, const std::filesystem::path& profile,
+                                        const TIpLocationTable& table,
+                                        const std::function<void(int done)>& progress = {});
+
 // A message of the list by its key, as the judge reads it: the header file
 // and the body file of tmp/ or tmp/deleted/, else its kept copy. False
 // when none is there.

@@ -129,26 +129,15 @@ void TfrmProp::LearnFromThunderbirdClick() {
   TIpLocationTable table(home_);
   table.Refresh();
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  const auto& profile = profiles.front();
-  const TLearnTotals spam =
-      LearnSources(*store, ThunderbirdFolders(profile, true), TLearnClass::Spam, table);
-  const TLearnTotals good =
-      LearnSources(*store, ThunderbirdFolders(profile, false), TLearnClass::Good, table);
-  int friends = 0;
-  for (const auto& a : ThunderbirdAddresses(profile)) {
-    if (!store->IsFriend(a)) {
-      store->AddFriend(a, "thunderbird");
-      ++friends;
-    }
-  }
+  const TThunderbirdLearnt learnt = LearnFromThunderbird(*store, profiles.front(), table);
   QApplication::restoreOverrideCursor();
   store.reset();
   ShowJudgeState();
   ShowMessage(this, caption,
               QStringLiteral("已学习垃圾邮件%1封、正常邮件%2封，加入朋友%3位。")
-                  .arg(spam.Learnt + spam.Moved)
-                  .arg(good.Learnt + good.Moved)
-                  .arg(friends),
+                  .arg(learnt.Spam.Learnt + learnt.Spam.Moved)
+                  .arg(learnt.Good.Learnt + learnt.Good.Moved)
+                  .arg(learnt.Friends),
               TIcon::Information);
 }
 

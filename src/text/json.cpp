@@ -1,5 +1,7 @@
 #include "text/json.h"
 
+#include "text/textutil.h"
+
 namespace pelorix {
 
 namespace {
@@ -95,23 +97,6 @@ class TJsonReader {
     }
     return true;
   }
-  static void AppendUtf8(unsigned cp, std::string& out) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xc0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3f));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xe0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
-      out += static_cast<char>(0x80 | (cp & 0x3f));
-    } else {
-      out += static_cast<char>(0xf0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3f));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
-      out += static_cast<char>(0x80 | (cp & 0x3f));
-    }
-  }
   bool String(std::string& out) {
     if (!Take('"')) {
       return false;
@@ -167,7 +152,7 @@ class TJsonReader {
           } else if (cp >= 0xdc00 && cp < 0xe000) {
             return false;
           }
-          AppendUtf8(cp, out);
+          AppendUtf8(out, cp);
           break;
         }
         default:

@@ -59,6 +59,9 @@ std::string NormalizeIp(std::string_view address);
 // Trimmed text with . - \ / : * ? " < > | % replaced by "_".
 std::string CleanFileName(std::string_view text);
 
+// Appends one code point as UTF-8.
+void AppendUtf8(std::string& out, char32_t codePoint);
+
 // Trimmed text with = - \ / : * ? " < > | % and "_" removed.
 std::string StripNameChars(std::string_view text);
 
