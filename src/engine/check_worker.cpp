@@ -31,6 +31,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The copies of a group of spam could not be made durable.
+class ECopiesNotKept : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 std::string Trim(std::string_view s) {
   return std::string(ascii::Trim(s));
 }
@@ -146,7 +152,8 @@ class TAccountCheck {
         ipTable_(ipTable),
         jobs_(jobs),
         whole_(whole),
-        terminated_(terminated) {}
+        terminated_(terminated),
+        window_(state.Home()) {}
 
   void Say(std::string text) {
     lastMessage_ = text;
@@ -174,6 +181,11 @@ class TAccountCheck {
   void FloodAlarm(const TQueueEntry& e, long long& count, long long& kb, TPop3Listing& listing);
   std::unique_ptr<TMessageFetcher> Fetcher(const TPop3Listing& listing);
   void Stop(TMessageFetcher* fetcher);
+  void Remove(TMessageFetcher* fetcher, int n);
+  // Deletes the messages of the window once their copies are on disk. A
+  // copy that fails there fails the account: its rows already say deleted,
+  // so the whole session is withdrawn instead.
+  void FlushDeletions(TMessageFetcher* fetcher, const std::string& account);
   void CheckMessage(const TQueueEntry& e, long long n, long long& number,
                     TAccountRecordFiles& files, TMessageFetcher* fetcher,
                     const TPop3Listing& listing);
@@ -189,6 +201,8 @@ class TAccountCheck {
   bool whole_;
   const std::atomic<bool>& terminated_;
   std::string lastMessage_;
+  // Spam deleted by the check waits here until its copies are durable.
+  TDeletionWindow window_;
 };
 
 void TAccountCheck::Run(const TQueueEntry& e, TAccountRecordFiles& files) {
@@ -238,6 +252,8 @@ void TAccountCheck::Run(const TQueueEntry& e, TAccountRecordFiles& files) {
       Say("正在检查第 " + std::to_string(n) + " 封邮件！");
       CheckMessage(e, n, number, files, fetcher.get(), listing);
     }
+    if (complete)
+      FlushDeletions(fetcher.get(), e.User + "[" + e.Server + "]");
     // The account's rows are all in before its counters.
     jobs_.Wait();
     LearnFromAccount(e.User + "[" + e.Server + "]", complete);
@@ -282,6 +298,26 @@ void TAccountCheck::Stop(TMessageFetcher* fetcher) {
     session_.Abandon();
 }
 
+void TAccountCheck::Remove(TMessageFetcher* fetcher, int n) {
+  if (fetcher)
+    fetcher->Delete(n);
+  else
+    session_.DeleteMessage(n);
+}
+
+void TAccountCheck::FlushDeletions(TMessageFetcher* fetcher, const std::string& account) {
+  std::vector<std::string> failed;
+  window_.Flush(
+      [&](int n) { Remove(fetcher, n); },
+      [&](int n, const std::string& why) { failed.push_back(CopyFailedLine(account, n, why)); });
+  if (failed.empty())
+    return;
+  for (std::string& line : failed)
+    Say(std::move(line));
+  Stop(fetcher);
+  throw ECopiesNotKept(account + " 副本未能保存，本次检查未删除任何邮件");
+}
+
 void TAccountCheck::FloodAlarm(const TQueueEntry& e, long long& count, long long& kb,
                                TPop3Listing& listing) {
   const TMailPlan plan = state_.Plan();
@@ -298,28 +334,35 @@ void TAccountCheck::FloodAlarm(const TQueueEntry& e, long long& count, long long
   if (!sink_.AskYesNo("Sure?", "确实要清除所有信件吗？"))
     return;
   const std::string account = e.User + "[" + e.Server + "]";
-  for (long long n = 1; n <= count; ++n) {
-    if (terminated_) {
-      // Nothing of this session is deleted; the copies made stay.
-      Stop(nullptr);
-      return;
-    }
-    if (plan.Quarantine) {
-      Say("正在保存第 " + std::to_string(n) + "/" + std::to_string(count) + " 封邮件的副本");
-      const std::string why = KeepCopy(session_, nullptr, static_cast<int>(n), state_.Home(), {});
-      if (!why.empty()) {
-        Say(CopyFailedLine(account, static_cast<int>(n), why));
-        continue;
-      }
-    }
+  TDeletionWindow window(state_.Home());
+  const auto remove = [&](int n) {
     try {
-      session_.DeleteMessage(static_cast<int>(n));
+      session_.DeleteMessage(n);
       Say(e.Server + "[" + e.User + "]" + "Number: " + std::to_string(n) + " deleted!");
     } catch (const EConnectionError&) {
       throw;
     } catch (const std::exception&) {
     }
+  };
+  const auto noCopy = [&](int n, const std::string& why) { Say(CopyFailedLine(account, n, why)); };
+  for (long long n = 1; n <= count; ++n) {
+    if (terminated_) {
+      // Nothing of this session is deleted; the copies made durable stay.
+      Stop(nullptr);
+      return;
+    }
+    const int num = static_cast<int>(n);
+    if (!plan.Quarantine) {
+      remove(num);
+      continue;
+    }
+    Say("正在保存第 " + std::to_string(n) + "/" + std::to_string(count) + " 封邮件的副本");
+    if (const std::string why = window.Add(session_, nullptr, num, {}); !why.empty())
+      noCopy(num, why);
+    else if (window.Full())
+      window.Flush(remove, noCopy);
   }
+  window.Flush(remove, noCopy);
   // Wait for the answer to QUIT: the server removes the messages only then,
   // and the count taken after reconnecting must see the empty mailbox.
   session_.DisconnectAndWait();
@@ -427,14 +470,13 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
   if (v.Spam) {
     ++spamCount;
     if (plan.DeleteRubbish) {
-      const std::string why = plan.Quarantine
-                                  ? KeepCopy(session_, fetcher, num, state_.Home(), msg_.MessageId)
-                                  : std::string();
+      const std::string why =
+          plan.Quarantine ? window_.Add(session_, fetcher, num, msg_.MessageId) : std::string();
       if (why.empty()) {
-        if (fetcher)
-          fetcher->Delete(num);
-        else
-          session_.DeleteMessage(num);
+        if (!plan.Quarantine)
+          Remove(fetcher, num);
+        else if (window_.Full())
+          FlushDeletions(fetcher, e.User + "[" + e.Server + "]");
         ++deletedCount;
         deleted = true;
       } else {
@@ -587,6 +629,8 @@ void TCheckmail::CheckLoop(const fs::path& messageFile) {
         cause = FailureCauseLine(e.User, e.Server, failure);
       } catch (const EImapDeletionRefused& failure) {
         cause = FailureCauseLine(e.User, e.Server, failure);
+      } catch (const ECopiesNotKept& failure) {
+        cause = failure.what();
       } catch (...) {
       }
       try {
@@ -605,7 +649,8 @@ void TCheckmail::CheckLoop(const fs::path& messageFile) {
       jobs.Wait();
     } catch (...) {
     }
-    files.Close();
+    if (int error = 0; !files.Close(&error))
+      check.Say(RecordsLostLine(e.User + "[" + e.Server + "]", error));
   }
   state_.RefreshStatus(sink_);
 }

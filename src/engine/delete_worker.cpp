@@ -65,6 +65,8 @@ class TAccountDeletion {
  private:
   void Walk(long long count, const TPop3Listing& listing);
   bool MarkRow(int n, long long size);
+  // Gives back the mark of message n, whose copy could not be made.
+  void NoCopy(int n, const std::string& why);
   // Message references of this account's ticked rows.
   std::vector<std::string> TickedRefs();
   // Gives back the marks whose deletion the server did not carry out.
@@ -118,6 +120,17 @@ int TAccountDeletion::Run() {
 void TAccountDeletion::Walk(long long count, const TPop3Listing& listing) {
   const auto fetcher = session_.MakeFetcher(listing, [](long long) { return false; });
   const bool keepCopies = state_.Plan().Quarantine;
+  // Copies are written a group at a time and made durable together; a
+  // group's messages are deleted only then. Left unflushed (a stop, a broken
+  // connection), its copies go and its messages stay.
+  TDeletionWindow window(state_.Home());
+  const auto remove = [&](int n) {
+    if (fetcher)
+      fetcher->Delete(n);
+    else
+      session_.DeleteMessage(n);
+  };
+  const auto noCopy = [this](int n, const std::string& why) { NoCopy(n, why); };
   IndexRows();
   for (long long n = 1; n <= count; ++n) {
     if (terminated_) {
@@ -159,24 +172,33 @@ void TAccountDeletion::Walk(long long count, const TPop3Listing& listing) {
     } catch (const std::exception&) {
       continue;  // this message is left alone
     }
-    if (MarkRow(num, size)) {
-      if (keepCopies) {
-        const std::string why =
-            KeepCopy(session_, fetcher.get(), num, state_.Home(), message_.MessageId);
-        if (!why.empty()) {
-          // No copy, no deletion: the row shows the message as still there.
-          GiveBack(marks_.back());
-          marks_.pop_back();
-          Say(CopyFailedLine(key_, num, why));
-          continue;
-        }
-      }
-      if (fetcher)
-        fetcher->Delete(num);
-      else
-        session_.DeleteMessage(num);
+    if (!MarkRow(num, size))
+      continue;
+    if (!keepCopies) {
+      remove(num);
+      continue;
+    }
+    const std::string why = window.Add(session_, fetcher.get(), num, message_.MessageId);
+    if (!why.empty()) {
+      NoCopy(num, why);
+      continue;
+    }
+    if (window.Full())
+      window.Flush(remove, noCopy);
+  }
+  window.Flush(remove, noCopy);
+}
+
+void TAccountDeletion::NoCopy(int n, const std::string& why) {
+  // No copy, no deletion: the row shows the message as still there.
+  for (auto m = marks_.rbegin(); m != marks_.rend(); ++m) {
+    if (m->Number == n) {
+      GiveBack(*m);
+      marks_.erase(std::next(m).base());
+      break;
     }
   }
+  Say(CopyFailedLine(key_, n, why));
 }
 
 void TAccountDeletion::IndexRows() {
@@ -319,6 +341,12 @@ void TAccountDeletion::WriteBack() {
       spamFile.Append(record);
     } else {
       newFile.Append(record);
+    }
+  }
+  for (TRecordFileWriter* file : {&newFile, &spamFile, &deletedFile}) {
+    if (!file->Close()) {
+      Say(RecordsLostLine(key_, file->Error()));
+      break;
     }
   }
   // What the user ticked and deleted is what the judge learns as spam.

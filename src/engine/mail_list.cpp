@@ -5,6 +5,8 @@
 #include <fstream>
 
 #include "engine/record_files.h"
+#include "store/atomic_file.h"
+#include "store/file_fault.h"
 #include "text/ansi.h"
 #include "text/asciiutil.h"
 #include "text/textutil.h"
@@ -187,9 +189,10 @@ void WriteRefs(const std::filesystem::path& recordFile, const std::vector<TMailR
     std::filesystem::remove(RefPath(recordFile), ec);
     return;
   }
-  std::ofstream out(RefPath(recordFile), std::ios::binary | std::ios::trunc);
+  std::string text;
   for (const TMailRow& row : rows)
-    out << ToAnsi(row.ServerRef) << "\r\n";
+    text += ToAnsi(row.ServerRef) + "\r\n";
+  store::WriteFileAtomic(RefPath(recordFile), text);
 }
 
 }  // namespace
@@ -219,27 +222,36 @@ bool TMailList::LoadRecordFile(const std::filesystem::path& path, bool clearFirs
 bool TMailList::SaveRecordFile(const std::filesystem::path& path) const {
   if (path.empty())
     return false;
+  // Written beside and moved over: a crash or a full disk leaves the former
+  // list whole instead of a cut one.
+  const std::filesystem::path temp = path.string() + ".part";
   TRecordFileWriter w;
-  if (!w.Open(path, TRecordFileWriter::Mode::Truncate))
+  if (!w.Open(temp, TRecordFileWriter::Mode::Truncate))
     return false;
   std::lock_guard lock(mutex_);
   std::string scores;
   bool scored = false;
+  bool written = true;
   for (const auto& row : rows_) {
-    if (!w.Append(RecordFromRow(row)))
-      return false;
+    if (!w.Append(RecordFromRow(row))) {
+      written = false;
+      break;
+    }
     scored = scored || row.Score >= 0;
     scores += ScoreLine(row);
   }
-  WriteRefs(path, rows_);
   std::error_code ec;
+  if (!w.Close() || !written || !RenameFile(temp, path)) {
+    std::filesystem::remove(temp, ec);
+    return false;
+  }
+  WriteRefs(path, rows_);
   if (!scored) {
     std::filesystem::remove(ScoreFilePath(path), ec);
     return true;
   }
   // The scores are a convenience: the list is saved whether or not they are.
-  std::ofstream out(ScoreFilePath(path), std::ios::binary | std::ios::trunc);
-  out << scores;
+  store::WriteFileAtomic(ScoreFilePath(path), scores);
   return true;
 }
 

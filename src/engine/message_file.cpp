@@ -4,12 +4,14 @@
 
 #include "mime/mail_message.h"
 #include "store/atomic_file.h"
+#include "store/file_fault.h"
 #include "text/ansi.h"
 
 namespace pelorix {
 
 bool TMessageFile::Create(const std::filesystem::path& path) {
-  file_.reset(std::fopen(path.c_str(), "wb"));
+  path_ = path;
+  file_.reset(OpenStream(path, "wb"));
   return IsOpen();
 }
 
@@ -18,7 +20,7 @@ void TMessageFile::Line(std::string_view utf8) {
     return;
   std::string disk = ToAnsi(utf8);
   disk += "\r\n";
-  std::fwrite(disk.data(), 1, disk.size(), file_.get());
+  WriteStream(file_.get(), disk, path_);
 }
 
 void TMessageFile::Close() {

@@ -33,6 +33,7 @@ class TMessageFile : public TReportSink {
   struct Closer {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
+  std::filesystem::path path_;
   std::unique_ptr<std::FILE, Closer> file_;
 };
 

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <string>
 
+#include "store/file_fault.h"
+
 namespace pelorix {
 
 namespace fs = std::filesystem;
@@ -14,6 +16,8 @@ namespace fs = std::filesystem;
 namespace {
 
 bool WriteAll(int fd, const char* data, std::size_t size, off_t offset) {
+  if (FileFault(FileOp::Write, {}) != 0)
+    return false;
   while (size > 0) {
     const ssize_t n = ::pwrite(fd, data, size, offset);
     if (n <= 0)
@@ -55,7 +59,7 @@ bool TOldFilePool::Write(const fs::path& home, const fs::path& path, std::string
     return true;
   // A file of this run already there (the window's later checks, a key
   // seen twice) is rewritten in place like a former one.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  const int fd = OpenForWriting(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0)
     return false;
   const bool written = Overwrite(fd, content);
@@ -90,7 +94,7 @@ bool TOldFilePool::Reuse(const fs::path& home, const fs::path& path, std::string
       continue;
     const bool written = Overwrite(fd, content);
     ::close(fd);
-    if (written && std::rename(old.c_str(), path.c_str()) == 0)
+    if (written && RenameFile(old, path))
       return true;
   }
   return false;

@@ -16,6 +16,7 @@
 #include "engine/record_files.h"
 #include "mime/mail_message.h"
 #include "store/atomic_file.h"
+#include "store/file_fault.h"
 #include "text/ansi.h"
 #include "text/textutil.h"
 
@@ -43,19 +44,6 @@ std::string RandomTag() {
 std::time_t ModifiedAt(const fs::path& file) {
   struct stat st {};
   return ::stat(file.c_str(), &st) == 0 ? st.st_mtime : 0;
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR)
-        continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
 }
 
 // Key file name -> account key, from every deleted-mail record file.
@@ -122,21 +110,6 @@ std::string CopyBase(std::string_view messageKey) {
   return base;
 }
 
-// Moves the finished copy to its name but never over an existing file: a
-// worker on another account may have kept a different message with the
-// same Message-ID under that name meanwhile.
-bool PlaceWithoutReplacing(const fs::path& temp, const fs::path& target) {
-  if (::renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
-    return true;
-  if (errno != EINVAL && errno != ENOSYS)
-    return false;
-  // A file system without that flag: a hard link refuses an existing name too.
-  if (::link(temp.c_str(), target.c_str()) != 0)
-    return false;
-  ::unlink(temp.c_str());
-  return true;
-}
-
 }  // namespace
 
 std::string MessageIdOf(std::string_view message) {
@@ -200,59 +173,124 @@ fs::path ChooseQuarantinePath(const fs::path& home, std::string_view messageKey,
   return target;
 }
 
-bool WriteQuarantineCopy(const fs::path& target, std::string_view message, std::string* error) {
-  const fs::path temp = target.parent_path() / (".tmp_" + RandomTag() + ".part");
-  auto fail = [&](const std::string& what) {
-    const int cause = errno;
+fs::path QuarantineMessage(const fs::path& home, std::string_view messageKey,
+                           std::string_view message, std::string* error) {
+  TCopyBatch batch(home);
+  if (!batch.Add(messageKey, std::string(message), error))
+    return {};
+  const std::string why = batch.Commit().front();
+  if (!why.empty()) {
     if (error)
-      *error = what + ": " + std::strerror(cause);
+      *error = why;
+    return {};
+  }
+  return batch.Placed().front();
+}
+
+TCopyBatch::TCopyBatch(fs::path home) : home_(std::move(home)) {}
+
+TCopyBatch::~TCopyBatch() {
+  Discard();
+}
+
+void TCopyBatch::Discard() {
+  for (const TPending& p : pending_) {
+    std::error_code ignored;
+    fs::remove(p.Temp, ignored);
+  }
+  pending_.clear();
+  bytes_ = 0;
+}
+
+bool TCopyBatch::Add(std::string_view messageKey, std::string message, std::string* error) {
+  const fs::path folder = DeletedFolder(home_);
+  if (!EnsureDeletedFolder(home_)) {
+    if (error)
+      *error = "cannot create " + folder.string();
+    return false;
+  }
+  const fs::path temp = folder / (".tmp_" + RandomTag() + ".part");
+  const int fd = OpenForWriting(temp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    if (error)
+      *error = "cannot create " + temp.string() + ": " + std::strerror(errno);
+    return false;
+  }
+  const bool written = WriteFully(fd, message, temp);
+  const int cause = errno;
+  const bool closed = ::close(fd) == 0;
+  if (!written || !closed) {
+    if (error)
+      *error = "cannot write " + temp.string() + ": " + std::strerror(written ? errno : cause);
     std::error_code ignored;
     fs::remove(temp, ignored);
-    errno = cause;
     return false;
-  };
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0)
-    return fail("cannot create " + temp.string());
-  const bool written = WriteAll(fd, message) && ::fsync(fd) == 0;
-  const int savedErrno = errno;
-  ::close(fd);
-  if (!written) {
-    errno = savedErrno;
-    return fail("cannot write " + temp.string());
   }
-  if (!PlaceWithoutReplacing(temp, target))
-    return fail("cannot rename to " + target.string());
-  // The rename itself must reach the disk before the message is deleted.
-  const int dir = ::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
+  bytes_ += message.size();
+  pending_.push_back({temp, std::string(messageKey), std::move(message)});
   return true;
 }
 
-fs::path QuarantineMessage(const fs::path& home, std::string_view messageKey,
-                           std::string_view message, std::string* error) {
-  if (!EnsureDeletedFolder(home)) {
-    if (error)
-      *error = "cannot create " + DeletedFolder(home).string();
-    return {};
+std::vector<std::string> TCopyBatch::Commit() {
+  std::vector<std::string> why(pending_.size());
+  placed_.assign(pending_.size(), {});
+  if (pending_.empty())
+    return why;
+  const fs::path folder = DeletedFolder(home_);
+  auto reason = [](const std::string& what, const fs::path& file) {
+    return what + " " + file.string() + ": " + std::strerror(errno);
+  };
+  // The bytes first: one sync of the file system for a group, one fsync for
+  // a lone copy. Where the group's sync fails, each copy gets its own.
+  bool together = false;
+  if (pending_.size() > 1) {
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+      together = SyncFileSystem(dir, folder);
+      ::close(dir);
+    }
   }
-  // Another worker may take the chosen name before the copy gets there;
-  // then the name is chosen again.
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const fs::path target = ChooseQuarantinePath(home, messageKey, message);
-    // Another worker may have placed a different message there since the
-    // name was chosen: only the same bytes count as kept.
-    if (SameBytes(target, message))
-      return target;
-    if (WriteQuarantineCopy(target, message, error))
-      return target;
-    if (errno != EEXIST)
-      break;
+  for (std::size_t i = 0; i < pending_.size() && !together; ++i) {
+    const fs::path& temp = pending_[i].Temp;
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 || !SyncFile(fd, temp))
+      why[i] = reason("cannot write", temp);
+    if (fd >= 0)
+      ::close(fd);
   }
-  return {};
+  // Then the names: never over another message's copy; another worker may
+  // take a chosen name first, and then the name is chosen again.
+  bool anyPlaced = false;
+  for (std::size_t i = 0; i < pending_.size(); ++i) {
+    const TPending& p = pending_[i];
+    if (!why[i].empty())
+      continue;
+    for (int attempt = 0; attempt < 100 && placed_[i].empty(); ++attempt) {
+      const fs::path target = ChooseQuarantinePath(home_, p.Key, p.Message);
+      // Only the same bytes count as kept already.
+      if (SameBytes(target, p.Message)) {
+        placed_[i] = target;
+      } else if (RenameNoReplace(p.Temp, target)) {
+        placed_[i] = target;
+        anyPlaced = true;
+      } else if (errno != EEXIST) {
+        why[i] = reason("cannot rename to", target);
+        break;
+      }
+    }
+    if (placed_[i].empty() && why[i].empty())
+      why[i] = "no free name in " + folder.string();
+  }
+  // The names must reach the disk before any of these messages is deleted.
+  if (anyPlaced && !SyncFolder(folder)) {
+    const std::string failed = reason("cannot sync", folder);
+    for (std::size_t i = 0; i < pending_.size(); ++i) {
+      if (why[i].empty())
+        why[i] = failed;
+    }
+  }
+  Discard();
+  return why;
 }
 
 int ExpireQuarantine(const fs::path& home, int days, std::time_t now) {

@@ -22,18 +22,50 @@ inline constexpr std::string_view kQuarantineSuffix = ".eml";
 std::filesystem::path ChooseQuarantinePath(const std::filesystem::path& home,
                                            std::string_view messageKey, std::string_view message);
 
-// Writes the copy under a temporary name, flushes it to disk and renames it
-// into place, never over an existing file (errno is EEXIST then). Returns
-// false with the reason when the copy is not safely on disk; nothing is
-// left behind then.
-bool WriteQuarantineCopy(const std::filesystem::path& target, std::string_view message,
-                         std::string* error = nullptr);
-
-// Chooses the name and writes the copy; the path written, or empty with the
-// reason.
+// Chooses the name and writes the copy, durable before this returns; the
+// path written, or empty with the reason.
 std::filesystem::path QuarantineMessage(const std::filesystem::path& home,
                                         std::string_view messageKey, std::string_view message,
                                         std::string* error = nullptr);
+
+// Copies made durable together. Each is written under a temporary name;
+// Commit() brings them all to disk with one sync, gives each its name and
+// syncs the folder once, so a run deleting many messages pays the disk once
+// per group rather than twice per message. What was never committed is
+// removed.
+class TCopyBatch {
+ public:
+  // A group is full at this many copies or bytes, whichever comes first.
+  static constexpr std::size_t kMessages = 100;
+  static constexpr std::size_t kBytes = 16u << 20;
+
+  explicit TCopyBatch(std::filesystem::path home);
+  ~TCopyBatch();
+  TCopyBatch(const TCopyBatch&) = delete;
+  TCopyBatch& operator=(const TCopyBatch&) = delete;
+
+  // Writes one copy; false with the reason, leaving nothing of it behind.
+  bool Add(std::string_view messageKey, std::string message, std::string* error = nullptr);
+  std::size_t Size() const { return pending_.size(); }
+  bool Full() const { return pending_.size() >= kMessages || bytes_ >= kBytes; }
+  // For each copy in the order added: empty when it is safely on disk under
+  // its name, else why not. The batch is empty afterwards.
+  std::vector<std::string> Commit();
+  // The names the last Commit() gave (empty where it failed).
+  const std::vector<std::filesystem::path>& Placed() const { return placed_; }
+
+ private:
+  struct TPending {
+    std::filesystem::path Temp;
+    std::string Key;
+    std::string Message;
+  };
+  void Discard();
+  std::filesystem::path home_;
+  std::vector<TPending> pending_;
+  std::vector<std::filesystem::path> placed_;
+  std::size_t bytes_ = 0;
+};
 
 // The Message-ID of a message's text; empty when it has none.
 std::string MessageIdOf(std::string_view message);

@@ -1,8 +1,16 @@
 #include "engine/record_files.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <system_error>
 
+#include "store/file_fault.h"
 #include "text/ansi.h"
 #include "text/textutil.h"
 
@@ -31,49 +39,89 @@ fs::path AllRecordPath(const fs::path& home) {
 
 bool TRecordFileWriter::Open(const fs::path& path, Mode mode) {
   Close();
-  if (mode == Mode::Truncate) {
-    file_.reset(std::fopen(path.c_str(), "wb"));
-    Buffer();
-    return IsOpen();
-  }
-  file_.reset(std::fopen(path.c_str(), "r+b"));
-  if (!file_)
-    file_.reset(std::fopen(path.c_str(), "w+b"));
-  if (!file_)
+  failed_ = false;
+  error_ = 0;
+  path_ = path;
+  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == Mode::Truncate ? O_TRUNC : 0);
+  fd_ = OpenForWriting(path, flags, 0666);
+  if (fd_ < 0)
     return false;
-  Buffer();
-  if (std::fseek(file_.get(), 0, SEEK_END) != 0) {
-    Close();
-    return false;
+  end_ = 0;
+  if (mode == Mode::Append) {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) {
+      Close();
+      return false;
+    }
+    end_ = st.st_size / static_cast<long long>(kMailRecordSize) *
+           static_cast<long long>(kMailRecordSize);
   }
-  long size = std::ftell(file_.get());
-  long whole = size < 0 ? 0 : size / static_cast<long>(kMailRecordSize);
-  std::fseek(file_.get(), whole * static_cast<long>(kMailRecordSize), SEEK_SET);
+  held_.reserve(kHeldBack * kMailRecordSize);
   return true;
 }
 
-void TRecordFileWriter::Buffer() {
-  if (!file_)
-    return;
-  ioBuffer_.resize(64 << 10);
-  std::setvbuf(file_.get(), ioBuffer_.data(), _IOFBF, ioBuffer_.size());
-}
-
 bool TRecordFileWriter::AppendBytes(const TMailRecordBytes& bytes) {
-  if (!file_)
+  if (fd_ < 0)
     return false;
-  return std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) == bytes.size();
+  held_.append(bytes.data(), bytes.size());
+  return held_.size() < kHeldBack * kMailRecordSize || Flush();
 }
 
 bool TRecordFileWriter::Append(const TMailRecord& record) {
-  if (!file_)
+  if (fd_ < 0)
     return false;
   EncodeMailRecord(record, buffer_);
   return AppendBytes(buffer_);
 }
 
-void TRecordFileWriter::Close() {
-  file_.reset();
+bool TRecordFileWriter::Flush() {
+  if (fd_ < 0)
+    return false;
+  if (!held_.empty()) {
+    // Positioned writes: a tail cut back after a failure is written over.
+    bool written = FileFault(FileOp::Write, path_) == 0;
+    std::string_view rest = held_;
+    long long at = end_;
+    while (written && !rest.empty()) {
+      const ssize_t n = ::pwrite(fd_, rest.data(), rest.size(), static_cast<off_t>(at));
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n <= 0) {
+        written = false;
+        break;
+      }
+      rest.remove_prefix(static_cast<std::size_t>(n));
+      at += n;
+    }
+    if (written) {
+      end_ = at;
+    } else {
+      failed_ = true;
+      error_ = errno ? errno : EIO;
+    }
+    held_.clear();
+  }
+  // What lies behind the last whole record (a failed write's part, a crash's
+  // tail) goes.
+  struct stat st {};
+  if (::fstat(fd_, &st) == 0 && st.st_size > end_ && ::ftruncate(fd_, end_) != 0) {
+    failed_ = true;
+    error_ = errno;
+  }
+  return !failed_;
+}
+
+bool TRecordFileWriter::Sync() {
+  return Flush() && SyncFile(fd_, path_);
+}
+
+bool TRecordFileWriter::Close() {
+  if (fd_ < 0)
+    return !failed_;
+  const bool flushed = Flush();
+  const bool closed = ::close(fd_) == 0;
+  fd_ = -1;
+  return flushed && closed;
 }
 
 bool EnsureDeletedFolder(const fs::path& home) {
@@ -90,10 +138,20 @@ void TAccountRecordFiles::Open(const fs::path& home, std::string_view accountFil
   deletedFile_.Open(DeletedRecordPath(home, accountFileName), TRecordFileWriter::Mode::Append);
 }
 
-void TAccountRecordFiles::Close() {
-  newFile_.Close();
-  spamFile_.Close();
-  deletedFile_.Close();
+bool TAccountRecordFiles::Close(int* error) {
+  bool whole = true;
+  for (TRecordFileWriter* file : {&newFile_, &spamFile_, &deletedFile_}) {
+    if (!file->Close()) {
+      whole = false;
+      if (error)
+        *error = file->Error();
+    }
+  }
+  return whole;
+}
+
+std::string RecordsLostLine(std::string_view accountKey, int error) {
+  return std::string(accountKey) + " 记录文件未能写完: " + std::strerror(error ? error : EIO);
 }
 
 std::optional<std::vector<TMailRecord>> ReadRecordFile(const fs::path& path) {
@@ -116,7 +174,7 @@ bool WriteRecordFile(const fs::path& path, const std::vector<TMailRecord>& recor
     if (!w.Append(r))
       return false;
   }
-  return true;
+  return w.Close();
 }
 
 std::string KeyFileName(std::string_view messageKey) {

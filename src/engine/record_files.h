@@ -4,7 +4,6 @@
 // tmp/deleted/<name>.del, plus the per-message files tmp/<key>.msg and
 // tmp/<key> and their move to tmp/deleted/.
 
-#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -26,28 +25,40 @@ std::filesystem::path AllRecordPath(const std::filesystem::path& home);
 // Creates tmp/deleted/ (and tmp/) when missing; false when it cannot be made.
 bool EnsureDeletedFolder(const std::filesystem::path& home);
 
-// An open file of mail records that is only ever appended to.
+// An open file of mail records that is only ever appended to. Records go
+// out twenty at a time and only whole: a write that fails is cut back to the
+// last whole record, so the file may lack records but never holds half of
+// one.
 class TRecordFileWriter {
  public:
   enum class Mode { Truncate, Append };
   TRecordFileWriter() = default;
+  ~TRecordFileWriter() { Close(); }
+  TRecordFileWriter(const TRecordFileWriter&) = delete;
+  TRecordFileWriter& operator=(const TRecordFileWriter&) = delete;
   // Append mode starts behind the last whole record (a partial tail left by
   // a crash is overwritten). Returns false when the file cannot be opened.
   bool Open(const std::filesystem::path& path, Mode mode);
-  bool IsOpen() const { return file_ != nullptr; }
+  bool IsOpen() const { return fd_ >= 0; }
   bool Append(const TMailRecord& record);
   bool AppendBytes(const TMailRecordBytes& bytes);
-  void Close();
+  // Writes what is held back; false when a record was lost on the way.
+  bool Flush();
+  // As Flush, and makes the file durable.
+  bool Sync();
+  // Flushes and closes; false when a record was lost on the way.
+  bool Close();
+  // Why the last record was lost (an errno), 0 when none was.
+  int Error() const { return error_; }
 
  private:
-  struct Closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
-  void Buffer();
-  // Twenty records a write rather than one; declared first, so that it
-  // outlives the stream that uses it.
-  std::vector<char> ioBuffer_;
-  std::unique_ptr<std::FILE, Closer> file_;
+  static constexpr std::size_t kHeldBack = 20;
+  int error_ = 0;
+  std::filesystem::path path_;
+  int fd_ = -1;
+  long long end_ = 0;  // where the next whole record goes
+  bool failed_ = false;
+  std::string held_;
   TMailRecordBytes buffer_{};
 };
 
@@ -60,11 +71,15 @@ class TAccountRecordFiles {
   bool AppendNew(const TMailRecordBytes& r) { return newFile_.AppendBytes(r); }
   bool AppendSpam(const TMailRecordBytes& r) { return spamFile_.AppendBytes(r); }
   bool AppendDeleted(const TMailRecordBytes& r) { return deletedFile_.AppendBytes(r); }
-  void Close();
+  // False with the errno when a record was lost on the way.
+  bool Close(int* error = nullptr);
 
  private:
   TRecordFileWriter newFile_, spamFile_, deletedFile_;
 };
+
+// The event-log line for an account whose record files lost records.
+std::string RecordsLostLine(std::string_view accountKey, int error);
 
 // All whole records of a file; nothing when it cannot be opened.
 std::optional<std::vector<TMailRecord>> ReadRecordFile(const std::filesystem::path& path);

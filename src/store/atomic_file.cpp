@@ -9,6 +9,8 @@
 #include <fstream>
 #include <vector>
 
+#include "store/file_fault.h"
+
 namespace pelorix::store {
 namespace fs = std::filesystem;
 
@@ -26,7 +28,7 @@ bool WriteFileAtomic(const fs::path& path, std::string_view bytes, std::string* 
   std::string pattern = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
-  int fd = ::mkstemp(name.data());
+  int fd = FileFault(FileOp::Open, path) != 0 ? -1 : ::mkstemp(name.data());
   if (fd < 0)
     return Fail(error, "cannot write", path, errno);
   const fs::path temp(name.data());
@@ -37,26 +39,19 @@ bool WriteFileAtomic(const fs::path& path, std::string_view bytes, std::string* 
     mode = st.st_mode & 07777;
   ::fchmod(fd, mode);
 
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0) {
-      int err = errno ? errno : EIO;
-      ::close(fd);
-      ::unlink(temp.c_str());
-      return Fail(error, "cannot write", path, err);
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
-    int err = errno;
+  if (!WriteFully(fd, bytes, path) || !SyncFile(fd, path)) {
+    const int err = errno ? errno : EIO;
+    ::close(fd);
     ::unlink(temp.c_str());
     return Fail(error, "cannot write", path, err);
   }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    int err = errno;
+  if (::close(fd) != 0) {
+    const int err = errno;
+    ::unlink(temp.c_str());
+    return Fail(error, "cannot write", path, err);
+  }
+  if (!RenameFile(temp, path)) {
+    const int err = errno;
     ::unlink(temp.c_str());
     return Fail(error, "cannot replace", path, err);
   }
