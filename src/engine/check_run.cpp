@@ -216,8 +216,8 @@ TStartResult TCheckEngine::StartCheck(std::string_view selection, bool wholeMess
   state_.SetPolicy(std::move(policy));
   {
     const TMailPlan plan = state_.Plan();
-    state_.Judge = plan.AutoJudge ? TClassifier::Load(state_.Home(), {plan.SpamCut, plan.UnsureCut})
-                                  : nullptr;
+    state_.Judge =
+        plan.AutoJudge ? TClassifier::Load(state_.Home(), {plan.SpamCut, plan.UnsureCut}) : nullptr;
   }
 
   workers_.push_back(std::make_unique<TCheckmail1>(state_, sink_));

@@ -307,9 +307,9 @@ void TAccountCheck::Remove(TMessageFetcher* fetcher, int n) {
 
 void TAccountCheck::FlushDeletions(TMessageFetcher* fetcher, const std::string& account) {
   std::vector<std::string> failed;
-  window_.Flush(
-      [&](int n) { Remove(fetcher, n); },
-      [&](int n, const std::string& why) { failed.push_back(CopyFailedLine(account, n, why)); });
+  window_.Flush(session_, fetcher, [&](int n, const std::string& why) {
+    failed.push_back(CopyFailedLine(account, n, why));
+  });
   if (failed.empty())
     return;
   for (std::string& line : failed)
@@ -335,16 +335,11 @@ void TAccountCheck::FloodAlarm(const TQueueEntry& e, long long& count, long long
     return;
   const std::string account = e.User + "[" + e.Server + "]";
   TDeletionWindow window(state_.Home());
-  const auto remove = [&](int n) {
-    try {
-      session_.DeleteMessage(n);
-      Say(e.Server + "[" + e.User + "]" + "Number: " + std::to_string(n) + " deleted!");
-    } catch (const EConnectionError&) {
-      throw;
-    } catch (const std::exception&) {
-    }
-  };
   const auto noCopy = [&](int n, const std::string& why) { Say(CopyFailedLine(account, n, why)); };
+  const auto flush = [&] {
+    for (const int n : window.Flush(session_, nullptr, noCopy))
+      Say(e.Server + "[" + e.User + "]" + "Number: " + std::to_string(n) + " deleted!");
+  };
   for (long long n = 1; n <= count; ++n) {
     if (terminated_) {
       // Nothing of this session is deleted; the copies made durable stay.
@@ -353,16 +348,22 @@ void TAccountCheck::FloodAlarm(const TQueueEntry& e, long long& count, long long
     }
     const int num = static_cast<int>(n);
     if (!plan.Quarantine) {
-      remove(num);
+      try {
+        session_.DeleteMessage(num);
+        Say(e.Server + "[" + e.User + "]" + "Number: " + std::to_string(n) + " deleted!");
+      } catch (const EConnectionError&) {
+        throw;
+      } catch (const std::exception&) {
+      }
       continue;
     }
     Say("正在保存第 " + std::to_string(n) + "/" + std::to_string(count) + " 封邮件的副本");
-    if (const std::string why = window.Add(session_, nullptr, num, {}); !why.empty())
-      noCopy(num, why);
-    else if (window.Full())
-      window.Flush(remove, noCopy);
+    const auto at = static_cast<std::size_t>(n - 1);
+    window.Add(num, {}, at < listing.Sizes.size() ? listing.Sizes[at] : -1);
+    if (window.Full())
+      flush();
   }
-  window.Flush(remove, noCopy);
+  flush();
   // Wait for the answer to QUIT: the server removes the messages only then,
   // and the count taken after reconnecting must see the empty mailbox.
   session_.DisconnectAndWait();
@@ -471,7 +472,7 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
     ++spamCount;
     if (plan.DeleteRubbish) {
       const std::string why =
-          plan.Quarantine ? window_.Add(session_, fetcher, num, msg_.MessageId) : std::string();
+          plan.Quarantine ? window_.Keep(session_, fetcher, num, msg_.MessageId) : std::string();
       if (why.empty()) {
         if (!plan.Quarantine)
           Remove(fetcher, num);

@@ -124,12 +124,6 @@ void TAccountDeletion::Walk(long long count, const TPop3Listing& listing) {
   // group's messages are deleted only then. Left unflushed (a stop, a broken
   // connection), its copies go and its messages stay.
   TDeletionWindow window(state_.Home());
-  const auto remove = [&](int n) {
-    if (fetcher)
-      fetcher->Delete(n);
-    else
-      session_.DeleteMessage(n);
-  };
   const auto noCopy = [this](int n, const std::string& why) { NoCopy(n, why); };
   IndexRows();
   for (long long n = 1; n <= count; ++n) {
@@ -175,18 +169,17 @@ void TAccountDeletion::Walk(long long count, const TPop3Listing& listing) {
     if (!MarkRow(num, size))
       continue;
     if (!keepCopies) {
-      remove(num);
+      if (fetcher)
+        fetcher->Delete(num);
+      else
+        session_.DeleteMessage(num);
       continue;
     }
-    const std::string why = window.Add(session_, fetcher.get(), num, message_.MessageId);
-    if (!why.empty()) {
-      NoCopy(num, why);
-      continue;
-    }
+    window.Add(num, message_.MessageId, size);
     if (window.Full())
-      window.Flush(remove, noCopy);
+      window.Flush(session_, fetcher.get(), noCopy);
   }
-  window.Flush(remove, noCopy);
+  window.Flush(session_, fetcher.get(), noCopy);
 }
 
 void TAccountDeletion::NoCopy(int n, const std::string& why) {

@@ -28,6 +28,14 @@ class TMessageFetcher {
   virtual bool Retrieve(int n, std::string& raw) = 0;
   // Sends nothing more and reads what is still on its way.
   virtual void Drain() = 0;
+  // Asks for each of `numbers` whole, behind what was sent and all at once
+  // where the server allows; Retrieve then takes them in the same order.
+  virtual void Prefetch(const std::vector<int>& /*numbers*/) {}
+  // Deletes each of `numbers`, all at once where the server allows.
+  virtual void DeleteEach(const std::vector<int>& numbers) {
+    for (const int n : numbers)
+      Delete(n);
+  }
 };
 
 class TMailboxSession {

@@ -127,13 +127,64 @@ bool TPop3Fetcher::Delete(int n) {
 }
 
 bool TPop3Fetcher::Retrieve(int n, std::string& raw) {
+  if (!prefetched_.empty()) {
+    if (prefetched_.front() != n)
+      throw EPelorixError("Messages asked for out of order.");
+    prefetched_.pop_front();
+    return session_.ReadRawMessageAnswer(raw);
+  }
   if (!SendBehind("RETR " + std::to_string(n))) {
     return session_.RetrieveRaw(n, raw);
   }
   return session_.ReadRawMessageAnswer(raw);
 }
 
+void TPop3Fetcher::SendAllBehind(const std::string& commands) {
+  const std::size_t ahead = sent_;
+  session_.Write(commands);
+  while (next_ + kept_.size() < ahead) {
+    ReadAhead();
+  }
+}
+
+void TPop3Fetcher::Prefetch(const std::vector<int>& numbers) {
+  if (!pipelined_ || numbers.empty() || !prefetched_.empty())
+    return;
+  std::string commands;
+  for (const int n : numbers)
+    commands += "RETR " + std::to_string(n) + "\r\n";
+  SendAllBehind(commands);
+  prefetched_.assign(numbers.begin(), numbers.end());
+}
+
+void TPop3Fetcher::DeleteEach(const std::vector<int>& numbers) {
+  if (!pipelined_ || numbers.size() < 2 || !prefetched_.empty()) {
+    TMessageFetcher::DeleteEach(numbers);
+    return;
+  }
+  std::string commands;
+  for (const int n : numbers)
+    commands += "DELE " + std::to_string(n) + "\r\n";
+  SendAllBehind(commands);
+  std::exception_ptr refused;
+  for (std::size_t i = 0; i < numbers.size(); ++i) {
+    session_.ReadReply();
+    try {
+      session_.CheckReply({1});
+    } catch (const EConnectionError&) {
+      throw;
+    } catch (const std::exception&) {
+      if (!refused)
+        refused = std::current_exception();
+    }
+  }
+  if (refused)
+    std::rethrow_exception(refused);
+}
+
 void TPop3Fetcher::Drain() {
+  for (; !prefetched_.empty(); prefetched_.pop_front())
+    session_.SkipAnswer();
   while (next_ + kept_.size() < sent_) {
     session_.SkipAnswer();
     ++next_;

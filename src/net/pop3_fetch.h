@@ -57,6 +57,11 @@ class TPop3Fetcher : public TMessageFetcher {
   // Sends nothing more and reads the answers still on their way, dropping
   // them, so that the session can take a new command (RSET).
   void Drain() override;
+  // RETR of each in one write behind those in flight, when pipelined.
+  void Prefetch(const std::vector<int>& numbers) override;
+  // DELE of each in one write, when pipelined; every answer is read before
+  // a refusal is raised, so the session stays in step.
+  void DeleteEach(const std::vector<int>& numbers) override;
 
  private:
   struct TRead {
@@ -70,11 +75,16 @@ class TPop3Fetcher : public TMessageFetcher {
   // Writes a command behind those in flight and reads the answers before
   // its own; false when nothing was in flight (nothing written then).
   bool SendBehind(const std::string& command);
+  // Writes the commands behind those in flight and reads the answers
+  // before theirs.
+  void SendAllBehind(const std::string& commands);
   // Reads the answer of the oldest command in flight into a kept result.
   void ReadAhead();
   bool ReadInto(const TFetchItem& item, TMailMessage& msg);
 
   TPop3Session& session_;
+  // RETRs sent by Prefetch whose answers Retrieve has yet to take.
+  std::deque<int> prefetched_;
   std::vector<TFetchItem> items_;
   bool pipelined_;
   TPipelineLimits limits_;
