@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/record_files.h"
+#include "support/file_faults.h"
 #include "test_home.h"
 
 namespace pelorix {
@@ -57,6 +58,51 @@ TEST(Quarantine, AFailedCopyReportsWhyAndLeavesNothing) {
   std::string error;
   EXPECT_TRUE(QuarantineMessage(home.Path(), "<k@x>", kMessage, &error).empty());
   EXPECT_FALSE(error.empty());
+}
+
+TEST(Quarantine, AGroupOfCopiesLosesOnlyWhatTheDiskRefused) {
+  TTempHome home;
+  const std::vector<std::string> keys = {"<g1@x>", "<g2@x>", "<g3@x>"};
+  auto group = [&] {
+    TCopyBatch batch(home.Path());
+    for (const auto& key : keys)
+      EXPECT_TRUE(batch.Add(key, "Message-ID: " + key + "\r\n\r\nbody\r\n"));
+    return batch.Commit();
+  };
+  {
+    // The group's one sync fails: each copy is synced alone instead.
+    test::TFileFaultScope fault(FileOp::Sync, 1, EIO);
+    EXPECT_EQ(group(), std::vector<std::string>(3));
+    EXPECT_EQ(fault.Calls(), 5);  // the group, three copies, the folder
+  }
+  EXPECT_EQ(ReadAll(DeletedFolder(home.Path()) / "_g2@x_.eml"),
+            "Message-ID: <g2@x>\r\n\r\nbody\r\n");
+  fs::remove_all(DeletedFolder(home.Path()));
+  {
+    // A name that cannot be given costs that copy only.
+    test::TFileFaultScope fault(FileOp::Rename, 2, ENOSPC);
+    const auto why = group();
+    EXPECT_TRUE(why[0].empty() && why[2].empty());
+    EXPECT_NE(why[1].find("No space"), std::string::npos);
+  }
+  EXPECT_EQ(FilesIn(DeletedFolder(home.Path())), 2);
+  {
+    // Without a durable folder no copy of the group counts.
+    test::TFileFaultScope fault(FileOp::Sync, 2, EIO, "deleted");
+    TCopyBatch batch(home.Path());
+    ASSERT_TRUE(batch.Add("<g4@x>", "4"));
+    ASSERT_TRUE(batch.Add("<g5@x>", "5"));
+    for (const auto& why : batch.Commit())
+      EXPECT_NE(why.find("cannot sync"), std::string::npos);
+  }
+  {
+    // A copy the disk refuses leaves nothing behind.
+    test::TFileFaultScope fault(FileOp::Write, 1, ENOSPC);
+    TCopyBatch batch(home.Path());
+    EXPECT_FALSE(batch.Add("<g6@x>", "6"));
+  }
+  for (const auto& entry : fs::directory_iterator(DeletedFolder(home.Path())))
+    EXPECT_EQ(entry.path().extension(), ".eml");
 }
 
 TEST(Quarantine, APurgeRemovesEveryCopyOfTheMessageAndNoOther) {

@@ -3,6 +3,7 @@
 #include "engine/mail_list.h"
 #include "engine/record_files.h"
 #include "engine/sink.h"
+#include "support/file_faults.h"
 #include "test_home.h"
 #include "text/ansi.h"
 
@@ -68,6 +69,39 @@ TEST(RecordFiles, MissingFileReadsAsNothingAndPartialRecordsAreIgnored) {
   auto r = ReadRecordFile(home.Tmp() / "a.new");
   ASSERT_TRUE(r);
   EXPECT_EQ(r->size(), 1u);
+}
+
+TEST(RecordFiles, AFullDiskLeavesWholeRecordsAndTheFormerListWhole) {
+  TTempHome home;
+  const auto file = DeletedRecordPath(home.Path(), "bob2h");
+  WriteAll(file, std::string(3260 + 100, 'x'));  // a crash's half record behind one
+  {
+    test::TFileFaultScope fault(FileOp::Write, 2, ENOSPC);
+    TRecordFileWriter w;
+    ASSERT_TRUE(w.Open(file, TRecordFileWriter::Mode::Append));
+    bool all = true;
+    for (int i = 0; i < 45; ++i)
+      all = w.Append(Rec(std::to_string(i))) && all;
+    EXPECT_FALSE(all);
+    EXPECT_FALSE(w.Close());
+    EXPECT_EQ(w.Error(), ENOSPC);
+  }
+  // The first twenty went out, the next twenty were refused, the last five
+  // followed: never part of a record.
+  EXPECT_EQ(std::filesystem::file_size(file), 26 * 3260u);
+
+  TMailList list;
+  TMailRow row;
+  row.Items[mcSender] = "甲";
+  list.Append(row);
+  ASSERT_TRUE(list.SaveRecordFile(home.Tmp() / "all.rec"));
+  list.Append(row);
+  for (const FileOp op : {FileOp::Open, FileOp::Write, FileOp::Rename}) {
+    test::TFileFaultScope fault(op, 1, EIO, "all.rec");
+    EXPECT_FALSE(list.SaveRecordFile(home.Tmp() / "all.rec"));
+  }
+  EXPECT_EQ(ReadRecordFile(home.Tmp() / "all.rec")->size(), 1u);
+  EXPECT_FALSE(std::filesystem::exists(home.Tmp() / "all.rec.part"));
 }
 
 TEST(KeyFileNames, CleanedNamesStayInsideTmpAndFitTheFileSystem) {

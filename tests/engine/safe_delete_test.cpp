@@ -15,6 +15,7 @@
 #include "recording_sink.h"
 #include "support/dovecot.h"
 #include "support/fake_server.h"
+#include "support/file_faults.h"
 #include "test_home.h"
 
 namespace pelorix {
@@ -155,6 +156,39 @@ TEST_F(TSafeDeleteFixture, WithoutACopyNothingIsDeletedAndTheLogSaysWhy) {
   EXPECT_EQ(sink.Rows[1].Items[mcDeletionMark], "");
   EXPECT_EQ(server.Messages("bob").size(), 2u);
   EXPECT_FALSE(Sent(server, "DELE 1") || Sent(server, "DELE 2"));
+}
+
+TEST_F(TSafeDeleteFixture, AFullOrFailingDiskDeletesOnlyWhatIsKept) {
+  test::TPop3Mailbox server;
+  std::vector<std::string> mails;
+  for (int i = 1; i <= 4; ++i)
+    mails.push_back(Mail("spam@bad.example", "<d" + std::to_string(i) + "@x>", "text"));
+  server.AddUser("bob", "pw", mails);
+  server.SetCapabilities({"PIPELINING"});
+  server.Start();
+  const std::string account = "bob[" + server.HostPort() + "]";
+  for (int i = 1; i <= 4; ++i)
+    Row(account, "<d" + std::to_string(i) + "@x>", i != 4);
+  {
+    test::TFileFaultScope fault(FileOp::Write, 2, ENOSPC, ".part");
+    Delete(server.HostPort() + "|bob|pw");
+  }
+  EXPECT_EQ(Settled(server, 2), 2u);
+  EXPECT_EQ(Copy(home, "<d1@x>"), Crlf(mails[0]));
+  EXPECT_EQ(Copy(home, "<d3@x>"), Crlf(mails[2]));
+  EXPECT_EQ(state.MailList.Rows()[1].Items[mcDeletionMark], "");
+  EXPECT_THAT(sink.LogLines, Contains(HasSubstr("No space left")));
+
+  // A check whose spam copies cannot be made durable deletes nothing and
+  // says why its account failed.
+  test::WriteAll(home.Tmp() / "mrAddr.lst", "bad.example\r\n");
+  plan.DeleteRubbish = true;
+  {
+    test::TFileFaultScope fault(FileOp::Sync, 2, EIO, "deleted");
+    Check(server.HostPort() + "|bob|pw");
+  }
+  EXPECT_EQ(server.Messages("bob").size(), 2u);
+  EXPECT_THAT(sink.LogLines, Contains(HasSubstr("副本未能保存，本次检查未删除任何邮件")));
 }
 
 TEST_F(TSafeDeleteFixture, SpamDeletedDuringAPipelinedCheckIsKept) {
