@@ -1,0 +1,249 @@
+// A neglected mailbox: 100,000 messages (about 240 MB) on the test Dovecot.
+//   - `pelorix check` on a fresh home and again on the same home: wall time
+//     and the process's peak memory (max RSS), as a user runs it;
+//   - saving the list of every row (tmp/all.rec), as after the last row;
+//   - the window: the list loaded, sorted by date, scrolled page by page
+//     (the longest page is the pause a user would see);
+//   - a deletion run of 10,000 ticked messages, copies kept.
+//
+//   pelorix_scale_bench [--messages=N] [--ticks=N]
+//
+// Needs root, Dovecot (Debian dovecot-pop3d); skips itself otherwise.
+
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
+#include <QApplication>
+#include <QScrollBar>
+#include <QTableView>
+#include <QTest>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/bench_mailbox.h"
+#include "engine/check_run.h"
+#include "engine/delete_worker.h"
+#include "engine/record_files.h"
+#include "gui/mail_list_model.h"
+#include "gui/main_window.h"
+#include "mime/mail_message.h"
+#include "net/pop3_session.h"
+#include "store/settings_store.h"
+#include "support/dovecot.h"
+
+extern char** environ;
+
+namespace pelorix {
+namespace {
+
+namespace fs = std::filesystem;
+
+double Seconds(const std::function<void()>& run) {
+  const auto start = std::chrono::steady_clock::now();
+  run();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+fs::path NewHome(const std::string& server) {
+  std::string pattern = (fs::temp_directory_path() / "pelorix-bench-XXXXXX").string();
+  const fs::path home = mkdtemp(pattern.data());
+  auto store = TSettingsStore::Open(home);
+  SetUpBenchHome(*store, home, server);
+  return home;
+}
+
+struct TRun {
+  double Seconds = -1;
+  double PeakMb = -1;
+};
+
+// `pelorix --home HOME check` as its own process, as users run it.
+TRun CommandLineCheck(const fs::path& home) {
+  const std::string homeText = home.string();
+  std::vector<std::string> argv = {PELORIX_BINARY, "--home", homeText, "check"};
+  std::vector<char*> args;
+  for (auto& a : argv)
+    args.push_back(a.data());
+  args.push_back(nullptr);
+  TRun run;
+  pid_t pid = -1;
+  int status = -1;
+  rusage usage{};
+  run.Seconds = Seconds([&] {
+    if (::posix_spawn(&pid, PELORIX_BINARY, nullptr, nullptr, args.data(), environ) != 0)
+      return;
+    ::wait4(pid, &status, 0, &usage);
+  });
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "pelorix check failed (status %d)\n", status);
+    run.Seconds = -1;
+  }
+  run.PeakMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  return run;
+}
+
+class TQuietSink : public TFrontEndSink {
+ public:
+  void StatusRefresh(const TStatusTexts&) override {}
+  void MailRowAdded(std::size_t, const TMailRow&) override {}
+  void MailboxCountersUpdate(const TMailboxCounters&) override {}
+  bool AskYesNo(const std::string&, const std::string&) override { return false; }
+};
+
+// A header check in this process (untimed), then `ticks` rows spread over
+// the list ticked and the deletion run timed.
+double DeleteTicked(const fs::path& home, TSettingsStore& store, int ticks, long& gone,
+                    test::TDovecotServer& dovecot) {
+  TQuietSink sink;
+  TTmpSweep sweep = PrepareTmpFolder(home);
+  sweep.Wait();
+  TCheckEngine engine(home, store, sink);
+  engine.LoadPlan();
+  engine.StartHeaderCheck();
+  engine.WaitForWorkers();
+  engine.CheckFinished();
+  const std::size_t rows = engine.MailList().Count();
+  const std::size_t step = std::max<std::size_t>(1, rows / static_cast<std::size_t>(ticks));
+  for (std::size_t i = 0; i < rows; ++i)
+    engine.MailList().SetChecked(i, i % step == 0 && i / step < static_cast<std::size_t>(ticks));
+  TMailPlan plan = engine.State().Plan();
+  plan.Quarantine = true;
+  engine.State().SetPlan(plan);
+  TDeleteEngine deleter(engine.State(), store, sink);
+  const long before = static_cast<long>(dovecot.MessageCount("bob"));
+  const double s = Seconds([&] {
+    if (deleter.StartDeletion() != TStartResult::Started)
+      return;
+    deleter.WaitForWorkers();
+    deleter.DeletionFinished();
+  });
+  // QUIT's answer is not awaited: Dovecot may still be expunging.
+  for (int i = 0; i < 200; ++i) {
+    gone = before - static_cast<long>(dovecot.MessageCount("bob"));
+    if (gone == ticks)
+      break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return s;
+}
+
+}  // namespace
+}  // namespace pelorix
+
+int main(int argc, char** argv) {
+  using namespace pelorix;
+  int messages = 100000, ticks = 10000;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strncmp(argv[i], "--messages=", 11) == 0)
+      messages = std::atoi(argv[i] + 11);
+    if (std::strncmp(argv[i], "--ticks=", 8) == 0)
+      ticks = std::atoi(argv[i] + 8);
+  }
+  if (auto why = test::TDovecotServer::SkipReason(); !why.empty()) {
+    std::fprintf(stderr, "skipped: %s\n", why.c_str());
+    return 0;
+  }
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication app(argc, argv);
+  SpreadBenchFolders();
+
+  test::TDovecotServer dovecot;
+  {
+    std::vector<std::string> mails;
+    mails.reserve(static_cast<std::size_t>(messages));
+    for (int i = 1; i <= messages; ++i)
+      mails.push_back(BenchMessage(i));
+    dovecot.AddUser("bob", "pw", mails);
+  }
+  dovecot.Start();
+  const double warm = Seconds([&] {
+    // Dovecot builds its index and header cache on the first scan.
+    TPop3Session session;
+    session.Host = dovecot.HostPort();
+    session.Username = "bob";
+    session.Password = "pw";
+    session.Connect();
+    const int count = session.MessageCount();
+    for (int n = 1; n <= count; ++n) {
+      TMailMessage msg;
+      session.FetchHeader(n, msg);
+    }
+    session.Disconnect();
+  });
+  std::printf("messages %d (Dovecot's first scan %.1f s)\n", messages, warm);
+
+  const fs::path home = NewHome(dovecot.HostPort());
+  const TRun fresh = CommandLineCheck(home);
+  const TRun second = CommandLineCheck(home);
+  std::printf("%-36s %8.3f s  max RSS %6.1f MB\n", "CommandLine/HeaderCheck/FreshHome",
+              fresh.Seconds, fresh.PeakMb);
+  std::printf("%-36s %8.3f s  max RSS %6.1f MB\n", "CommandLine/HeaderCheck/SecondRun",
+              second.Seconds, second.PeakMb);
+
+  // The list of every row, saved as the check's end saves it.
+  TMailList list;
+  list.LoadRecordFile(AllRecordPath(home), true);
+  const double save = Seconds([&] { list.SaveRecordFile(AllRecordPath(home)); });
+  std::printf("%-36s %8.3f s  (%zu rows)\n", "List/SaveAllRec", save, list.Count());
+
+  double load = -1, sort = -1, scrollWorst = -1, scrollAll = -1;
+  int rows = 0;
+  {
+    auto store = TSettingsStore::Open(home);
+    gui::TfrmReport window(home, *store);
+    window.resize(1280, 800);
+    window.show();
+    (void)QTest::qWaitForWindowExposed(&window);
+    auto* view = window.findChild<QTableView*>();
+    // The window swept tmp/ as at every start; the list is written back as a
+    // check of this session would leave it, and the "all mailboxes" view
+    // reads it anew.
+    list.SaveRecordFile(AllRecordPath(home));
+    load = Seconds([&] {
+      window.OutlookButtonClicked(0, 0);
+      QApplication::processEvents();
+    });
+    rows = window.Model().rowCount();
+    sort = Seconds([&] {
+      window.HeaderClicked(mcDate);
+      QApplication::processEvents();
+    });
+    if (view != nullptr) {
+      QScrollBar* bar = view->verticalScrollBar();
+      scrollAll = Seconds([&] {
+        for (int page = 0; page < 200; ++page) {
+          const double s = Seconds([&] {
+            bar->setValue(bar->maximum() / 200 * page);
+            view->viewport()->repaint();
+          });
+          scrollWorst = std::max(scrollWorst, s);
+        }
+      });
+    }
+  }
+  std::printf("%-36s %8.3f s  (%d rows)\n", "Window/LoadList", load, rows);
+  std::printf("%-36s %8.3f s\n", "Window/SortByDate", sort);
+  std::printf("%-36s %8.3f s  (longest page %.1f ms)\n", "Window/Scroll200Pages", scrollAll,
+              scrollWorst * 1000);
+
+  long gone = 0;
+  double deletion = -1;
+  {
+    auto store = TSettingsStore::Open(home);
+    deletion = DeleteTicked(home, *store, ticks, gone, dovecot);
+  }
+  std::printf("%-36s %8.3f s  (%ld of %d gone, copies kept)\n", "Deletion/Ticked", deletion, gone,
+              ticks);
+  std::error_code ec;
+  fs::remove_all(home, ec);
+  return fresh.Seconds < 0 || second.Seconds < 0 || gone != ticks ? 1 : 0;
+}
