@@ -34,7 +34,8 @@ QVariant TIpTableModel::data(const QModelIndex& index, int role) const {
 QVariant TIpTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
     return {};
-  static const char* const kCaptions[] = {"起始IP", "结束IP", "所在区域", "详细地点"};
+  static const char* const kCaptions[] = {QT_TR_NOOP("起始IP"), QT_TR_NOOP("结束IP"),
+                                          QT_TR_NOOP("所在区域"), QT_TR_NOOP("详细地点")};
   return section >= 0 && section < 4 ? Tr(kCaptions[section]) : QVariant();
 }
 

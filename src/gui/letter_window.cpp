@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 #include <ctime>
 #include <optional>
+#include <string_view>
 
 #include "engine/learn_sources.h"
 #include "engine/mail_list.h"
@@ -60,19 +61,33 @@ QString JoinLines(const std::vector<std::string>& lines) {
   return list.join(QLatin1Char('\n'));
 }
 
+// The steps of sending a reply, as the engine words them; shown in the
+// window's language. Any other text (a server's error) stays as it came.
+constexpr const char* kSendSteps[] = {QT_TR_NOOP("正在连接服务器!"), QT_TR_NOOP("连接成功!"),
+                                      QT_TR_NOOP("正在发送!"),       QT_TR_NOOP("发送完毕器!"),
+                                      QT_TR_NOOP("发送失败！"),      QT_TR_NOOP("断开服务器!")};
+
+QString SendStepText(const QString& text) {
+  for (const char* step : kSendSteps) {
+    if (text == QString::fromUtf8(step))
+      return Tr(step);
+  }
+  return text;
+}
+
 // A label whose caption is also what assistive technology reads.
 // The captions come as the saved letter writes them ("标题：" + subject):
 // shown, their label part speaks the window's language.
 void SetCaption(QLabel* label, const QString& caption) {
   QString text = caption;
   for (const char* prefix :
-       {"发件人：", "标题：", "组织：", "收件人：", "地址：", "优先级：", "时间："}) {
+       {QT_TR_NOOP("发件人："), QT_TR_NOOP("标题："), QT_TR_NOOP("组织："), QT_TR_NOOP("收件人："),
+        QT_TR_NOOP("地址："), QT_TR_NOOP("优先级："), QT_TR_NOOP("时间：")}) {
     const QString p = QString::fromUtf8(prefix);
     if (caption.startsWith(p)) {
       const QString rest = caption.mid(p.size());
       // Priority names are the window's own words too.
-      text =
-          Tr(prefix) + (QString::fromUtf8(prefix) == QStringLiteral("优先级：") ? Tr(rest) : rest);
+      text = Tr(prefix) + (std::string_view(prefix) == "优先级：" ? Tr(rest) : rest);
       break;
     }
   }
@@ -354,7 +369,8 @@ class TfrmMailprop final : public QWidget {
     thread->start();
   }
 
-  void Smtp1Status(const QString& text) {
+  void Smtp1Status(const QString& step) {
+    const QString text = SendStepText(step);
     SetCaption(StaticText1, text);
     statusLog_ << text;
     StaticText1->setToolTip(statusLog_.join(QLatin1Char('\n')));

@@ -11,10 +11,22 @@
 namespace pelorix::gui {
 namespace {
 
-const char* const kCaptions[kViewColumns] = {"",         "",     "",         "",
-                                             "",         "长度", "发件人",   "标题",
-                                             "邮箱",     "序号", "收件人",   "发件人所在地",
-                                             "发件时间", "标记", "组织名称", "评分"};
+const char* const kCaptions[kViewColumns] = {"",
+                                             "",
+                                             "",
+                                             "",
+                                             "",
+                                             QT_TR_NOOP("长度"),
+                                             QT_TR_NOOP("发件人"),
+                                             QT_TR_NOOP("标题"),
+                                             QT_TR_NOOP("邮箱"),
+                                             QT_TR_NOOP("序号"),
+                                             QT_TR_NOOP("收件人"),
+                                             QT_TR_NOOP("发件人所在地"),
+                                             QT_TR_NOOP("发件时间"),
+                                             QT_TR_NOOP("标记"),
+                                             QT_TR_NOOP("组织名称"),
+                                             QT_TR_NOOP("评分")};
 
 QString Q(const std::string& s) {
   return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
@@ -172,8 +184,7 @@ QVariant TMailListModel::data(const QModelIndex& index, int role) const {
         return ImageText(ImageOf(row, c, deletedTickable_));
       if (c == kScoreColumn)
         return row.Score < 0 ? QString()
-                             : QStringLiteral("评分 ") + QString::number(row.Score) +
-                                   (row.Unsure ? QStringLiteral("，待定") : QString());
+                             : (row.Unsure ? Tr("评分 %1，待定") : Tr("评分 %1")).arg(row.Score);
       return Q(row.Items[c - 1]);
     }
     case Qt::CheckStateRole:
@@ -203,7 +214,9 @@ QVariant TMailListModel::headerData(int section, Qt::Orientation orientation, in
   if (role == Qt::DisplayRole)
     return Tr(kCaptions[section]);
   if (role == Qt::AccessibleTextRole || role == Qt::ToolTipRole) {
-    static const char* const kIconColumns[5] = {"全部选定", "已删除", "垃圾邮件", "优先级", "类型"};
+    static const char* const kIconColumns[5] = {QT_TR_NOOP("全部选定"), QT_TR_NOOP("已删除"),
+                                                QT_TR_NOOP("垃圾邮件"), QT_TR_NOOP("优先级"),
+                                                QT_TR_NOOP("类型")};
     return Tr(section < 5 ? kIconColumns[section] : kCaptions[section]);
   }
   return {};

@@ -20,6 +20,7 @@
 #include <fstream>
 #include <utility>
 
+#include "engine/letter_fetch.h"
 #include "engine/quarantine.h"
 #include "engine/record_files.h"
 #include "gui/dialogs.h"
@@ -253,6 +254,7 @@ void TfrmReport::StartMailProgram() {
 
 void TfrmReport::OpenSettings() {
   ShowSettingsWindow(this, home_, store_);
+  actFetchLetters_->setChecked(FetchLettersOnDemand(store_));
   engine_.LoadPlan();
   ConfigureAutoCheck();
   // Accounts may have been added or removed; the bar and the menu follow.

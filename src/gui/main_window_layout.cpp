@@ -311,9 +311,9 @@ void TfrmReport::BuildPages() {
     const char* text;
     const char* hint;
     int page;
-  } kPageButtons[] = {{"列表", "以列表方式查看预检结果", 0},
-                      {"事件", "查看邮件检测过程", 2},
-                      {"简报", "以简报形式查看预检结果", 1}};
+  } kPageButtons[] = {{QT_TR_NOOP("列表"), QT_TR_NOOP("以列表方式查看预检结果"), 0},
+                      {QT_TR_NOOP("事件"), QT_TR_NOOP("查看邮件检测过程"), 2},
+                      {QT_TR_NOOP("简报"), QT_TR_NOOP("以简报形式查看预检结果"), 1}};
   for (const auto& p : kPageButtons) {
     auto* b = new QToolButton(pageBar);
     b->setText(Tr(p.text));
@@ -336,11 +336,28 @@ void TfrmReport::BuildPages() {
   setCentralWidget(central);
 }
 
+namespace {
+constexpr const char* kCountFormats[3] = {QT_TR_NOOP("邮箱：%1个"), QT_TR_NOOP("邮件：%1封"),
+                                          QT_TR_NOOP("占用空间：%1KB")};
+}  // namespace
+
+QString CountPanelText(int panel, const std::string& counted) {
+  if (panel < 1 || panel > 3)
+    return Q(counted);
+  const auto first = counted.find_first_of("0123456789");
+  if (first == std::string::npos)
+    return Q(counted);
+  const auto last = counted.find_first_not_of("0123456789", first);
+  return Tr(kCountFormats[panel - 1]).arg(Q(counted.substr(first, last - first)));
+}
+
 void TfrmReport::BuildStatusBar() {
   const int widths[5] = {80, 80, 120, 250, 250};
-  const char* const texts[5] = {"邮箱数：", "邮件：", "占用空间：", "当前信箱:", "状态："};
+  const char* const texts[5] = {QT_TR_NOOP("邮箱数："), QT_TR_NOOP("邮件："),
+                                QT_TR_NOOP("占用空间："), QT_TR_NOOP("当前信箱:"),
+                                QT_TR_NOOP("状态：")};
   // What the counters show on a big mailbox must fit the font in use.
-  const char* const widest[3] = {"邮箱：999个", "邮件：999999封", "占用空间：99999999KB"};
+  const char* const widest[3] = {"999", "999999", "99999999"};
   for (int i = 0; i < 5; ++i) {
     auto* label = new QLabel(Tr(texts[i]), this);
     label->setObjectName(QStringLiteral("panel%1").arg(i + 1));
@@ -348,10 +365,10 @@ void TfrmReport::BuildStatusBar() {
     // included, and follows it.
     label->setFrameShape(QFrame::Panel);
     label->setFrameShadow(QFrame::Sunken);
-    const int needed = i < 3
-                           ? label->fontMetrics().horizontalAdvance(QString::fromUtf8(widest[i])) +
-                                 2 * label->frameWidth() + 2 * label->margin() + 6
-                           : 0;
+    const int needed = i < 3 ? label->fontMetrics().horizontalAdvance(
+                                   Tr(kCountFormats[i]).arg(QLatin1String(widest[i]))) +
+                                   2 * label->frameWidth() + 2 * label->margin() + 6
+                             : 0;
     if (i < 4)
       label->setFixedWidth(std::max(widths[i], needed));
     else

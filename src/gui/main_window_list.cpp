@@ -353,7 +353,7 @@ void TfrmReport::MarkSelected(bool spam) {
   std::string error;
   const int found = MarkMessages(home_, keys, spam ? TLearnClass::Spam : TLearnClass::Good, &error);
   if (!error.empty()) {
-    ShowMessage(this, caption, QStringLiteral("无法保存学习记录：") + Q(error), TIcon::Critical);
+    ShowMessage(this, caption, Tr("无法保存学习记录：") + Q(error), TIcon::Critical);
     return;
   }
   // A message marked spam is ticked for the next clear; one marked good is not.

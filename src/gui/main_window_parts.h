@@ -17,11 +17,16 @@ inline std::string U(const QString& s) {
   return s.toStdString();
 }
 
-inline const QString kAll = QStringLiteral("所有信箱");
+// The selection's data; shown through Tr().
+inline const QString kAll = QStringLiteral(QT_TR_NOOP("所有信箱"));
 
 inline QIcon Image(const QString& name) {
   return QIcon(QStringLiteral(":/images/") + name + QStringLiteral(".png"));
 }
+
+// A counter panel (1 to 3) in the window's language: the engine words the
+// counts in Chinese, as the command line prints them.
+QString CountPanelText(int panel, const std::string& counted);
 
 // Account file name of an account key: the first "[" becomes "2", the first
 // "]" goes.

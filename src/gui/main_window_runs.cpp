@@ -229,9 +229,9 @@ void TfrmReport::OnRowAdded(std::size_t index) {
 void TfrmReport::OnBatchEnd() {
   TPendingSinkCalls p = std::exchange(pending_, {});
   if (p.Status) {
-    SetPanel(1, Q(p.Status->Accounts));
-    SetPanel(2, Q(p.Status->Mails));
-    SetPanel(3, Q(p.Status->Space));
+    SetPanel(1, CountPanelText(1, p.Status->Accounts));
+    SetPanel(2, CountPanelText(2, p.Status->Mails));
+    SetPanel(3, CountPanelText(3, p.Status->Space));
     SetPanel(5, Q(p.Status->State));
     // Deletion workers mark rows in place; show the marks as they come.
     lvMailList_->viewport()->update();
@@ -258,9 +258,9 @@ void TfrmReport::OnCounters(const TMailboxCounters& counters) {
       QString c = Tr(base);
       return n > 0 ? c + QStringLiteral(" (") + QString::number(n) + QStringLiteral(")") : c;
     };
-    outBar_->SetButtonCaption(g, 0, caption("新到邮件", counters.MessageCount));
-    outBar_->SetButtonCaption(g, 1, caption("垃圾邮件", counters.SpamCount));
-    outBar_->SetButtonCaption(g, 2, caption("已删除邮件", counters.DeletedCount));
+    outBar_->SetButtonCaption(g, 0, caption(QT_TR_NOOP("新到邮件"), counters.MessageCount));
+    outBar_->SetButtonCaption(g, 1, caption(QT_TR_NOOP("垃圾邮件"), counters.SpamCount));
+    outBar_->SetButtonCaption(g, 2, caption(QT_TR_NOOP("已删除邮件"), counters.DeletedCount));
     return;
   }
 }

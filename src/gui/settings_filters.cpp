@@ -24,8 +24,6 @@ using namespace settings;
 
 namespace {
 
-const QString kErrorCaption = Tr("错误！");
-
 // The tabs, in their order on the page.
 struct TFilterTab {
   TFilterList list;
@@ -34,23 +32,25 @@ struct TFilterTab {
   const char* hint;
 };
 constexpr TFilterTab kTabs[] = {
-    {TFilterList::Subject, "lvRtitle", "标题",
-     "你可以这里指定要过滤的标题，将其填写在下面。("
-     "注意：每个特征字不允许折行，只能在一行内填写。)"},
-    {TFilterList::Sender, "lvRmail", "发件人",
-     "你可以在这里指定被过滤的发件人地址，将其填写在下面。("
-     "注意：特征字不允许折行，只能在一行内填写。"
-     ")"},
-    {TFilterList::Length, "lvRlen", "信件长度",
-     "你可以在这里指定信件长度的过滤条件，将其埴写在下面。"},
-    {TFilterList::Content, "lvRmid", "内容/病毒特征码",
-     "某些邮件的内容具有相同特征(同时，某些信件所附有的病毒的执行脚本也具有相同的源码)"
-     "，你可以将其特征"
-     "字捕获下来，填写在下面。(特征码在填写时不允许折行，并且仅在允许检测内容选项被打开时才有效)"},
-    {TFilterList::Recipient, "lvRdeliver", "可以被收信的收件人",
-     "有时候来信所写的收件人地址并非你的地址，此时，若仍要接收这封信，请将其地址填写在这里。这种情"
-     "况多"
-     "发生在订阅的网络刊物、邮件讨论组等信件身上。(注意：特征字在填写时不允许折行)"},
+    {TFilterList::Subject, "lvRtitle", QT_TR_NOOP("标题"),
+     QT_TR_NOOP("你可以这里指定要过滤的标题，将其填写在下面。("
+                "注意：每个特征字不允许折行，只能在一行内填写。)")},
+    {TFilterList::Sender, "lvRmail", QT_TR_NOOP("发件人"),
+     QT_TR_NOOP("你可以在这里指定被过滤的发件人地址，将其填写在下面。("
+                "注意：特征字不允许折行，只能在一行内填写。"
+                ")")},
+    {TFilterList::Length, "lvRlen", QT_TR_NOOP("信件长度"),
+     QT_TR_NOOP("你可以在这里指定信件长度的过滤条件，将其埴写在下面。")},
+    {TFilterList::Content, "lvRmid", QT_TR_NOOP("内容/病毒特征码"),
+     QT_TR_NOOP("某些邮件的内容具有相同特征(同时，某些信件所附有的病毒的执行脚本也具有相同的源码)"
+                "，你可以将其特征"
+                "字捕获下来，填写在下面。("
+                "特征码在填写时不允许折行，并且仅在允许检测内容选项被打开时才有效)")},
+    {TFilterList::Recipient, "lvRdeliver", QT_TR_NOOP("可以被收信的收件人"),
+     QT_TR_NOOP("有时候来信所写的收件人地址并非你的地址，此时，若仍要接收这封信，请将其地址填写在这"
+                "里。这种情"
+                "况多"
+                "发生在订阅的网络刊物、邮件讨论组等信件身上。(注意：特征字在填写时不允许折行)")},
 };
 
 std::vector<std::string> MemoLines(const QPlainTextEdit* memo) {
@@ -178,7 +178,7 @@ bool TfrmProp::FilterEntriesFit() {
         if (ToAnsi(ascii::Trim(line)).size() > kMaxTextBytes) {
           PageControl7->setCurrentIndex(2);
           PageControl1->setCurrentIndex(tab);
-          ShowMessage(this, kErrorCaption,
+          ShowMessage(this, ErrorCaption(),
                       Tr("“%1”中有一行长于255字节：\n%2…\n请缩短后再关闭窗口。")
                           .arg(Tr(t.caption), Q(line).left(40)),
                       TIcon::Warning);
@@ -195,7 +195,7 @@ void TfrmProp::AddLengthRuleClick() {
   std::string error;
   if (!AddLengthRule(lengthRules_, cbxRlenOpr->currentIndex(), S(edtRlen->text()), &error)) {
     if (!error.empty())
-      ShowMessage(this, kErrorCaption, Q(error), TIcon::Warning);
+      ShowMessage(this, ErrorCaption(), Q(error), TIcon::Warning);
     return;
   }
   edtRlen->setText({});
@@ -230,7 +230,7 @@ void TfrmProp::ImportFilterFileClick() {
   TFilterLists lists = FilterListsFromControls();
   TFilterImportResult result;
   if (!ImportFilterFile(S(file), lists, &result, &error)) {
-    ShowMessage(this, kErrorCaption, Q(error), TIcon::Warning);
+    ShowMessage(this, ErrorCaption(), Q(error), TIcon::Warning);
     return;
   }
   ShowFilterLists(lists);
@@ -251,7 +251,7 @@ void TfrmProp::ExportFilterFileClick() {
   if (file.isEmpty())
     return;
   if (!ExportFilterFile(S(file), FilterListsFromControls(), &error))
-    ShowMessage(this, kErrorCaption, Q(error), TIcon::Warning);
+    ShowMessage(this, ErrorCaption(), Q(error), TIcon::Warning);
 }
 
 }  // namespace pelorix::gui

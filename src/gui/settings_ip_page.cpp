@@ -45,7 +45,9 @@ class TBusyCursor {
   TBusyCursor& operator=(const TBusyCursor&) = delete;
 };
 
-const QString kIpFilter = Tr("IP对照表(*.dat)");
+QString IpFilter() {
+  return Tr("IP对照表(*.dat)");
+}
 // Fewer rows than this are the user's own, never a copied delivered table.
 constexpr std::size_t kCopiedTableRows = 1000;
 constexpr std::string_view kSlimOfferedValue = "IpTableSlimOffered";
@@ -254,7 +256,7 @@ void TfrmProp::SpeedButton53Click() {
   const auto folder = home_ / "setting";
   std::string error;
   EnsureFolder(folder, &error);
-  QString file = Dialogs().OpenFileName(this, Tr("导入列表"), Q(folder.string()), kIpFilter);
+  QString file = Dialogs().OpenFileName(this, Tr("导入列表"), Q(folder.string()), IpFilter());
   if (file.isEmpty())
     return;
   int added = 0, skipped = 0;
@@ -280,7 +282,7 @@ void TfrmProp::SpeedButton54Click() {
   std::string error;
   EnsureFolder(folder, &error);
   QString file =
-      Dialogs().SaveFileName(this, Tr("导出列表"), Q((folder / "IpSeek.dat").string()), kIpFilter);
+      Dialogs().SaveFileName(this, Tr("导出列表"), Q((folder / "IpSeek.dat").string()), IpFilter());
   if (file.isEmpty())
     return;
   bool ok;

@@ -17,6 +17,7 @@
 #include "gui/dialogs.h"
 #include "gui/settings_parts.h"
 #include "gui/settings_window.h"
+#include "gui/tr.h"
 #include "store/accounts.h"
 #include "store/mail_plan.h"
 
@@ -35,12 +36,11 @@ QWidget* TfrmProp::BuildJudgePage() {
   auto* page = new QWidget(this);
   page->setObjectName(QStringLiteral("judge"));
   auto* layout = new QVBoxLayout(page);
-  layout->addWidget(
-      Hint(QStringLiteral("    Pelorix 从你的操作中学习：你勾选并清除的邮件是垃圾邮件，"
-                          "恢复的和被邮件程序收走的是正常邮件。过滤条件先判断，"
-                          "它们放过的邮件再由自动判断给出0-100的评分。"),
-           page));
-  chkAutoJudge = new QCheckBox(QStringLiteral("自动判断垃圾邮件"), page);
+  layout->addWidget(Hint(Tr("    Pelorix 从你的操作中学习：你勾选并清除的邮件是垃圾邮件，"
+                            "恢复的和被邮件程序收走的是正常邮件。过滤条件先判断，"
+                            "它们放过的邮件再由自动判断给出0-100的评分。"),
+                         page));
+  chkAutoJudge = new QCheckBox(Tr("自动判断垃圾邮件"), page);
   chkAutoJudge->setObjectName(QStringLiteral("chkAutoJudge"));
   chkAutoJudge->setAccessibleName(chkAutoJudge->text());
   chkAutoJudge->setChecked(true);
@@ -53,11 +53,9 @@ QWidget* TfrmProp::BuildJudgePage() {
     cuts->addWidget(Caption(caption, page), row, 0);
     cuts->addWidget(edit, row, 1);
   };
-  field(meSpamCut, "meSpamCut", "SpamCut", QStringLiteral("评分达到此值即为垃圾邮件 (1-100)："), 0);
-  field(meUnsureCut, "meUnsureCut", "UnsureCut", QStringLiteral("评分达到此值标为待定 (0-100)："),
-        1);
-  field(mePeekLines, "mePeekLines", "PeekLines",
-        QStringLiteral("查摘要时另读信件开头的行数 (0 为不读)："), 2);
+  field(meSpamCut, "meSpamCut", "SpamCut", Tr("评分达到此值即为垃圾邮件 (1-100)："), 0);
+  field(meUnsureCut, "meUnsureCut", "UnsureCut", Tr("评分达到此值标为待定 (0-100)："), 1);
+  field(mePeekLines, "mePeekLines", "PeekLines", Tr("查摘要时另读信件开头的行数 (0 为不读)："), 2);
   meSpamCut->setText(QStringLiteral("95"));
   meUnsureCut->setText(QStringLiteral("50"));
   mePeekLines->setText(QStringLiteral("0"));
@@ -67,17 +65,17 @@ QWidget* TfrmProp::BuildJudgePage() {
   lblLearnt->setObjectName(QStringLiteral("lblLearnt"));
   layout->addWidget(lblLearnt);
   auto* buttons = new QHBoxLayout;
-  auto* learn = TextButton("btnLearnThunderbird", QStringLiteral("从Thunderbird学习"), page);
-  auto* clear = TextButton("btnClearLearning", QStringLiteral("清空学习记录"), page);
+  auto* learn = TextButton("btnLearnThunderbird", Tr("从Thunderbird学习"), page);
+  auto* clear = TextButton("btnClearLearning", Tr("清空学习记录"), page);
   buttons->addWidget(learn);
   buttons->addWidget(clear);
   buttons->addStretch();
   layout->addLayout(buttons);
 
-  layout->addWidget(Caption(QStringLiteral("朋友（他们的邮件从不判为垃圾邮件）："), page));
+  layout->addWidget(Caption(Tr("朋友（他们的邮件从不判为垃圾邮件）："), page));
   lvFriends = new QListWidget(page);
   lvFriends->setObjectName(QStringLiteral("lvFriends"));
-  lvFriends->setAccessibleName(QStringLiteral("朋友"));
+  lvFriends->setAccessibleName(Tr("朋友"));
   layout->addWidget(lvFriends, 1);
 
   connect(learn, &QPushButton::clicked, this, &TfrmProp::LearnFromThunderbirdClick);
@@ -89,7 +87,7 @@ void TfrmProp::ShowJudgeState() {
   auto store = TTokenStore::Open(TTokenStore::PathIn(home_));
   lvFriends->clear();
   if (!store) {
-    lblLearnt->setText(QStringLiteral("学习记录无法打开"));
+    lblLearnt->setText(Tr("学习记录无法打开"));
     return;
   }
   lblLearnt->setText(Q(JudgeStatusText(store->SpamMessages(), store->GoodMessages())));
@@ -114,16 +112,16 @@ void TfrmProp::SaveJudgeControls(TPropSettings& s) const {
 }
 
 void TfrmProp::LearnFromThunderbirdClick() {
-  const QString caption = QStringLiteral("从Thunderbird学习");
+  const QString caption = Tr("从Thunderbird学习");
   const auto profiles = FindThunderbirdProfiles();
   if (profiles.empty()) {
-    ShowMessage(this, caption, QStringLiteral("没有找到Thunderbird的配置文件夹。"), TIcon::Warning);
+    ShowMessage(this, caption, Tr("没有找到Thunderbird的配置文件夹。"), TIcon::Warning);
     return;
   }
   std::string error;
   auto store = TTokenStore::Open(TTokenStore::PathIn(home_), &error);
   if (!store) {
-    ShowMessage(this, caption, QStringLiteral("学习记录无法打开：") + Q(error), TIcon::Critical);
+    ShowMessage(this, caption, Tr("学习记录无法打开：") + Q(error), TIcon::Critical);
     return;
   }
   TIpLocationTable table(home_);
@@ -134,7 +132,7 @@ void TfrmProp::LearnFromThunderbirdClick() {
   store.reset();
   ShowJudgeState();
   ShowMessage(this, caption,
-              QStringLiteral("已学习垃圾邮件%1封、正常邮件%2封，加入朋友%3位。")
+              Tr("已学习垃圾邮件%1封、正常邮件%2封，加入朋友%3位。")
                   .arg(learnt.Spam.Learnt + learnt.Spam.Moved)
                   .arg(learnt.Good.Learnt + learnt.Good.Moved)
                   .arg(learnt.Friends),
@@ -142,14 +140,13 @@ void TfrmProp::LearnFromThunderbirdClick() {
 }
 
 void TfrmProp::ClearLearningClick() {
-  const QString caption = QStringLiteral("清空学习记录");
-  if (!AskYesNo(this, caption, QStringLiteral("确实要忘记所有学到的内容吗？朋友名单会保留。")))
+  const QString caption = Tr("清空学习记录");
+  if (!AskYesNo(this, caption, Tr("确实要忘记所有学到的内容吗？朋友名单会保留。")))
     return;
   std::string error;
   auto store = TTokenStore::Open(TTokenStore::PathIn(home_), &error);
   if (!store || !store->Clear()) {
-    ShowMessage(this, caption,
-                QStringLiteral("无法清空学习记录：") + Q(store ? store->LastError() : error),
+    ShowMessage(this, caption, Tr("无法清空学习记录：") + Q(store ? store->LastError() : error),
                 TIcon::Critical);
     return;
   }

@@ -1,6 +1,7 @@
 #pragma once
 // Small builders shared by the pages of the settings window.
 
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -8,8 +9,12 @@
 #include <QToolButton>
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "gui/settings_fields.h"
+#include "gui/tr.h"
+#include "store/connection_security.h"
+#include "store/mail_plan.h"
 #include "store/settings_store.h"
 
 namespace pelorix::gui::settings {
@@ -72,6 +77,41 @@ inline QPushButton* TextButton(const char* objectName, const QString& caption, Q
   button->setDefault(false);
   button->setAccessibleName(caption);
   return button;
+}
+
+inline QString ErrorCaption() {
+  return Tr("错误！");
+}
+
+// The store's width of a number setting.
+inline int MaxDigits(std::string_view key, std::string_view name) {
+  const TSettingDef* def = FindSettingDef(key, name);
+  return def ? def->maxDigits : 4;
+}
+
+// A combo box's stored choice (its item data) and choosing one by it.
+inline std::string ChosenMode(const QComboBox* combo) {
+  const QString mode = combo->currentData().toString();
+  return mode.isEmpty() ? std::string(kDefaultSecurity) : S(mode);
+}
+
+inline void ChooseMode(QComboBox* combo, const std::string& mode) {
+  const int index = combo->findData(Q(mode));
+  combo->setCurrentIndex(index >= 0 ? index : 0);
+}
+
+// The captions of the account fields, also named when a save fails.
+inline QString SecurityFieldCaption() {
+  return Tr("连接安全");
+}
+inline QString DeleteModeCaption() {
+  return Tr("删除方式");
+}
+inline QString LoginFieldCaption() {
+  return Tr("登录方式");
+}
+inline QString ProviderCaption() {
+  return Tr("OAuth2 提供者");
 }
 
 }  // namespace pelorix::gui::settings

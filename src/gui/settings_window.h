@@ -186,6 +186,9 @@ class TfrmProp final : public QDialog {
   QLineEdit* edtMailprog = nullptr;
   QCheckBox* chkQuarantine = nullptr;
   QLineEdit* meQuarantineDays = nullptr;
+  QCheckBox* chkFetchLetters = nullptr;
+  // The window's language, applied at the next start.
+  QComboBox* cboLanguage = nullptr;
   // The learning judge
   QCheckBox* chkAutoJudge = nullptr;
   QLineEdit* meSpamCut = nullptr;
