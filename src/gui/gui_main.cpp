@@ -97,8 +97,8 @@ int RunWindow(const std::filesystem::path& home, const std::vector<std::string>&
   std::unique_ptr<TfrmLogo> logo;
   if (!startHidden) {
     logo = std::make_unique<TfrmLogo>();
-    // Centred where the main window will stand (80, 100, 750 x 460).
-    logo->move(80 + (750 - logo->width()) / 2, 100 + (460 - logo->height()) / 2);
+    // Centred where the main window will stand (40, 60, 1200 x 500).
+    logo->move(40 + (1200 - logo->width()) / 2, 60 + (500 - logo->height()) / 2);
     logo->show();
     logo->repaint();
     QApplication::processEvents();

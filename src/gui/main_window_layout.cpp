@@ -233,8 +233,10 @@ void TfrmReport::BuildPages() {
   header->setSectionsClickable(true);
   header->setHighlightSections(false);
   header->setMinimumSectionSize(1);
-  const int widths[kViewColumns] = {20,  20, 20,  20,  20,  80, 100, 200,
-                                    100, 25, 100, 100, 100, 1,  100, 45};
+  // Narrow enough that the score, the last column, shows in the window's
+  // first size on a 1280-wide screen; the user widens what they need.
+  const int widths[kViewColumns] = {20, 20, 20, 20, 20, 55, 120, 160,
+                                    80, 30, 80, 75, 85, 1,  50,  45};
   for (int c = 0; c < kViewColumns; ++c) {
     lvMailList_->setColumnWidth(c, widths[c]);
     if (c <= 4 || c == 13)
@@ -268,7 +270,7 @@ void TfrmReport::BuildPages() {
   memText_->setPlainText(IntroText());
   pv->addWidget(memText_);
   split->setStretchFactor(1, 1);
-  split->setSizes({129, 440, 181});
+  split->setSizes({110, 900, 180});
   pages_->addWidget(split);
 
   auto greenMemo = [](const QString& name, const QString& caption, bool wrap) {

@@ -90,7 +90,13 @@ void TfrmProp::ShowJudgeState() {
     lblLearnt->setText(Tr("学习记录无法打开"));
     return;
   }
-  lblLearnt->setText(Q(JudgeStatusText(store->SpamMessages(), store->GoodMessages())));
+  // The command line's wording, in the window's language.
+  const auto spam = store->SpamMessages();
+  const auto good = store->GoodMessages();
+  QString learnt = Tr("自动判断：已学习垃圾邮件 %1 封、正常邮件 %2 封").arg(spam).arg(good);
+  if (spam < kMinLearnt || good < kMinLearnt)
+    learnt += Tr("，各学满 %1 封后开始判断").arg(kMinLearnt);
+  lblLearnt->setText(learnt);
   lblLearnt->setAccessibleName(lblLearnt->text());
   for (const auto& f : store->Friends())
     lvFriends->addItem(Q(f));

@@ -157,6 +157,13 @@ TEST_F(MainWindow, StartsWithCaptionPanelsAndOneGroupPerAccount) {
     items << a->text() + (a->isChecked() ? "*" : "");
   EXPECT_EQ(items, QStringList({"所有信箱*", "ann[pop.a.example]", "bob[pop.b.example]",
                                 "cy[pop.c.example]"}));
+  // The last column, the score, shows at the first size, which fits a
+  // 1280-wide screen.
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  EXPECT_LE(w.frameGeometry().width(), 1280);
+  const int score = w.List()->model()->columnCount() - 1;
+  EXPECT_LE(w.List()->columnViewportPosition(score) + 30, w.List()->viewport()->width());
   EXPECT_EQ(w.StatusPanel(1), QStringLiteral("邮箱数："));
   EXPECT_EQ(w.StatusPanel(5), QStringLiteral("状态："));
   EXPECT_EQ(w.BriefLines(), QStringList({"邮件检测报告", "=============", "Tolvane"}));

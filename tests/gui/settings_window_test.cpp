@@ -134,6 +134,8 @@ TEST_F(SettingsWindowTest, FreshHomeSavesTheWindowDefaultsWithTheirTypes) {
       {"MailCheck", "mailprog", TValueType::Text, ""},
       {"MailCheck", "Quarantine", TValueType::Binary, flagTrue},
       {"MailCheck", "QuarantineDays", TValueType::Text, "30"},
+      {"MailCheck", "FetchLetters", TValueType::Binary, flagTrue},
+      {"MailCheck", "Language", TValueType::Text, ""},
   };
   for (const auto& e : expected) {
     TSettingsValue v = Value(e.key, e.name);
@@ -143,6 +145,23 @@ TEST_F(SettingsWindowTest, FreshHomeSavesTheWindowDefaultsWithTheirTypes) {
   // An untouched table does not become the user's copy.
   EXPECT_FALSE(fs::exists(home.path() / "modal" / "IPuser.dat"));
   EXPECT_TRUE(dialogs.Shown.empty());
+}
+
+TEST_F(SettingsWindowTest, LanguageAndLetterFetchingAreKeptAcrossOpenings) {
+  Open();
+  auto* language = Find<QComboBox>("cboLanguage");
+  language->setCurrentIndex(language->findData(QStringLiteral("en")));
+  Find<QCheckBox>("chkFetchLetters")->setChecked(false);
+  CloseByEscape();
+  EXPECT_EQ(Value("MailCheck", "Language").data, "en");
+  EXPECT_EQ(Value("MailCheck", "FetchLetters").data, std::string(4, '\0'));
+
+  Open();
+  EXPECT_EQ(Find<QComboBox>("cboLanguage")->currentData().toString(), QStringLiteral("en"));
+  EXPECT_FALSE(Find<QCheckBox>("chkFetchLetters")->isChecked());
+  Find<QComboBox>("cboLanguage")->setCurrentIndex(0);  // back to the desktop's choice
+  CloseByEscape();
+  EXPECT_EQ(Value("MailCheck", "Language").data, "");
 }
 
 TEST_F(SettingsWindowTest, StoredValuesFillTheControlsAndNumberFieldsTakeDigitsOnly) {

@@ -360,6 +360,14 @@ Delete them, keeping only the rows you added or imported?</translation>
         <translation>The learning record cannot be opened</translation>
     </message>
     <message>
+        <source>自动判断：已学习垃圾邮件 %1 封、正常邮件 %2 封</source>
+        <translation>Automatic judge: learnt %1 spam and %2 good messages</translation>
+    </message>
+    <message>
+        <source>，各学满 %1 封后开始判断</source>
+        <translation>; it starts judging after %1 of each</translation>
+    </message>
+    <message>
         <source>没有找到Thunderbird的配置文件夹。</source>
         <translation>No Thunderbird profile folder was found.</translation>
     </message>
