@@ -97,8 +97,8 @@ int RunWindow(const std::filesystem::path& home, const std::vector<std::string>&
   std::unique_ptr<TfrmLogo> logo;
   if (!startHidden) {
     logo = std::make_unique<TfrmLogo>();
-    // Centred where the main window will stand (40, 60, 1200 x 500).
-    logo->move(40 + (1200 - logo->width()) / 2, 60 + (500 - logo->height()) / 2);
+    // Centred where the main window will stand (20, 60, 1240 x 500).
+    logo->move(20 + (1240 - logo->width()) / 2, 60 + (500 - logo->height()) / 2);
     logo->show();
     logo->repaint();
     QApplication::processEvents();

@@ -114,8 +114,8 @@ TfrmReport::TfrmReport(fs::path home, TSettingsStore& store, QWidget* parent)
   connect(tray_, &TTray::ExitRequested, this, &TfrmReport::ExitProgram);
   connect(tray_, &TTray::Activated, this, &TfrmReport::ShowWindowFromTray);
 
-  resize(1200, 500 + menuBar()->sizeHint().height());
-  move(40, 60);
+  resize(1240, 500 + menuBar()->sizeHint().height());
+  move(20, 60);
   ShowPage(0);
 }
 

@@ -235,8 +235,8 @@ void TfrmReport::BuildPages() {
   header->setMinimumSectionSize(1);
   // Narrow enough that the score, the last column, shows in the window's
   // first size on a 1280-wide screen; the user widens what they need.
-  const int widths[kViewColumns] = {20, 20, 20, 20, 20, 55, 120, 160,
-                                    80, 30, 80, 75, 85, 1,  50,  45};
+  const int widths[kViewColumns] = {20, 20, 20, 20, 20,  55, 120, 160,
+                                    70, 30, 70, 90, 115, 1,  55,  45};
   for (int c = 0; c < kViewColumns; ++c) {
     lvMailList_->setColumnWidth(c, widths[c]);
     if (c <= 4 || c == 13)
@@ -270,7 +270,7 @@ void TfrmReport::BuildPages() {
   memText_->setPlainText(IntroText());
   pv->addWidget(memText_);
   split->setStretchFactor(1, 1);
-  split->setSizes({110, 900, 180});
+  split->setSizes({100, 950, 180});
   pages_->addWidget(split);
 
   auto greenMemo = [](const QString& name, const QString& caption, bool wrap) {

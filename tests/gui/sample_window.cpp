@@ -3,6 +3,9 @@
 //   pelorix_gui_sample shot FILE.png
 //   pelorix_gui_sample time [ROWS]
 //   pelorix_gui_sample judge FILE.png   (the settings window's 自动判断 page)
+//   pelorix_gui_sample show [settings[:PAGE]] [SECONDS]   (on the desktop's display,
+//     in its language, for a screen grab or a screen reader; ends after
+//     SECONDS, 60 unless given)
 #include <unistd.h>
 
 #include <QApplication>
@@ -11,8 +14,10 @@
 #include <QScrollBar>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTimer>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "classify/token_store.h"
@@ -71,11 +76,15 @@ fs::path TempHome() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
   const std::string mode = argc > 1 ? argv[1] : "";
-  if (mode != "shot" && mode != "time" && mode != "judge") {
-    std::fprintf(stderr, "usage: %s shot FILE.png | time [ROWS] | judge FILE.png\n", argv[0]);
+  if (mode != "show")
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  if (mode != "shot" && mode != "time" && mode != "judge" && mode != "show") {
+    std::fprintf(stderr,
+                 "usage: %s shot FILE.png | time [ROWS] | judge FILE.png | show [settings] "
+                 "[SECONDS]\n",
+                 argv[0]);
     return 2;
   }
   const fs::path home = TempHome();
@@ -133,6 +142,13 @@ int main(int argc, char** argv) {
     QElapsedTimer t;
     t.start();
     window.State().MailList.LoadRecordFile(file, true);
+    // The judge's scores, as a run leaves them beside the rows.
+    window.State().MailList.WithRows([](std::vector<TMailRow>& list) {
+      for (std::size_t i = 0; i < list.size(); ++i) {
+        list[i].Score = static_cast<int>((i * 37 + 5) % 100);
+        list[i].Unsure = list[i].Score >= 40 && list[i].Score < 80;
+      }
+    });
     const qint64 readMs = t.restart();
     window.Model().Reload();
     QApplication::processEvents();
@@ -156,6 +172,25 @@ int main(int argc, char** argv) {
           rows, static_cast<long long>(loadMs), static_cast<long long>(readMs),
           static_cast<long long>(sortMs), pages, static_cast<long long>(scrollMs),
           pages ? double(scrollMs) / pages : 0.0);
+    } else if (mode == "show") {
+      window.Model().SetChecked(1, true);
+      window.Model().SetChecked(3, true);
+      window.List()->selectRow(0);
+      window.PreviewRow(0);
+      // "settings" or "settings:PAGE" (counted from 0).
+      const std::string what = argc > 2 ? argv[2] : "";
+      const bool settings = what.rfind("settings", 0) == 0;
+      const int seconds = std::atoi(argv[argc - 1]) > 0 ? std::atoi(argv[argc - 1]) : 60;
+      std::unique_ptr<gui::TfrmProp> prop;
+      if (settings) {
+        prop = std::make_unique<gui::TfrmProp>(&window, home, *store);
+        if (what.size() > 9)
+          prop->findChild<QTabWidget*>(QStringLiteral("PageControl7"))
+              ->setCurrentIndex(std::atoi(what.c_str() + 9));
+        prop->show();
+      }
+      QTimer::singleShot(seconds * 1000, &app, &QApplication::quit);
+      app.exec();
     } else {
       window.Model().SetChecked(1, true);
       window.Model().SetChecked(3, true);

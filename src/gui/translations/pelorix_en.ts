@@ -973,7 +973,7 @@ The other %1 could not be sent: </translation>
     </message>
     <message>
         <source>发件人所在地</source>
-        <translation>Sender&apos;s location</translation>
+        <translation>Location</translation>
     </message>
     <message>
         <source>发件时间</source>
@@ -985,7 +985,7 @@ The other %1 could not be sent: </translation>
     </message>
     <message>
         <source>组织名称</source>
-        <translation>Organization</translation>
+        <translation>Org.</translation>
     </message>
     <message>
         <source>评分</source>
