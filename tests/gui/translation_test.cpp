@@ -61,6 +61,10 @@ std::vector<std::string> ChineseTexts(QWidget* window) {
                              : w->objectName();
     note(name + QStringLiteral(" hint"), w->toolTip());
     note(name + QStringLiteral(" name"), w->accessibleName());
+    note(name + QStringLiteral(" description"), w->accessibleDescription());
+    // Context menus.
+    for (QAction* a : w->actions())
+      note(name + QStringLiteral(" action"), a->text());
     if (auto* b = qobject_cast<QAbstractButton*>(w))
       note(name, b->text());
     if (auto* l = qobject_cast<QLabel*>(w))
