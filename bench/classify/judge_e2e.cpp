@@ -18,6 +18,7 @@
 #include <sstream>
 #include <thread>
 
+#include "common/bench_server.h"
 #include "engine/check_run.h"
 #include "engine/learn_sources.h"
 #include "engine/origin.h"
@@ -33,14 +34,6 @@ using namespace pelorix;
 namespace fs = std::filesystem;
 
 namespace {
-
-class TQuietSink : public TFrontEndSink {
- public:
-  void StatusRefresh(const TStatusTexts&) override {}
-  void MailRowAdded(std::size_t, const TMailRow&) override {}
-  void MailboxCountersUpdate(const TMailboxCounters&) override {}
-  bool AskYesNo(const std::string&, const std::string&) override { return false; }
-};
 
 std::string ReadAll(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);

@@ -57,6 +57,7 @@
 #include <vector>
 
 #include "common/bench_mailbox.h"
+#include "common/bench_server.h"
 #include "common/profile_window.h"
 #include "engine/check_run.h"
 #include "engine/delete_worker.h"
@@ -143,13 +144,7 @@ struct TBench {
   std::string poplibScript;
 
   TBench() {
-    std::vector<std::string> mails;
-    mails.reserve(static_cast<std::size_t>(gMessages));
-    for (int i = 1; i <= gMessages; ++i)
-      mails.push_back(BenchMessage(i));
-    dovecot.AddUser("bob", "pw", mails);
-    dovecot.EnableImap();
-    dovecot.Start();
+    StartBenchDovecot(dovecot, gMessages, true);
     poplibScript = dovecot.Folder() + "/poplib_scan.py";
     test::WriteFile(poplibScript, R"PY(
 import poplib, sys
@@ -161,19 +156,6 @@ for n in range(1, count + 1):
     p.top(n, 0)
 p.quit()
 )PY");
-    // Dovecot builds its index and header cache on the first scan, which no
-    // measured run should pay.
-    TPop3Session session;
-    session.Host = dovecot.HostPort();
-    session.Username = "bob";
-    session.Password = "pw";
-    session.Connect();
-    const int count = session.MessageCount();
-    for (int n = 1; n <= count; ++n) {
-      TMailMessage msg;
-      session.FetchHeader(n, msg);
-    }
-    session.Disconnect();
   }
 };
 

@@ -10,6 +10,7 @@
 //
 // Needs root, Dovecot (Debian dovecot-pop3d); skips itself otherwise.
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -30,6 +31,7 @@
 #include <vector>
 
 #include "common/bench_mailbox.h"
+#include "common/bench_server.h"
 #include "engine/check_run.h"
 #include "engine/delete_worker.h"
 #include "engine/record_files.h"
@@ -79,7 +81,13 @@ TRun CommandLineCheck(const fs::path& home) {
   int status = -1;
   rusage usage{};
   run.Seconds = Seconds([&] {
-    if (::posix_spawn(&pid, PELORIX_BINARY, nullptr, nullptr, args.data(), environ) != 0)
+    // Its progress lines go nowhere: a terminal's speed is not measured.
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+    const int spawned = ::posix_spawn(&pid, PELORIX_BINARY, &quiet, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&quiet);
+    if (spawned != 0)
       return;
     ::wait4(pid, &status, 0, &usage);
   });
@@ -90,14 +98,6 @@ TRun CommandLineCheck(const fs::path& home) {
   run.PeakMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
   return run;
 }
-
-class TQuietSink : public TFrontEndSink {
- public:
-  void StatusRefresh(const TStatusTexts&) override {}
-  void MailRowAdded(std::size_t, const TMailRow&) override {}
-  void MailboxCountersUpdate(const TMailboxCounters&) override {}
-  bool AskYesNo(const std::string&, const std::string&) override { return false; }
-};
 
 // A header check in this process (untimed), then `ticks` rows spread over
 // the list ticked and the deletion run timed.
@@ -157,29 +157,8 @@ int main(int argc, char** argv) {
   SpreadBenchFolders();
 
   test::TDovecotServer dovecot;
-  {
-    std::vector<std::string> mails;
-    mails.reserve(static_cast<std::size_t>(messages));
-    for (int i = 1; i <= messages; ++i)
-      mails.push_back(BenchMessage(i));
-    dovecot.AddUser("bob", "pw", mails);
-  }
-  dovecot.Start();
-  const double warm = Seconds([&] {
-    // Dovecot builds its index and header cache on the first scan.
-    TPop3Session session;
-    session.Host = dovecot.HostPort();
-    session.Username = "bob";
-    session.Password = "pw";
-    session.Connect();
-    const int count = session.MessageCount();
-    for (int n = 1; n <= count; ++n) {
-      TMailMessage msg;
-      session.FetchHeader(n, msg);
-    }
-    session.Disconnect();
-  });
-  std::printf("messages %d (Dovecot's first scan %.1f s)\n", messages, warm);
+  const double warm = Seconds([&] { StartBenchDovecot(dovecot, messages); });
+  std::printf("messages %d (set up and first scan %.1f s)\n", messages, warm);
 
   const fs::path home = NewHome(dovecot.HostPort());
   const TRun fresh = CommandLineCheck(home);

@@ -30,6 +30,7 @@
 
 #include "app/commands.h"
 #include "common/bench_mailbox.h"
+#include "common/bench_server.h"
 #include "common/profile_window.h"
 #include "engine/run_lock.h"
 #include "gui/mail_list_model.h"
@@ -122,24 +123,7 @@ int main(int argc, char** argv) {
   SpreadBenchFolders();
 
   test::TDovecotServer dovecot;
-  std::vector<std::string> mails;
-  for (int i = 1; i <= messages; ++i)
-    mails.push_back(BenchMessage(i));
-  dovecot.AddUser("bob", "pw", mails);
-  dovecot.Start();
-  {
-    // Dovecot builds its index and header cache on the first scan.
-    TPop3Session session;
-    session.Host = dovecot.HostPort();
-    session.Username = "bob";
-    session.Password = "pw";
-    session.Connect();
-    for (int n = 1; n <= session.MessageCount(); ++n) {
-      TMailMessage msg;
-      session.FetchHeader(n, msg);
-    }
-    session.Disconnect();
-  }
+  StartBenchDovecot(dovecot, messages);
 
   const fs::path cliHome = NewHome(dovecot.HostPort());
   const double cliFresh = CommandLineCheck(cliHome);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <deque>
+#include <optional>
 #include <unordered_set>
 
 #include "classify/classifier.h"
@@ -176,7 +178,16 @@ class TAccountCheck {
     bool Deleted = false;  // ticked and deleted by the check: spam
     bool LeftAlone = false;
   };
-  std::vector<TSeen> seen_;
+  // What the check keeps for the judge, bounded whatever the mailbox's size:
+  // the newest left-alone messages that can still be waiting after the cap,
+  // the spam deleted (written out a group at a time), the keys present.
+  void Remember(const std::string& accountKey, TSeen seen);
+  void LearnDeleted();
+  std::deque<TSeen> leftAlone_;
+  std::vector<TSeen> deletedSeen_;
+  std::vector<std::string> present_;
+  std::optional<std::unordered_set<std::string>> waiting_;
+  std::string learnAccount_;
 
   void FloodAlarm(const TQueueEntry& e, long long& count, long long& kb, TPop3Listing& listing);
   std::unique_ptr<TMessageFetcher> Fetcher(const TPop3Listing& listing);
@@ -511,7 +522,7 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
   if (!seen.MessageKey.empty()) {
     seen.Deleted = deleted;
     seen.LeftAlone = !v.Spam;
-    seen_.push_back(std::move(seen));
+    Remember(e.User + "[" + e.Server + "]", std::move(seen));
   }
 
   // Encoded once: the file gets these bytes and the row shows what they hold.
@@ -557,33 +568,71 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
 // full on its server costs no more than this.
 constexpr std::size_t kMaxPendingPerAccount = 20000;
 
-void TAccountCheck::LearnFromAccount(const std::string& accountKey, bool complete) {
-  std::vector<TSeen> seen = std::move(seen_);
-  seen_.clear();
+// Deleted spam learnt a group at a time: a mailbox of spam costs no more.
+constexpr std::size_t kLearnGroup = 2000;
+
+void TAccountCheck::Remember(const std::string& accountKey, TSeen seen) {
   if (!state_.Judge)
+    return;
+  learnAccount_ = accountKey;
+  present_.push_back(seen.MessageKey);
+  if (seen.Deleted) {
+    deletedSeen_.push_back(std::move(seen));
+    if (deletedSeen_.size() >= kLearnGroup)
+      LearnDeleted();
+    return;
+  }
+  if (!seen.LeftAlone)
+    return;
+  if (!waiting_) {
+    // A message waiting from an earlier check is not written again.
+    auto store = TTokenStore::Open(TTokenStore::PathIn(state_.Home()));
+    waiting_ = store ? store->PendingKeys(accountKey) : std::unordered_set<std::string>{};
+  }
+  if (waiting_->count(seen.MessageKey))
+    return;
+  // Only the newest of them outlive the cap on waiting messages.
+  leftAlone_.push_back(std::move(seen));
+  if (leftAlone_.size() > kMaxPendingPerAccount)
+    leftAlone_.pop_front();
+}
+
+void TAccountCheck::LearnDeleted() {
+  std::vector<TSeen> deleted = std::move(deletedSeen_);
+  deletedSeen_.clear();
+  if (deleted.empty())
     return;
   auto store = TTokenStore::Open(TTokenStore::PathIn(state_.Home()));
   if (!store)
     return;
   store->Begin();
-  // A message waiting from an earlier check is not written again.
-  const std::unordered_set<std::string> waiting = store->PendingKeys(accountKey);
+  for (const auto& s : deleted) {
+    store->Learn(s.Identity, TLearnClass::Spam, s.Mode, s.Tokens);
+    store->DropPending(learnAccount_, s.MessageKey);
+  }
+  if (!store->Commit())
+    Say(learnAccount_ + " 学习记录保存失败: " + store->LastError());
+}
+
+void TAccountCheck::LearnFromAccount(const std::string& accountKey, bool complete) {
+  if (!state_.Judge)
+    return;
+  learnAccount_ = accountKey;
+  LearnDeleted();
+  const std::deque<TSeen> leftAlone = std::move(leftAlone_);
+  leftAlone_.clear();
+  const std::vector<std::string> present = std::move(present_);
+  present_.clear();
+  waiting_.reset();
+  auto store = TTokenStore::Open(TTokenStore::PathIn(state_.Home()));
+  if (!store)
+    return;
+  store->Begin();
   // Only a check that saw the whole mailbox can tell what is gone from it.
-  if (complete) {
-    std::vector<std::string> present;
-    present.reserve(seen.size());
-    for (const auto& s : seen)
-      present.push_back(s.MessageKey);
+  if (complete)
     store->LearnGone(accountKey, present);
-  }
-  for (const auto& s : seen) {
-    if (s.Deleted) {
-      store->Learn(s.Identity, TLearnClass::Spam, s.Mode, s.Tokens);
-      store->DropPending(accountKey, s.MessageKey);
-    } else if (s.LeftAlone && !waiting.count(s.MessageKey)) {
-      store->AddPending({accountKey, s.MessageKey, s.Identity, s.Mode, s.Tokens});
-    }
-  }
+  for (const auto& s : leftAlone)
+    store->AddPending({accountKey, s.MessageKey, s.Identity, s.Mode, s.Tokens});
   store->CapPending(accountKey, kMaxPendingPerAccount);
   if (!store->Commit())
     Say(accountKey + " 学习记录保存失败: " + store->LastError());
