@@ -95,11 +95,11 @@ int RunCheckCommand(CommandContext& ctx) {
     return 1;
   }
   engine.WaitForWorkers();
-  const TCheckFinished finished = engine.CheckFinished();
-  if (finished.Brief) {
-    for (const auto& line : *finished.Brief)
-      ctx.out << line << "\n";
-  }
+  // Printed as it is read: a big mailbox's brief is never held whole.
+  const TCheckFinished finished = engine.CheckFinished(false);
+  if (!finished.BriefTime.empty())
+    WriteBriefReport(engine.State().Home(), finished.BriefTime,
+                     [&](const std::string& line) { ctx.out << line << "\n"; });
   if (!engine.State().Plan().CheckSummary) {
     ctx.err << "pelorix check: messages were only counted; to judge and list them switch on "
                "CheckSummary: pelorix set MailCheck CheckSummary on\n";

@@ -118,12 +118,19 @@ TTmpSweep PrepareTmpFolder(const fs::path& home) {
   return TTmpSweep(std::move(former));
 }
 
-std::vector<std::string> BuildBriefReport(const fs::path& home, const std::string& timeText) {
-  std::vector<std::string> lines = {"邮件检测报告", "检测时间: " + timeText};
+void WriteBriefReport(const fs::path& home, const std::string& timeText,
+                      const std::function<void(std::string)>& line) {
+  line("邮件检测报告");
+  line("检测时间: " + timeText);
   for (int slot = 1; slot <= 3; ++slot)
-    ReadAnsiLines(MessageFilePath(home, slot), lines);
-  lines.push_back(std::string(50, '='));
-  lines.push_back("tolvane reported");
+    ForEachAnsiLine(MessageFilePath(home, slot), line);
+  line(std::string(50, '='));
+  line("tolvane reported");
+}
+
+std::vector<std::string> BuildBriefReport(const fs::path& home, const std::string& timeText) {
+  std::vector<std::string> lines;
+  WriteBriefReport(home, timeText, [&](std::string l) { lines.push_back(std::move(l)); });
   return lines;
 }
 
@@ -238,7 +245,7 @@ void TCheckEngine::WaitForWorkers() {
     w->Join();
 }
 
-TCheckFinished TCheckEngine::CheckFinished() {
+TCheckFinished TCheckEngine::CheckFinished(bool buildBrief) {
   TCheckFinished result;
   if (state_.RunningWorkers > 0 || !state_.QueueDrained)
     return result;
@@ -262,7 +269,9 @@ TCheckFinished TCheckEngine::CheckFinished() {
   result.NewMailCount = state_.NewMailCount;
   if (result.NewMailCount > 0 && plan.CheckSummary) {
     state_.SetWorkerMessage("新到邮件：" + std::to_string(result.NewMailCount));
-    result.Brief = BuildBriefReport(state_.Home(), LocalDateTimeText(std::time(nullptr)));
+    result.BriefTime = LocalDateTimeText(std::time(nullptr));
+    if (buildBrief)
+      result.Brief = BuildBriefReport(state_.Home(), result.BriefTime);
   }
   {
     std::lock_guard lock(state_.QueueLock);

@@ -4,6 +4,7 @@
 // serves the command line and the main window.
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -57,6 +58,9 @@ TAccountQueue BuildCheckQueue(
 
 // The brief report: heading, check time, the lines of the three message
 // files (a file that cannot be read is skipped), the closing lines.
+// The brief's lines one at a time, from the report files.
+void WriteBriefReport(const std::filesystem::path& home, const std::string& timeText,
+                      const std::function<void(std::string)>& line);
 std::vector<std::string> BuildBriefReport(const std::filesystem::path& home,
                                           const std::string& timeText);
 
@@ -74,6 +78,7 @@ struct TCheckFinished {
   // mail was found (the worker message otherwise).
   std::string WorkerMessage;
   std::optional<std::vector<std::string>> Brief;  // set when a brief was built
+  std::string BriefTime;                          // when a brief is due: its time (built or not)
   bool AllRecordSaved = false;
 };
 
@@ -107,7 +112,8 @@ class TCheckEngine {
 
   // The check-finished handler: call it on the front end's thread after
   // each WorkerEnded; it acts only for the last worker of the run.
-  TCheckFinished CheckFinished();
+  // Without buildBrief the brief is left to WriteBriefReport (BriefTime).
+  TCheckFinished CheckFinished(bool buildBrief = true);
 
  private:
   TRunState state_;

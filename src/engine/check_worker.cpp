@@ -251,6 +251,7 @@ void TAccountCheck::Run(const TQueueEntry& e, TAccountRecordFiles& files) {
     // the next account on.
     ipTable_.Refresh();
     const auto fetcher = Fetcher(listing);
+    state_.MailList.Reserve(static_cast<std::size_t>(count));
     long long number = 1;
     bool complete = true;
     for (long long n = 1; n <= count; ++n) {

@@ -197,6 +197,11 @@ void WriteRefs(const std::filesystem::path& recordFile, const std::vector<TMailR
 
 }  // namespace
 
+void TMailList::Reserve(std::size_t more) {
+  std::lock_guard lock(mutex_);
+  rows_.reserve(rows_.size() + more);
+}
+
 bool TMailList::LoadRecordFile(const std::filesystem::path& path, bool clearFirst) {
   if (path.empty())
     return false;

@@ -68,6 +68,8 @@ class TMailList {
   std::size_t Count() const;
   // Appends and returns the new row's index.
   std::size_t Append(TMailRow row);
+  // Room for `more` rows: a big mailbox's list grows once, not by copies.
+  void Reserve(std::size_t more);
   void Clear();
   TMailRow Row(std::size_t index) const;
   std::vector<TMailRow> Rows() const;

@@ -1,5 +1,6 @@
 #include "engine/message_file.h"
 
+#include <fstream>
 #include <iterator>
 
 #include "mime/mail_message.h"
@@ -27,24 +28,45 @@ void TMessageFile::Close() {
   file_.reset();
 }
 
-bool ReadAnsiLines(const std::filesystem::path& path, std::vector<std::string>& lines) {
-  const auto bytes = store::ReadWholeFile(path);
-  if (!bytes)
+bool ForEachAnsiLine(const std::filesystem::path& path,
+                     const std::function<void(std::string)>& line) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
     return false;
-  const std::string& all = *bytes;
-  std::size_t start = 0;
-  while (start < all.size()) {
-    std::size_t end = all.find_first_of("\r\n", start);
-    if (end == std::string::npos) {
-      lines.push_back(FromAnsi(std::string_view(all).substr(start)));
-      break;
+  // CR, LF and CR LF each end a line; a CR at a piece's end waits for the
+  // next piece's first byte.
+  std::string pending;
+  bool afterCr = false;
+  char piece[64 << 10];
+  while (in.read(piece, sizeof piece) || in.gcount() > 0) {
+    std::string_view rest(piece, static_cast<std::size_t>(in.gcount()));
+    if (afterCr && rest.front() == '\n')
+      rest.remove_prefix(1);
+    afterCr = false;
+    while (!rest.empty()) {
+      const std::size_t end = rest.find_first_of("\r\n");
+      if (end == std::string_view::npos) {
+        pending.append(rest);
+        break;
+      }
+      pending.append(rest.substr(0, end));
+      line(FromAnsi(pending));
+      pending.clear();
+      const bool cr = rest[end] == '\r';
+      rest.remove_prefix(end + 1);
+      if (cr && rest.empty())
+        afterCr = true;
+      else if (cr && rest.front() == '\n')
+        rest.remove_prefix(1);
     }
-    lines.push_back(FromAnsi(std::string_view(all).substr(start, end - start)));
-    start = end + 1;
-    if (all[end] == '\r' && start < all.size() && all[start] == '\n')
-      ++start;
   }
-  return true;
+  if (!pending.empty())
+    line(FromAnsi(pending));
+  return !in.bad();
+}
+
+bool ReadAnsiLines(const std::filesystem::path& path, std::vector<std::string>& lines) {
+  return ForEachAnsiLine(path, [&](std::string l) { lines.push_back(std::move(l)); });
 }
 
 std::vector<std::string> BodyLines(const TMailMessage& message) {

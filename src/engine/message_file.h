@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -47,6 +48,10 @@ class TReportLines : public TReportSink {
 // Reads a GB18030 text file into UTF-8 lines (CR LF, CR or LF end a line);
 // false when it cannot be opened.
 bool ReadAnsiLines(const std::filesystem::path& path, std::vector<std::string>& lines);
+// The same lines handed on one at a time, read in pieces: a big mailbox's
+// report is never held whole.
+bool ForEachAnsiLine(const std::filesystem::path& path,
+                     const std::function<void(std::string)>& line);
 
 // The body lines of a message as the body file lists them, in UTF-8: per
 // part "附件：" + file name + "[" + content type + "]" for an attachment and
