@@ -1,6 +1,10 @@
 #pragma once
 // The bench mailbox on the test Dovecot, and a front end that shows nothing.
 
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -8,6 +12,7 @@
 #include "engine/sink.h"
 #include "mime/mail_message.h"
 #include "net/pop3_session.h"
+#include "store/settings_store.h"
 #include "support/dovecot.h"
 
 namespace pelorix {
@@ -37,6 +42,21 @@ inline void StartBenchDovecot(test::TDovecotServer& dovecot, int messages, bool 
     session.FetchHeader(n, msg);
   }
   session.Disconnect();
+}
+
+inline double Seconds(const std::function<void()>& run) {
+  const auto start = std::chrono::steady_clock::now();
+  run();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// A fresh home whose one account is `server`, set up as the benches' are.
+inline std::filesystem::path NewHome(const std::string& server) {
+  std::string pattern = (std::filesystem::temp_directory_path() / "pelorix-bench-XXXXXX").string();
+  const std::filesystem::path home = mkdtemp(pattern.data());
+  auto store = TSettingsStore::Open(home);
+  SetUpBenchHome(*store, home, server);
+  return home;
 }
 
 class TQuietSink : public TFrontEndSink {

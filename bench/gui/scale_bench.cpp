@@ -49,20 +49,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-double Seconds(const std::function<void()>& run) {
-  const auto start = std::chrono::steady_clock::now();
-  run();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-fs::path NewHome(const std::string& server) {
-  std::string pattern = (fs::temp_directory_path() / "pelorix-bench-XXXXXX").string();
-  const fs::path home = mkdtemp(pattern.data());
-  auto store = TSettingsStore::Open(home);
-  SetUpBenchHome(*store, home, server);
-  return home;
-}
-
 struct TRun {
   double Seconds = -1;
   double PeakMb = -1;

@@ -52,20 +52,6 @@ double ThreadCpuSeconds() {
          static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-double Seconds(const std::function<void()>& run) {
-  const auto start = std::chrono::steady_clock::now();
-  run();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-fs::path NewHome(const std::string& server) {
-  std::string pattern = (fs::temp_directory_path() / "pelorix-bench-XXXXXX").string();
-  const fs::path home = mkdtemp(pattern.data());
-  auto store = TSettingsStore::Open(home);
-  SetUpBenchHome(*store, home, server);
-  return home;
-}
-
 double CommandLineCheck(const fs::path& home) {
   std::ostringstream out, err;
   int status = -1;
