@@ -442,7 +442,9 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
   in.Lists = &lists_;
   in.Home = home;
   in.IpTable = &ipTable_;
-  TVerdict v = Judge(in, report_);
+  // The message's block of the report is written behind, with its files.
+  TReportLines block;
+  TVerdict v = Judge(in, block);
 
   // The learning judge speaks where the lists and switches left the
   // message alone; its score is shown for every message.
@@ -466,7 +468,7 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
     judged = judge->Classify(tokens, msg_.From.Address);
     clues = CluesText(judged.Clues);
     if (judged.Score >= 0)
-      report_.Line("垃圾邮件评分: " + std::to_string(judged.Score) + "  (" + clues + ")");
+      block.Line("垃圾邮件评分: " + std::to_string(judged.Score) + "  (" + clues + ")");
     if (!v.Spam && judged.Judgement == TJudgement::Spam) {
       v.Spam = true;
       v.JudgedSpam = true;
@@ -496,7 +498,7 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
         Say(CopyFailedLine(e.User + "[" + e.Server + "]", num, why));
       }
     }
-    report_.Line(VerdictLine(v, deleted));
+    block.Line(VerdictLine(v, deleted));
   }
 
   TMailRecord r;
@@ -526,23 +528,34 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
     Remember(e.User + "[" + e.Server + "]", std::move(seen));
   }
 
-  // Encoded once: the file gets these bytes and the row shows what they hold.
-  const TMailRecordBytes bytes = EncodeMailRecord(r);
-  TMailRow row = RowFromRecord(DecodeMailRecord(std::string_view(bytes.data(), bytes.size())));
-  row.Score = judged.Score;
-  row.Unsure = judged.Judgement == TJudgement::Unsure;
-  row.Clues = std::move(clues);
-  row.ServerRef = session_.MessageRef(num);
-  // The files and the row are written behind, in message order; the row
-  // shows only once its files are there.
+  // The files, the report block and the row are made and written behind,
+  // in message order, so that the fetch goes on meanwhile; the row shows
+  // only once its files are there.
   std::string key = KeyFileName(msg_.MessageId);
   std::string header = HeaderFileText(msg_);
   const bool bodyFile = whole_ && !key.empty();
-  std::string body = bodyFile ? BodyFileText(in.BodyLines) : std::string();
-  const std::size_t weight = header.size() + body.size() + sizeof bytes;
+  std::vector<std::string> bodyLines =
+      bodyFile ? std::move(in.BodyLines) : std::vector<std::string>{};
+  std::size_t weight = header.size() + kMailRecordSize;
+  for (const auto& l : bodyLines)
+    weight += l.size() + 2;
+  const int score = judged.Score;
+  const bool unsure = judged.Judgement == TJudgement::Unsure;
   jobs_.Post(
-      [this, &files, bytes, row = std::move(row), key = std::move(key), header = std::move(header),
-       body = std::move(body), bodyFile, deleted, spam = v.Spam] {
+      [this, &files, r = std::move(r), score, unsure, clues = std::move(clues),
+       ref = session_.MessageRef(num), lines = std::move(block.Lines), key = std::move(key),
+       header = std::move(header), bodyLines = std::move(bodyLines), bodyFile, deleted,
+       spam = v.Spam]() mutable {
+        for (const std::string& line : lines)
+          report_.Line(line);
+        // Encoded once: the file gets these bytes and the row shows what they hold.
+        const TMailRecordBytes bytes = EncodeMailRecord(r);
+        TMailRow row =
+            RowFromRecord(DecodeMailRecord(std::string_view(bytes.data(), bytes.size())));
+        row.Score = score;
+        row.Unsure = unsure;
+        row.Clues = std::move(clues);
+        row.ServerRef = std::move(ref);
         if (deleted) {
           files.AppendDeleted(bytes);
         } else if (spam) {
@@ -554,7 +567,7 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
         const fs::path tmp = TmpFolder(home);
         state_.OldFiles.Write(home, HeaderFilePath(tmp, key), header);
         if (bodyFile)
-          state_.OldFiles.Write(home, BodyFilePath(tmp, key), body);
+          state_.OldFiles.Write(home, BodyFilePath(tmp, key), BodyFileText(bodyLines));
         if (deleted)
           MoveMessageFilesToDeleted(home, key);
 
