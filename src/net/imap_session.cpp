@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "mime/mail_message.h"
-#include "mime/transfer_decode.h"
 #include "net/pop3_session.h"
 #include "text/asciiutil.h"
 
@@ -58,20 +57,6 @@ class TFetchedLines : public TLineSource {
   std::size_t keep_;
   std::size_t pos_ = 0;
 };
-
-// AUTHENTICATE PLAIN's initial response (RFC 4616). Kept here until the
-// shared SASL code takes it over.
-std::string PlainResponse(std::string_view user, std::string_view password) {
-  std::string raw;
-  raw += '\0';
-  raw += user;
-  raw += '\0';
-  raw += password;
-  std::string out;
-  for (const std::string& line : EncodeBase64(raw, 1u << 20))
-    out += line;
-  return out;
-}
 
 // An astring argument: quoted when it can be, else nothing.
 std::string SetText(const std::vector<std::uint64_t>& uids, std::size_t from, std::size_t to) {
@@ -305,27 +290,12 @@ void TImapSession::Connect(int timeout) {
 }
 
 void TImapSession::Login() {
+  if (Sasl) {
+    Authenticate(*Sasl);
+    return;
+  }
   if (HasCapability("AUTH=PLAIN")) {
-    const std::string response = PlainResponse(Username, Password);
-    if (HasCapability("SASL-IR")) {
-      Command("AUTHENTICATE PLAIN " + response);
-      return;
-    }
-    const std::string tag = Send("AUTHENTICATE PLAIN");
-    TConnectionSource source(*this);
-    for (;;) {
-      TImapResponse r = ReadImapResponse(source, Limits);
-      if (r.Type == TImapResponse::TType::Continuation) {
-        WriteLine(response);
-        break;
-      }
-      if (r.Type == TImapResponse::TType::Tagged && r.Tag == tag) {
-        completed_.emplace(tag, std::move(r));
-        break;
-      }
-      Observe(r);
-    }
-    Await(tag);
+    Authenticate(TSaslMechanism::Plain);
     return;
   }
   if (HasCapability("LOGINDISABLED"))
@@ -362,6 +332,57 @@ void TImapSession::Login() {
   argument(Username, false);
   argument(Password, true);
   Await(tag);
+}
+
+void TImapSession::Authenticate(TSaslMechanism mechanism) {
+  const std::string name(SaslMechanismName(mechanism));
+  // A server that does not list the mechanism gets no secret.
+  if (!HasCapability("AUTH=" + name))
+    throw EMechanismNotOffered(name);
+  std::string host;
+  int port = 0;
+  if (!SplitHostPort(Host, Port, host, port))
+    host = Host;
+  TSaslExchange exchange(mechanism, Username, Password, host, EffectivePort());
+  std::string command = "AUTHENTICATE " + name;
+  if (const auto first = exchange.InitialResponse(); first && HasCapability("SASL-IR")) {
+    // RFC 4959: an empty initial response is a single "=".
+    command += " " + (first->empty() ? std::string("=") : SaslBase64(*first));
+    exchange.InitialResponseSent();
+  }
+  const std::string tag = Send(command);
+  TConnectionSource source(*this);
+  bool cancelled = false;
+  TImapResponse done;
+  for (;;) {
+    TImapResponse r = ReadImapResponse(source, Limits);
+    if (r.Type == TImapResponse::TType::Continuation) {
+      if (cancelled)
+        throw EImapProtocolError("the server goes on with a cancelled SASL exchange");
+      if (exchange.TooManySteps()) {
+        // "*" cancels (RFC 3501 6.2.2); the server ends the command with BAD.
+        WriteLine("*");
+        cancelled = true;
+        continue;
+      }
+      const std::string_view text = ascii::Trim(r.Text);
+      WriteLine(SaslBase64(exchange.Respond(SaslUnbase64(text).value_or(std::string(text)))));
+      continue;
+    }
+    Observe(r);
+    if (r.Type == TImapResponse::TType::Tagged) {
+      if (r.Tag != tag)
+        throw EImapProtocolError("answer to a command never sent during AUTHENTICATE");
+      done = std::move(r);
+      break;
+    }
+  }
+  if (done.Status == "OK")
+    return;
+  if (!exchange.ErrorCause().empty())
+    throw EAuthRefused(done.Status == "NO" ? 2 : 3, StatusLine(done) + "\r\n",
+                       exchange.ErrorCause());
+  throw EImapReplyError(done.Status, done.Code, StatusLine(done));
 }
 
 TImapSelected TImapSession::Select(std::string_view wireName, bool readOnly) {

@@ -1,6 +1,6 @@
 #pragma once
 // IMAP client session (IMAP4rev1, IMAP4rev2 where offered) for the check and
-// deletion workers: login (LOGIN, AUTHENTICATE PLAIN), STARTTLS or TLS from
+// deletion workers: login (LOGIN, or AUTHENTICATE with SASL), STARTTLS or TLS from
 // the first byte, the folders to check read without setting \Seen, and the
 // deletions carried out at the end by move to Junk/Trash or UID EXPUNGE of
 // exactly the UIDs asked for (never a bare EXPUNGE).
@@ -20,6 +20,7 @@
 #include "net/line_connection.h"
 #include "net/mailbox_session.h"
 #include "net/pop3_fetch.h"
+#include "net/sasl.h"
 
 namespace pelorix {
 
@@ -78,7 +79,11 @@ class TImapSession : public TLineConnection, public TMailboxSession {
   TImapSession();
 
   std::string Username;
-  std::string Password;
+  std::string Password;  // or the OAuth access token
+  // AUTHENTICATE with this mechanism (the initial response with the command
+  // where SASL-IR is offered). Without one: AUTHENTICATE PLAIN where the
+  // server offers it, else the LOGIN command.
+  std::optional<TSaslMechanism> Sasl;
   // Auto: TLS from the first byte on port 993; elsewhere STARTTLS before
   // the login when the server offers it.
   TSecurity Security = TSecurity::Auto;
@@ -139,6 +144,10 @@ class TImapSession : public TLineConnection, public TMailboxSession {
   std::vector<std::uint64_t> UidSearch(std::string_view criteria);
   void Noop() { Command("NOOP"); }
   void Logout();
+  // The AUTHENTICATE exchange; a refusal raises EImapReplyError, or for
+  // the OAuth mechanisms EAuthRefused with the server's error payload in
+  // plain words.
+  void Authenticate(TSaslMechanism mechanism);
 
   // The folder that `DeleteMode` moves to ("" for Expunge); raises
   // EImapDeletionRefused when there is none.

@@ -13,6 +13,7 @@
 #include "net/imap_session.h"
 #include "net/pop3_session.h"
 #include "support/dovecot.h"
+#include "support/oauth_server.h"
 #include "support/raised.h"
 #include "support/tls_certs.h"
 
@@ -127,6 +128,56 @@ TEST(ImapDovecotTest, ReadsOverEveryConnectionModeAndMovesToJunk) {
   });
   ASSERT_TRUE(refused);
   EXPECT_EQ(refused->Code, "AUTHENTICATIONFAILED");
+}
+
+TEST(ImapDovecotTest, SaslLoginsOverTlsWithTokensCheckedByTheServer) {
+  if (auto why = test::TDovecotServer::ImapSkipReason(); !why.empty())
+    GTEST_SKIP() << why;
+  if (auto why = test::TOAuthServer::SkipReason(); !why.empty())
+    GTEST_SKIP() << why;
+  test::TTestCertificates certs;
+  certs.TrustCa();
+  test::TOAuthServer oauth("client-1", "alice@example.com");
+  oauth.Start();
+  test::TDovecotServer dovecot;
+  dovecot.AddUser("alice@example.com", "pw", {Mail(1)});
+  dovecot.EnableTls(certs.Good().Cert, certs.Good().Key);
+  dovecot.EnableImap();
+  dovecot.EnableOAuth2(oauth.Url("/introspect"));
+  dovecot.Start();
+  const std::string token = oauth.IssueAccessToken();
+
+  struct TCase {
+    TSaslMechanism Mechanism;
+    std::string Secret;
+  };
+  for (const TCase& c :
+       {TCase{TSaslMechanism::OAuthBearer, token}, TCase{TSaslMechanism::XOAuth2, token},
+        TCase{TSaslMechanism::Plain, "pw"}, TCase{TSaslMechanism::Login, "pw"}}) {
+    SCOPED_TRACE(std::string(SaslMechanismName(c.Mechanism)));
+    TImapSession session;
+    session.Host = dovecot.ImapTlsHostPort();
+    session.Security = TSecurity::Tls;
+    session.Username = "alice@example.com";
+    session.Password = c.Secret;
+    session.Sasl = c.Mechanism;
+    session.ReadTimeout = 10000;
+    session.Connect();
+    EXPECT_EQ(session.MessageCount(), 1) << dovecot.Log();
+    session.Disconnect();
+  }
+
+  // A token the server does not know: refused, the server's reason decoded.
+  TImapSession session;
+  session.Host = dovecot.ImapTlsHostPort();
+  session.Security = TSecurity::Tls;
+  session.Username = "alice@example.com";
+  session.Password = "not-a-token";
+  session.Sasl = TSaslMechanism::OAuthBearer;
+  session.ReadTimeout = 10000;
+  const auto e = test::Raised<EAuthRefused>([&] { session.Connect(); });
+  ASSERT_TRUE(e) << dovecot.Log();
+  EXPECT_THAT(e->Cause, HasSubstr("token expired or revoked")) << e->what();
 }
 
 }  // namespace

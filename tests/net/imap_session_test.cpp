@@ -139,6 +139,45 @@ TEST(ImapSessionTest, RefusedLoginCarriesTheResponseCode) {
   EXPECT_THAT(s.Errors(), ::testing::IsEmpty());
 }
 
+TEST(ImapSessionTest, OAuthLoginWithoutSaslIrShowsTheDecodedRefusal) {
+  test::TScriptServer s;
+  // The credentials after the empty go-ahead; the JSON challenge after
+  // them is the refusal, answered with an empty line.
+  s.Script(
+      "S: * OK [CAPABILITY IMAP4rev1 AUTH=PLAIN AUTH=XOAUTH2] ready\n"
+      "C: P1 AUTHENTICATE XOAUTH2\n"
+      "S: + \n"
+      "C: dXNlcj1ib2IBYXV0aD1CZWFyZXIgdG9rAQE=\n"
+      "S: + eyJzdGF0dXMiOiJpbnZhbGlkX3Rva2VuIiwic2NvcGUiOiJtYWlsIn0=\n"
+      "C: \n"
+      "S: P1 NO [AUTHENTICATIONFAILED] Authentication failed.\n");
+  s.WaitClientClose();
+  s.Start();
+  TImapSession session;
+  session.Host = s.HostPort();
+  session.Security = TSecurity::None;
+  session.Username = "bob";
+  session.Password = "tok";
+  session.Sasl = TSaslMechanism::XOAuth2;
+  const auto e = test::Raised<EAuthRefused>([&] { session.Connect(); });
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->Cause, "token expired or revoked (status invalid_token, scope mail)");
+  EXPECT_THAT(e->what(), HasSubstr("Authentication failed."));
+  s.Wait();
+  EXPECT_THAT(s.Errors(), ::testing::IsEmpty());
+
+  // A mechanism the server does not list: nothing secret goes out.
+  test::TScriptServer plainOnly;
+  plainOnly.SendLine("* OK [CAPABILITY IMAP4rev1 AUTH=PLAIN SASL-IR] ready");
+  plainOnly.WaitClientClose();
+  plainOnly.Start();
+  session.Host = plainOnly.HostPort();
+  session.Sasl = TSaslMechanism::OAuthBearer;
+  EXPECT_TRUE(test::Raised<EMechanismNotOffered>([&] { session.Connect(); }));
+  plainOnly.Wait();
+  EXPECT_THAT(plainOnly.Errors(), ::testing::IsEmpty());
+}
+
 struct TDeleteCase {
   std::string Caps;
   TImapDeleteMode Mode;

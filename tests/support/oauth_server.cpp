@@ -59,6 +59,9 @@ class Handler(BaseHTTPRequestHandler):
                 codes[code] = (q["code_challenge"], q.get("redirect_uri", ""))
             target = q.get("redirect_uri", "") + "?" + urlencode({"code": code, "state": q.get("state", "")})
             return self.reply(302, None, target)
+        if url.path == "/issue":
+            with lock:
+                return self.reply(200, issue())
         if url.path == "/device/approve":
             with lock:
                 for entry in devices.values():
@@ -167,6 +170,16 @@ std::string TOAuthServer::Url(const std::string& path) const {
 
 std::string TOAuthServer::Log() const {
   return ReadFile(temp_.Path() + "/server.log");
+}
+
+std::string TOAuthServer::IssueAccessToken() const {
+  const std::string body = BrowserGet(Url("/issue"));
+  const std::string field = "\"access_token\": \"";
+  const std::size_t at = body.find(field);
+  if (at == std::string::npos)
+    throw std::runtime_error("the OAuth server issued no token: " + body);
+  const std::size_t from = at + field.size();
+  return body.substr(from, body.find('"', from) - from);
 }
 
 std::string TOAuthServer::BrowserGet(const std::string& url) {

@@ -31,6 +31,10 @@ class TOAuthServer {
   int Port() const { return port_; }
   std::string Log() const;
 
+  // A live access token for the user, without a sign-in (GET /issue): for
+  // tests of the mail servers that check tokens.
+  std::string IssueAccessToken() const;
+
   // A GET as a browser makes it, following redirects (also to the
   // program's loopback address); the final body, or empty on failure.
   static std::string BrowserGet(const std::string& url);
