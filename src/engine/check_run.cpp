@@ -141,9 +141,10 @@ TAccountQueue BuildCheckQueue(TSettingsStore& store, std::string_view selection,
   std::erase_if(accounts, [&](const TAccount& a) {
     return selection != kAllMailboxes && selection != AccountKey(a);
   });
-  // Access tokens refreshed when near their end, before any session starts.
-  PrepareOAuthAccounts(store, accounts, static_cast<long long>(std::time(nullptr)));
-  for (const TAccount& a : accounts) {
+  for (TAccount& a : accounts) {
+    // An OAuth account's worker fetches its token itself (WithAccountSecret).
+    if (!ReadAccountOAuthProvider(store, AccountKey(a)).empty())
+      a.Password.clear();
     queue.push_back(AccountQueueEntry(a));
     if (secretProblems && !a.SecretProblem.empty())
       secretProblems->emplace_back(AccountKey(a), a.SecretProblem);
@@ -152,7 +153,9 @@ TAccountQueue BuildCheckQueue(TSettingsStore& store, std::string_view selection,
 }
 
 TCheckEngine::TCheckEngine(fs::path home, TSettingsStore& store, TFrontEndSink& sink)
-    : state_(std::move(home)), store_(store), sink_(sink) {}
+    : state_(std::move(home)), store_(store), sink_(sink) {
+  state_.Store = &store_;
+}
 
 TCheckEngine::~TCheckEngine() {
   Stop();

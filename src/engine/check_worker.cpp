@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "classify/classifier.h"
+#include "engine/account_secret.h"
 #include "engine/failure_cause.h"
 #include "engine/learning.h"
 #include "engine/mail_record.h"
@@ -105,6 +106,7 @@ std::unique_ptr<TMailboxSession> MakeMailboxSession(const TQueueEntry& entry,
   session->PinnedCertificate = policy.PinOf(HostPortKey(entry.Server, session->Port));
   session->Folders = imap->Folders;
   session->DeleteMode = ParseDeleteMode(imap->DeleteMode).value_or(TImapDeleteMode::Auto);
+  session->Sasl = ParseSaslMechanism(policy.LoginOf(key));
   return session;
 }
 
@@ -670,7 +672,7 @@ void TCheckmail::CheckLoop(const fs::path& messageFile) {
     state_.Say(sink_, JudgeStatusText(state_.Judge->SpamMessages(), state_.Judge->GoodMessages()));
 
   while (auto entry = state_.TakeEntry(state_.CheckQueue)) {
-    const TQueueEntry e = SplitQueueEntry(*entry);
+    const TQueueEntry e = WithAccountSecret(state_, SplitQueueEntry(*entry));
     const std::unique_ptr<TMailboxSession> session = MakeMailboxSession(e, state_);
     session->SetPeekLines(whole ? 0 : std::max(0, state_.Plan().PeekLines));
 

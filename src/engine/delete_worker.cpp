@@ -2,6 +2,7 @@
 
 #include <unordered_map>
 
+#include "engine/account_secret.h"
 #include "engine/check_worker.h"
 #include "engine/failure_cause.h"
 #include "engine/learn_sources.h"
@@ -379,7 +380,7 @@ void Tdeletemail::Execute() {
   try {
     TMailMessage message;
     while (auto entry = state_.TakeEntry(state_.DeleteQueue)) {
-      const TQueueEntry e = SplitQueueEntry(*entry);
+      const TQueueEntry e = WithAccountSecret(state_, SplitQueueEntry(*entry));
       const std::unique_ptr<TMailboxSession> session = MakeMailboxSession(e, state_);
       // A long IMAP deletion stops between its commands.
       session->SetStopFlag(&thread_.TerminateRequest());
@@ -416,7 +417,9 @@ void Tdeletemail::Execute() {
 }
 
 TDeleteEngine::TDeleteEngine(TRunState& state, TSettingsStore& store, TFrontEndSink& sink)
-    : state_(state), store_(store), sink_(sink) {}
+    : state_(state), store_(store), sink_(sink) {
+  state_.Store = &store_;
+}
 
 TDeleteEngine::~TDeleteEngine() {
   Stop();

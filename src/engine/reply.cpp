@@ -179,7 +179,7 @@ TReplyDraft ComposeReply(std::string_view fromCaption, std::string_view subjectC
 namespace {
 
 // The SMTP login of an OAuth mailbox is the POP3 account of the same user
-// name that signs in with OAuth: its token, refreshed when near its end.
+// name that signs in with OAuth: its token, taken when the mail goes.
 void UseOAuthAccountToken(TSettingsStore& store, TSmtpSettings& s) {
   const std::string user(ascii::Trim(s.Account));
   std::vector<TAccount> accounts = LoadAccounts(store);
@@ -192,12 +192,8 @@ void UseOAuthAccountToken(TSettingsStore& store, TSmtpSettings& s) {
                       "”没有用 OAuth 登录的收信帐号：请先用 pelorix account add --oauth 添加并登录";
     return;
   }
-  accounts.resize(1);
-  PrepareOAuthAccounts(store, accounts, static_cast<long long>(std::time(nullptr)));
-  if (!accounts[0].SecretProblem.empty())
-    s.SecretProblem = accounts[0].SecretProblem;
-  else
-    s.Password = accounts[0].Password;
+  s.OAuthAccount = AccountKey(accounts[0]);
+  s.StoreFile = store.FilePath();
 }
 
 }  // namespace
@@ -232,6 +228,23 @@ TSmtpSettings ReadSmtpSettings(TSettingsStore& store) {
   if (const int port = SmtpPort(s); port > 0)
     s.PinnedCertificate = ReadTrustedCert(store, HostPortKey(ascii::Trim(s.Server), port));
   return s;
+}
+
+void TakeSmtpToken(TSmtpSettings& settings) {
+  if (settings.OAuthAccount.empty() || !settings.SecretProblem.empty())
+    return;
+  std::string why;
+  const auto store = TSettingsStore::OpenFile(settings.StoreFile, &why);
+  if (!store) {
+    settings.SecretProblem = "无法打开设置文件: " + why;
+    return;
+  }
+  const TAccessToken token =
+      FreshAccessToken(*store, settings.OAuthAccount, static_cast<long long>(std::time(nullptr)));
+  settings.Password = token.Token;
+  settings.SecretProblem = token.Problem;
+  // Taken once: a second send with these settings reads the store again.
+  settings.OAuthAccount.clear();
 }
 
 TMailMessage BuildReplyMessage(const TSmtpSettings& settings, const TReplySend& send) {
@@ -304,13 +317,16 @@ std::string SendFailureText(const std::exception& e) {
          std::string(ascii::Trim(e.what()));
 }
 
-bool SendReply(const TSmtpSettings& settings, const TReplySend& send,
+bool SendReply(const TSmtpSettings& given, const TReplySend& send,
                const std::function<void(const std::string&)>& status, std::string* error,
                TSendTimeouts timeouts) {
   const auto say = [&](const std::string& text) {
     if (status)
       status(text);
   };
+  TSmtpSettings settings = given;
+  if (SmtpSettingsProblem(settings).empty())
+    TakeSmtpToken(settings);
   if (const std::string problem = SmtpSettingsProblem(settings); !problem.empty()) {
     if (error)
       *error = problem;

@@ -84,8 +84,17 @@ struct TSmtpSettings {
   std::string Security = "auto";  // auto, tls, starttls or none
   std::string PinnedCertificate;  // TrustedCerts for the server's host:port
   std::string SecretProblem;      // why the keyring could not give the password
+  // With an OAuth mechanism: the account whose access token is the password
+  // and the settings file it is kept in. The send fetches (and refreshes)
+  // it, off the window thread, through TakeSmtpToken.
+  std::string OAuthAccount;
+  std::filesystem::path StoreFile;
 };
+// Reads no token: a refresh would be a network round trip on the caller's thread.
 TSmtpSettings ReadSmtpSettings(TSettingsStore& store);
+// Puts the OAuth account's access token into Password, refreshed when near
+// its end, or the cause into SecretProblem. Nothing for a password login.
+void TakeSmtpToken(TSmtpSettings& settings);
 
 // One send as the window starts it.
 struct TReplySend {

@@ -136,8 +136,11 @@ std::string ResendProblem(const TSmtpSettings& settings) {
   return {};
 }
 
-int ResendMessages(const TSmtpSettings& settings, const std::vector<fs::path>& files,
+int ResendMessages(const TSmtpSettings& given, const std::vector<fs::path>& files,
                    std::string* error, TSendTimeouts timeouts) {
+  TSmtpSettings settings = given;
+  if (ResendProblem(settings).empty())
+    TakeSmtpToken(settings);
   if (std::string problem = ResendProblem(settings); !problem.empty()) {
     if (error)
       *error = problem;

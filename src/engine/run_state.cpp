@@ -48,6 +48,11 @@ void TRunState::SetPolicy(TConnectionPolicy policy) {
   policy_ = std::move(policy);
 }
 
+void TRunState::AddSecretProblem(std::string accountKey, std::string problem) {
+  std::lock_guard lock(planMutex_);
+  policy_.SecretProblems.emplace_back(std::move(accountKey), std::move(problem));
+}
+
 void TRunState::RefreshStatus(TFrontEndSink& sink) {
   std::lock_guard lock(statusMutex_);
   RefreshLocked(sink);

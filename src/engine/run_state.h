@@ -69,6 +69,14 @@ class TRunState {
   // from the store when a run starts.
   TConnectionPolicy Policy() const;
   void SetPolicy(TConnectionPolicy policy);
+  // A secret a worker could not get for an account (its OAuth token
+  // refresh refused), added to the policy's SecretProblems.
+  void AddSecretProblem(std::string accountKey, std::string problem);
+
+  // Where the workers take OAuth accounts' access tokens from, refreshing
+  // them themselves so a slow token endpoint holds up only its account;
+  // set by the engine. Without one the queue's passwords are used as they are.
+  TSettingsStore* Store = nullptr;
 
   // The learning judge of this run, read when it starts (read only while
   // the workers run).

@@ -85,7 +85,10 @@ bool PostForm(const std::string& url, const std::string& form, long& status, std
     error = "the endpoint is not an https address: " + url;
     return false;
   }
-  std::unique_ptr<CURL, TCurlDeleter> curl(curl_easy_init());
+  // Refreshes run in the workers, several at once: libcurl is set up once
+  // before the first of them.
+  static const bool curlReady = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  std::unique_ptr<CURL, TCurlDeleter> curl(curlReady ? curl_easy_init() : nullptr);
   if (!curl) {
     error = "libcurl cannot start";
     return false;

@@ -125,43 +125,40 @@ std::string SignInAgainText(std::string_view accountKey, std::string_view cause)
          std::string(accountKey) + "，或在设置窗口中按“登录…”";
 }
 
-void PrepareOAuthAccounts(TSettingsStore& store, std::vector<TAccount>& accounts, long long now) {
-  for (TAccount& a : accounts) {
-    const std::string key = AccountKey(a);
-    const std::string providerId = ReadAccountOAuthProvider(store, key);
-    if (providerId.empty())
-      continue;
-    a.Password.clear();
-    const auto provider = FindOAuthProvider(store, providerId);
-    if (!provider) {
-      a.SecretProblem = SignInAgainText(key, "unknown provider " + providerId);
-      continue;
-    }
-    TStoredTokens tokens = ReadOAuthTokens(store, key);
-    if (!tokens.Problem.empty()) {
-      a.SecretProblem = tokens.Problem;
-      continue;
-    }
-    if (tokens.Refresh.empty()) {
-      a.SecretProblem = SignInAgainText(key, "not signed in");
-      continue;
-    }
-    if (!tokens.Access.empty() && !TokenNearExpiry(tokens.ExpiresAt, now)) {
-      a.Password = tokens.Access;
-      continue;
-    }
-    const TTokenAnswer fresh = RefreshAccessToken(*provider, tokens.Refresh, now);
-    if (!fresh.Ok) {
-      a.SecretProblem = SignInAgainText(key, fresh.Cause());
-      continue;
-    }
-    tokens.Access = fresh.AccessToken;
-    tokens.ExpiresAt = fresh.ExpiresAt;
-    if (!fresh.RefreshToken.empty())
-      tokens.Refresh = fresh.RefreshToken;
-    WriteOAuthTokens(store, key, tokens);
-    a.Password = tokens.Access;
+TAccessToken FreshAccessToken(TSettingsStore& store, std::string_view accountKey, long long now) {
+  TAccessToken result;
+  const std::string key(accountKey);
+  const std::string providerId = ReadAccountOAuthProvider(store, key);
+  const auto provider = FindOAuthProvider(store, providerId);
+  if (!provider) {
+    result.Problem = SignInAgainText(key, "unknown provider " + providerId);
+    return result;
   }
+  TStoredTokens tokens = ReadOAuthTokens(store, key);
+  if (!tokens.Problem.empty()) {
+    result.Problem = tokens.Problem;
+    return result;
+  }
+  if (tokens.Refresh.empty()) {
+    result.Problem = SignInAgainText(key, "not signed in");
+    return result;
+  }
+  if (!tokens.Access.empty() && !TokenNearExpiry(tokens.ExpiresAt, now)) {
+    result.Token = tokens.Access;
+    return result;
+  }
+  const TTokenAnswer fresh = RefreshAccessToken(*provider, tokens.Refresh, now);
+  if (!fresh.Ok) {
+    result.Problem = SignInAgainText(key, fresh.Cause());
+    return result;
+  }
+  tokens.Access = fresh.AccessToken;
+  tokens.ExpiresAt = fresh.ExpiresAt;
+  if (!fresh.RefreshToken.empty())
+    tokens.Refresh = fresh.RefreshToken;
+  WriteOAuthTokens(store, key, tokens);
+  result.Token = tokens.Access;
+  return result;
 }
 
 }  // namespace pelorix

@@ -37,10 +37,14 @@ void RemoveOAuthTokens(TSettingsStore& store, std::string_view accountKey);
 // The line that tells the user to sign in again, with the command that does it.
 std::string SignInAgainText(std::string_view accountKey, std::string_view cause);
 
-// Puts a fresh access token into the password of every OAuth account of the
-// list, refreshing it first when it is near its end (now: seconds since the
-// epoch). An account whose token cannot be had gets SecretProblem instead
-// ("需要重新登录", the cause and the fix); the others are untouched.
-void PrepareOAuthAccounts(TSettingsStore& store, std::vector<TAccount>& accounts, long long now);
+// The access token an OAuth account logs in with, refreshed first when it
+// is near its end (now: seconds since the epoch). When none can be had,
+// Problem says so ("需要重新登录", the cause and the fix). The refresh is a
+// network round trip: callers run it off the window thread.
+struct TAccessToken {
+  std::string Token;
+  std::string Problem;
+};
+TAccessToken FreshAccessToken(TSettingsStore& store, std::string_view accountKey, long long now);
 
 }  // namespace pelorix

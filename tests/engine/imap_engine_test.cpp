@@ -16,7 +16,11 @@
 #include "net/imap_session.h"
 #include "recording_sink.h"
 #include "store/account_imap.h"
+#include "store/oauth.h"
+#include "store/oauth_account.h"
+#include "store/settings_store.h"
 #include "support/dovecot.h"
+#include "support/oauth_server.h"
 #include "test_home.h"
 
 namespace pelorix {
@@ -177,6 +181,73 @@ TEST_F(ImapEngineTest, ARenumberedFolderLosesNothing) {
   EXPECT_THAT(dovecot.Messages("bob", "Junk"), SizeIs(0));
   EXPECT_THAT(sink.LogLines, Contains(HasSubstr("UIDVALIDITY")));
   EXPECT_EQ(state.MailList.Rows()[0].Items[mcDeletionMark], "");
+}
+
+TEST(ImapOAuthEngineTest, WorkersRefreshTokensThemselvesAndARefusalCostsOnlyItsAccount) {
+  if (auto why = test::TDovecotServer::ImapSkipReason(); !why.empty())
+    GTEST_SKIP() << why;
+  if (auto why = test::TOAuthServer::SkipReason(); !why.empty())
+    GTEST_SKIP() << why;
+  test::TTempHome home;
+  test::TOAuthServer oauth("client-1", "alice@example.com");
+  oauth.Start();
+  test::TDovecotServer dovecot;
+  dovecot.AddUser("alice@example.com", "unused", {Mail(1, "a@example.org"), Mail(2, "b@x.org")});
+  dovecot.AddUser("bob", "pw", {Mail(3, "c@example.org")});
+  dovecot.EnableImap();
+  dovecot.EnableOAuth2(oauth.Url("/introspect"));
+  dovecot.Start();
+  const std::string server = dovecot.ImapHostPort();
+  const std::string alice = "alice@example.com[" + server + "]";
+  const std::string carl = "carl@example.com[" + server + "]";
+
+  auto store = TSettingsStore::Open(home.Path());
+  ASSERT_TRUE(store);
+  TSettingsKey key;
+  ASSERT_TRUE(OpenSettingsKey(*store, "OAuth\\custom", true, key));
+  WriteTextValue(key, "ClientId", "client-1");
+  WriteTextValue(key, "TokenEndpoint", oauth.Url("/token"));
+  WriteTextValue(key, "DeviceEndpoint", oauth.Url("/device"));
+  const TOAuthProvider provider = *FindOAuthProvider(*store, "custom");
+  const auto device = StartDeviceAuthorization(provider, 0);
+  test::TOAuthServer::BrowserGet(device.VerificationUriComplete);
+  const auto signedIn = PollDeviceToken(provider, device.DeviceCode, 0);
+  ASSERT_TRUE(signedIn.Ok) << signedIn.Cause();
+  // Alice's access token has ended; Carl's refresh token is one the server refuses.
+  ASSERT_TRUE(WriteAccountOAuthProvider(*store, alice, "custom"));
+  ASSERT_TRUE(WriteOAuthTokens(*store, alice, {signedIn.RefreshToken, "ended", 1, ""}));
+  ASSERT_TRUE(WriteAccountOAuthProvider(*store, carl, "custom"));
+  ASSERT_TRUE(WriteOAuthTokens(*store, carl, {"revoked", "", 1, ""}));
+
+  TRunState state{home.Path()};
+  test::TRecordingSink sink;
+  state.Store = store.get();
+  state.ReadTimeoutMs = 10000;
+  TMailPlan plan;
+  plan.CheckSummary = true;
+  state.SetPlan(plan);
+  TConnectionPolicy policy;
+  for (const std::string& account : {alice, carl, "bob[" + server + "]"}) {
+    policy.Modes.emplace_back(account, "none");
+    policy.Imap.emplace_back(account, EncodeImapSettings({"auto", {"INBOX"}}));
+  }
+  policy.Logins = {{alice, "oauthbearer"}, {carl, "xoauth2"}};
+  state.SetPolicy(policy);
+  state.CheckQueue = TAccountQueue{server + "|alice@example.com|", server + "|carl@example.com|",
+                                   server + "|bob|pw"};
+  state.AccountCount = 3;
+  state.RunningWorkers = 1;
+  TCheckmail1(state, sink).Execute();
+
+  EXPECT_THAT(sink.Rows, SizeIs(3)) << dovecot.Log();
+  EXPECT_THAT(
+      sink.LogLines,
+      Contains(HasSubstr("carl@example.com@" + server +
+                         " 失败原因: 需要重新登录 (invalid_grant: Token has been revoked.)")));
+  EXPECT_THAT(sink.LogLines, Contains(HasSubstr("pelorix account login " + carl)));
+  const TStoredTokens kept = ReadOAuthTokens(*store, alice);
+  EXPECT_NE(kept.Access, "ended");
+  EXPECT_GT(kept.ExpiresAt, 1);
 }
 
 }  // namespace

@@ -182,14 +182,16 @@ TEST(SmtpSettings, OAuthReplyUsesTheMailboxTokenRefreshedAndSaysWhenToSignInAgai
   send.Sendto = "bob@example.com";
   send.Subject = "Re: hello";
   send.Lines = {"hi"};
-  const TSmtpSettings s = ReadSmtpSettings(*store);
-  EXPECT_NE(s.Password, signedIn.AccessToken);  // refreshed, the old one has ended
+  TSmtpSettings s = ReadSmtpSettings(*store);
+  EXPECT_EQ(s.Password, "");  // taken by the send, not by the window
   std::string error;
   ASSERT_TRUE(SendReply(s, send, {}, &error)) << error << smtp.Log();
   ASSERT_EQ(smtp.Received().size(), 1u);
   EXPECT_EQ(smtp.Received()[0].Login, "ann@example.com");
 
   // A token the server refuses: its error payload is in the failure.
+  TakeSmtpToken(s);
+  EXPECT_NE(s.Password, signedIn.AccessToken);  // refreshed, the old one has ended
   TSmtpSettings stale = s;
   stale.Password = "expired-token";
   EXPECT_FALSE(SendReply(stale, send, {}, &error));
