@@ -7,17 +7,21 @@
 
 namespace pelorix {
 
-TQueueEntry WithAccountSecret(TRunState& state, TQueueEntry entry) {
-  if (state.Store == nullptr || entry.Server.empty())
-    return entry;
+std::string TakeAccountToken(TSettingsStore* store, TQueueEntry& entry) {
+  if (store == nullptr || entry.Server.empty())
+    return {};
   const std::string key = entry.User + "[" + entry.Server + "]";
-  if (ReadAccountOAuthProvider(*state.Store, key).empty())
-    return entry;
+  if (ReadAccountOAuthProvider(*store, key).empty())
+    return {};
   const TAccessToken token =
-      FreshAccessToken(*state.Store, key, static_cast<long long>(std::time(nullptr)));
+      FreshAccessToken(*store, key, static_cast<long long>(std::time(nullptr)));
   entry.Password = token.Token;
-  if (!token.Problem.empty())
-    state.AddSecretProblem(key, token.Problem);
+  return token.Problem;
+}
+
+TQueueEntry WithAccountSecret(TRunState& state, TQueueEntry entry) {
+  if (std::string problem = TakeAccountToken(state.Store, entry); !problem.empty())
+    state.AddSecretProblem(entry.User + "[" + entry.Server + "]", std::move(problem));
   return entry;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "engine/account_secret.h"
 #include "engine/failure_cause.h"
 #include "engine/mail_list.h"
 #include "engine/message_file.h"
@@ -93,8 +94,14 @@ TLetterFetchResult FetchLetter(const fs::path& home, const TLetterFetch& fetch,
   const std::string& user = fetch.Account.User;
   TLetterFetchResult result;
   try {
+    TQueueEntry account = fetch.Account;
+    // Fetched here, on the fetch's own thread, like a worker's.
+    if (const std::string problem = TakeAccountToken(state.Store, account); !problem.empty()) {
+      result.Line = server + "[" + user + "]: " + problem;
+      return result;
+    }
     TPop3Session session;
-    PrepareSession(session, fetch.Account, state);
+    PrepareSession(session, account, state);
     TSessionCloser closer(session);
     session.Connect();
     if (!session.IsConnected()) {

@@ -4,17 +4,21 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QAbstractButton>
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTableView>
 #include <QTest>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -32,13 +36,20 @@
 #include "gui/mail_list_model.h"
 #include "gui/main_window.h"
 #include "gui/outlook_bar.h"
+#include "gui/settings_window.h"
 #include "gui/tray.h"
+#include "gui/wait_until.h"
 #include "scripted_dialogs.h"
 #include "store/accounts.h"
+#include "store/connection_security.h"
 #include "store/filter_lists.h"
 #include "store/mail_plan.h"
+#include "store/oauth.h"
+#include "store/oauth_account.h"
 #include "store/settings_store.h"
 #include "support/dovecot.h"
+#include "support/oauth_server.h"
+#include "support/tls_certs.h"
 #include "window_fixture.h"
 
 namespace pelorix::gui {
@@ -75,6 +86,7 @@ class THookedDialogs final : public TDialogs {
   QString SaveFileName(QWidget* w, const QString& t, const QString& p, const QString& x) override {
     return Script.SaveFileName(w, t, p, x);
   }
+  bool OpenUrl(const QString& url) override { return Script.OpenUrl(url); }
   QStringList Texts() const {
     QStringList l;
     for (const auto& s : Script.Shown)
@@ -321,6 +333,93 @@ TEST_F(MainWindow, HeaderCheckTickAndClearAgainstDovecot) {
     marked += r.Items[mcDeletionMark] == "Deleted";
   EXPECT_EQ(marked, 2);
   EXPECT_TRUE(Act("sbtnClear")->isEnabled());
+}
+
+TEST_F(MainWindow, OAuthAccountSignedInInTheSettingsIsCheckedOverTlsWithItsToken) {
+  if (auto why = test::TDovecotServer::SkipReason(); !why.empty())
+    GTEST_SKIP() << why;
+  if (auto why = test::TOAuthServer::SkipReason(); !why.empty())
+    GTEST_SKIP() << why;
+  test::TTestCertificates certs;
+  certs.TrustCa();
+  // Tokens live two seconds: each check finds its token ended.
+  test::TOAuthServer oauth("client-1", "ann@example.com", 2);
+  oauth.Start();
+  test::TDovecotServer dovecot;
+  dovecot.AddUser("ann@example.com", "unused",
+                  {Mail("one@example.org", "first", "<o1@example.org>"),
+                   Mail("two@example.org", "second", "<o2@example.org>")});
+  dovecot.AddUser("bob", "b-pw", {Mail("three@example.org", "third", "<b1@example.org>")});
+  dovecot.EnableTls(certs.Good().Cert, certs.Good().Key, true);
+  dovecot.EnableOAuth2(oauth.Url("/introspect"));
+  dovecot.Start();
+  const std::string server = "127.0.0.2:" + std::to_string(dovecot.TlsPort());
+  const std::string ann = "ann@example.com[" + server + "]";
+  ASSERT_TRUE(SaveAccounts(*store_, {{server, "bob", "b-pw", ""}}));
+  ASSERT_TRUE(WriteAccountSecurity(*store_, "bob[" + server + "]", "tls"));
+  // Gmail's settings, but the local authorization server: the generic entry.
+  TSettingsKey key;
+  ASSERT_TRUE(OpenSettingsKey(*store_, "OAuth\\custom", true, key));
+  WriteTextValue(key, "ClientId", "client-1");
+  WriteTextValue(key, "AuthorizationEndpoint", oauth.Url("/authorize"));
+  WriteTextValue(key, "TokenEndpoint", oauth.Url("/token"));
+  WriteTextValue(key, "RevocationEndpoint", oauth.Url("/revoke"));
+  WriteTextValue(key, "Scope", "mail");
+  Plan(true);
+  struct TBrowsing {
+    std::vector<std::thread> Threads;
+    ~TBrowsing() {
+      for (auto& t : Threads)
+        t.join();
+    }
+  } browsing;
+  dialogs_.Script.Browser = [&](const QString& url) {
+    browsing.Threads.emplace_back([u = url.toStdString()] { test::TOAuthServer::BrowserGet(u); });
+  };
+
+  {
+    TfrmProp settings(nullptr, home_, *store_);
+    settings.show();
+    auto* provider = settings.findChild<QComboBox*>(QStringLiteral("cboProvider"));
+    ASSERT_NE(provider, nullptr);
+    provider->setCurrentIndex(provider->findData(QStringLiteral("custom")));
+    auto* security = settings.findChild<QComboBox*>(QStringLiteral("cboSecurity"));
+    security->setCurrentIndex(security->findText(QStringLiteral("SSL/TLS")));
+    auto* serverField = settings.findChild<QLineEdit*>(QStringLiteral("edtMpop"));
+    serverField->clear();
+    QTest::keyClicks(serverField, QString::fromStdString(server));
+    QTest::keyClicks(settings.findChild<QLineEdit*>(QStringLiteral("edtMuser")), "ann@example.com");
+    settings.findChild<QAbstractButton*>(QStringLiteral("SpeedButton12"))->click();
+    auto* list = settings.findChild<QTreeWidget*>(QStringLiteral("lvmail"));
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+      if (list->topLevelItem(i)->text(1) == "ann@example.com")
+        list->setCurrentItem(list->topLevelItem(i));
+    settings.findChild<QAbstractButton*>(QStringLiteral("btnOAuthLogin"))->click();
+    ASSERT_TRUE(WaitUntil([&] {
+      return dialogs_.Texts().contains(QString::fromStdString("已登录：" + ann));
+    })) << dialogs_.Texts().join('|').toStdString()
+        << oauth.Log();
+    QTest::keyClick(&settings, Qt::Key_Escape);  // closing saves
+  }
+  EXPECT_EQ(ReadAccountLogin(*store_, ann), "oauthbearer");
+
+  // "查摘要" after the token has ended: the worker refreshes it and logs in.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  TfrmReport& w = Open();
+  Act("sbtnCheckHeader")->trigger();
+  WaitIdle();
+  EXPECT_EQ(w.Model().rowCount(), 3) << w.EventLines().join('\n').toStdString() << dovecot.Log();
+  EXPECT_FALSE(w.EventLines().join('\n').contains(QStringLiteral("失败原因")));
+
+  // The refresh token revoked: that account alone asks for a new sign-in.
+  ASSERT_TRUE(RevokeToken(*FindOAuthProvider(*store_, "custom"),
+                          ReadOAuthTokens(*store_, ann).Refresh, nullptr));
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  Act("sbtnCheckHeader")->trigger();
+  WaitIdle();
+  EXPECT_EQ(w.Model().rowCount(), 1);
+  EXPECT_THAT(w.EventLines().join('\n').toStdString(),
+              HasSubstr("需要重新登录 (invalid_grant: Token has been revoked.)"));
 }
 
 TEST_F(MainWindow, ExitDuringARunStopsSavesAndEnds) {
