@@ -1,0 +1,83 @@
+#pragma once
+// Faulted runs of the engine against a real Dovecot through the fault
+// proxy, each on a fresh mailbox and home, checked with the invariants:
+//
+//   TFaultSweep sweep;                       // 200 messages, mixed
+//   auto points = sweep.ProtocolPoints(TSweepRun::Deletion);
+//   for (const auto& fault : points) {
+//     TCaseResult r = sweep.RunCase(TSweepRun::Deletion, fault);
+//     ... r.Broken holds what did not hold ...
+//   }
+//
+// The two runs: a header check with DeleteRubbish (the sender list marks
+// part of the mailbox as spam) and a deletion run of a ticked mixture,
+// after a clean check. After the faulted run the next normal check must
+// complete and agree with the server.
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "support/fault_proxy.h"
+
+namespace pelorix::test {
+
+enum class TSweepRun { CheckDeleteRubbish, Deletion };
+std::string RunName(TSweepRun run);
+
+struct TCaseResult {
+  std::string Name;
+  bool Fired = false;  // the fault was reached
+  std::vector<std::string> Broken;
+};
+
+struct TSweepCounts {
+  int Injected = 0;
+  int Held = 0;
+  int Broken = 0;
+  int NotReached = 0;  // the run ended before the fault's point
+  std::vector<std::string> Failures;
+  void Add(const TCaseResult& r);
+};
+
+class TFaultSweep {
+ public:
+  explicit TFaultSweep(int messages = 200);
+
+  // The mailbox and which of it a run may delete.
+  const std::vector<std::string>& Mailbox() const { return mailbox_; }
+  std::set<std::string> Allowed(TSweepRun run) const;
+
+  // Every protocol point of a run (LIST, the first, middle and last TOP,
+  // RETR and DELE, QUIT before its answer), each cut by FIN and by reset,
+  // and stalls at some of them, as a clean run of it shows them.
+  std::vector<TFault> ProtocolPoints(TSweepRun run);
+  // `count` byte offsets spread over a clean session, in each direction,
+  // FIN and reset alternating.
+  std::vector<TFault> ByteOffsets(TSweepRun run, int count);
+
+  TCaseResult RunCase(TSweepRun run, const TFault& fault);
+  // `pelorix --home H delete` killed with SIGKILL `after` its start (the
+  // deletion run), then checked the same way.
+  TCaseResult RunKilledDeletion(const std::string& pelorixBinary, std::chrono::milliseconds after);
+  // How long a clean `pelorix delete` takes here.
+  std::chrono::milliseconds CleanDeletionTime(const std::string& pelorixBinary);
+
+  // The client's read time-out in the faulted runs; stalls outlast it.
+  static constexpr int kReadTimeoutMs = 1200;
+
+ private:
+  struct TSession {
+    std::size_t Bytes[2] = {0, 0};
+    std::vector<std::pair<std::string, int>> Commands;
+  };
+  TSession CleanSession(TSweepRun run);
+
+  std::vector<std::string> mailbox_;
+  std::set<std::string> spam_, ticked_;
+};
+
+}  // namespace pelorix::test
