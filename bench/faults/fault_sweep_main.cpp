@@ -4,6 +4,7 @@
 //
 //   pelorix_fault_sweep [--offsets 50] [--count 50] [--seed 1]
 //                       [--only protocol|bytes|kill]
+//                       [--protocol pop3|imap]
 
 #include <chrono>
 #include <cstdio>
@@ -21,6 +22,7 @@ using namespace pelorix::test;
 
 int Main(int argc, char** argv) {
   int offsets = 50, kills = 50;
+  bool imap = false;
   unsigned seed = 1;
   std::string only;
   for (int i = 1; i + 1 < argc; i += 2) {
@@ -31,6 +33,8 @@ int Main(int argc, char** argv) {
       kills = std::atoi(argv[i + 1]);
     else if (option == "--seed")
       seed = static_cast<unsigned>(std::strtoul(argv[i + 1], nullptr, 10));
+    else if (option == "--protocol")
+      imap = std::string(argv[i + 1]) == "imap";
     else if (option == "--only")
       only = argv[i + 1];
     else {
@@ -39,7 +43,10 @@ int Main(int argc, char** argv) {
     }
   }
   if (argc % 2 == 0) {
-    std::fprintf(stderr, "usage: %s [--offsets N] [--count N] [--seed N] [--only WHAT]\n", argv[0]);
+    std::fprintf(
+        stderr,
+        "usage: %s [--offsets N] [--count N] [--seed N] [--only WHAT] [--protocol pop3|imap]\n",
+        argv[0]);
     return 2;
   }
   if (auto why = TDovecotServer::SkipReason(); !why.empty()) {
@@ -47,12 +54,14 @@ int Main(int argc, char** argv) {
     return 0;
   }
   const auto start = std::chrono::steady_clock::now();
-  TFaultSweep sweep;
+  TFaultSweep sweep(200, imap);
   TSweepCounts counts;
   auto run = [&](const TCaseResult& r) {
     counts.Add(r);
     if (!r.Broken.empty())
       std::printf("BROKEN %s\n", counts.Failures.back().c_str());
+    else
+      std::printf("held   %s%s\n", r.Name.c_str(), r.Fired ? "" : " (not reached)");
     std::fflush(stdout);
   };
   for (const TSweepRun which : {TSweepRun::CheckDeleteRubbish, TSweepRun::Deletion}) {
@@ -66,7 +75,7 @@ int Main(int argc, char** argv) {
     }
     std::printf("%s: %d faults so far\n", RunName(which).c_str(), counts.Injected);
   }
-  if ((only.empty() || only == "kill") && kills > 0) {
+  if ((only.empty() || only == "kill") && kills > 0 && !imap) {
     const auto whole = sweep.CleanDeletionTime(PELORIX_BINARY);
     std::printf("a clean pelorix delete takes %lld ms; killing %d times within %lld ms\n",
                 static_cast<long long>(whole.count()), kills,

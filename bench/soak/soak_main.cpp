@@ -176,6 +176,9 @@ int Main(int argc, char** argv) {
       engine.CheckFinished();
       sweep.Wait();
       rows += sink.rows;
+      if (i % 50 == 0)
+        std::fprintf(stderr, "after check %d: %ld kB, %d descriptors\n", i, ResidentKb(),
+                     OpenDescriptors());
       if (i == 10) {
         rss10 = ResidentKb();
         fd10 = OpenDescriptors();

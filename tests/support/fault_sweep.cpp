@@ -11,6 +11,7 @@
 #include "engine/delete_worker.h"
 #include "engine/quarantine.h"
 #include "engine/record_files.h"
+#include "store/account_imap.h"
 #include "store/accounts.h"
 #include "store/filter_lists.h"
 #include "store/mail_plan.h"
@@ -72,11 +73,14 @@ std::string Message(int i, bool spam) {
 }
 
 std::unique_ptr<TSettingsStore> SetUpHome(const fs::path& home, const std::string& hostPort,
-                                          bool deleteRubbish) {
+                                          bool deleteRubbish, bool imap = false) {
   auto store = TSettingsStore::Open(home);
   if (!store)
     return nullptr;
   SaveAccounts(*store, {{hostPort, "bob", "pw", ""}});
+  // Deleted on IMAP means moved to Junk: gone from INBOX all the same.
+  if (imap)
+    WriteImapSettings(*store, "bob[" + hostPort + "]", TImapAccountSettings{});
   TMailPlan plan;
   plan.Load(*store);
   plan.CheckSummary = true;
@@ -175,6 +179,18 @@ std::string RunName(TSweepRun run) {
   return run == TSweepRun::Deletion ? "deletion" : "check with DeleteRubbish";
 }
 
+int TFaultSweep::Serve(TDovecotServer& dovecot) const {
+  dovecot.AddUser("bob", "pw", mailbox_);
+  if (imap_)
+    dovecot.EnableImap();
+  dovecot.Start();
+  return imap_ ? dovecot.ImapPort() : dovecot.Port();
+}
+
+std::string TFaultSweep::Name(TSweepRun run) const {
+  return (imap_ ? "IMAP " : "POP3 ") + RunName(run);
+}
+
 void TSweepCounts::Add(const TCaseResult& r) {
   ++Injected;
   if (!r.Fired)
@@ -190,7 +206,7 @@ void TSweepCounts::Add(const TCaseResult& r) {
   Failures.push_back(text);
 }
 
-TFaultSweep::TFaultSweep(int messages) {
+TFaultSweep::TFaultSweep(int messages, bool imap) : imap_(imap) {
   for (int i = 1; i <= messages; ++i) {
     const bool spam = i % 5 == 2;
     mailbox_.push_back(Message(i, spam));
@@ -209,11 +225,10 @@ std::set<std::string> TFaultSweep::Allowed(TSweepRun run) const {
 TFaultSweep::TSession TFaultSweep::CleanSession(TSweepRun run) {
   TSession s;
   TDovecotServer dovecot;
-  dovecot.AddUser("bob", "pw", mailbox_);
-  dovecot.Start();
-  TFaultProxy proxy(dovecot.Port());
+  TFaultProxy proxy(Serve(dovecot));
   TTempFolder home("pelorix-sweep");
-  auto store = SetUpHome(home.Path(), proxy.HostPort(), run == TSweepRun::CheckDeleteRubbish);
+  auto store =
+      SetUpHome(home.Path(), proxy.HostPort(), run == TSweepRun::CheckDeleteRubbish, imap_);
   if (run == TSweepRun::Deletion) {
     RunCheck(home.Path(), *store);
     Tick(home.Path(), ticked_);
@@ -225,7 +240,10 @@ TFaultSweep::TSession TFaultSweep::CleanSession(TSweepRun run) {
     RunCheck(home.Path(), *store);
   s.Bytes[0] = proxy.Bytes(TFlow::ToServer);
   s.Bytes[1] = proxy.Bytes(TFlow::ToClient);
-  for (const char* command : {"LIST", "TOP", "RETR", "DELE", "QUIT"})
+  const auto commands =
+      imap_ ? std::vector<std::string>{"FETCH", "STORE", "EXPUNGE", "MOVE", "LOGOUT"}
+            : std::vector<std::string>{"LIST", "TOP", "RETR", "DELE", "QUIT"};
+  for (const auto& command : commands)
     s.Commands.emplace_back(command, proxy.CommandCount(command));
   return s;
 }
@@ -265,13 +283,12 @@ std::vector<TFault> TFaultSweep::ByteOffsets(TSweepRun run, int count) {
 
 TCaseResult TFaultSweep::RunCase(TSweepRun run, const TFault& fault) {
   TCaseResult r;
-  r.Name = RunName(run) + ", " + fault.Describe();
+  r.Name = Name(run) + ", " + fault.Describe();
   TDovecotServer dovecot;
-  dovecot.AddUser("bob", "pw", mailbox_);
-  dovecot.Start();
-  TFaultProxy proxy(dovecot.Port());
+  TFaultProxy proxy(Serve(dovecot));
   TTempFolder home("pelorix-sweep");
-  auto store = SetUpHome(home.Path(), proxy.HostPort(), run == TSweepRun::CheckDeleteRubbish);
+  auto store =
+      SetUpHome(home.Path(), proxy.HostPort(), run == TSweepRun::CheckDeleteRubbish, imap_);
   if (!store) {
     r.Broken.push_back("the home could not be set up");
     return r;

@@ -25,6 +25,8 @@
 
 namespace pelorix::test {
 
+class TDovecotServer;
+
 enum class TSweepRun { CheckDeleteRubbish, Deletion };
 std::string RunName(TSweepRun run);
 
@@ -45,7 +47,8 @@ struct TSweepCounts {
 
 class TFaultSweep {
  public:
-  explicit TFaultSweep(int messages = 200);
+  // POP3, or IMAP with deletions moving to Junk (kills are POP3 only).
+  explicit TFaultSweep(int messages = 200, bool imap = false);
 
   // The mailbox and which of it a run may delete.
   const std::vector<std::string>& Mailbox() const { return mailbox_; }
@@ -75,6 +78,11 @@ class TFaultSweep {
     std::vector<std::pair<std::string, int>> Commands;
   };
   TSession CleanSession(TSweepRun run);
+  // Starts Dovecot with the mailbox; the port the client talks to.
+  int Serve(TDovecotServer& dovecot) const;
+  std::string Name(TSweepRun run) const;
+
+  bool imap_;
 
   std::vector<std::string> mailbox_;
   std::set<std::string> spam_, ticked_;
