@@ -4,7 +4,7 @@
 //
 //   pelorix_fault_sweep [--offsets 50] [--count 50] [--seed 1]
 //                       [--only protocol|bytes|kill]
-//                       [--protocol pop3|imap]
+//                       [--protocol pop3|imap|tls]
 
 #include <chrono>
 #include <cstdio>
@@ -22,7 +22,7 @@ using namespace pelorix::test;
 
 int Main(int argc, char** argv) {
   int offsets = 50, kills = 50;
-  bool imap = false;
+  TSweepProtocol protocol = TSweepProtocol::Pop3;
   unsigned seed = 1;
   std::string only;
   for (int i = 1; i + 1 < argc; i += 2) {
@@ -34,7 +34,9 @@ int Main(int argc, char** argv) {
     else if (option == "--seed")
       seed = static_cast<unsigned>(std::strtoul(argv[i + 1], nullptr, 10));
     else if (option == "--protocol")
-      imap = std::string(argv[i + 1]) == "imap";
+      protocol = std::string(argv[i + 1]) == "imap"  ? TSweepProtocol::Imap
+                 : std::string(argv[i + 1]) == "tls" ? TSweepProtocol::Pop3Tls
+                                                     : TSweepProtocol::Pop3;
     else if (option == "--only")
       only = argv[i + 1];
     else {
@@ -45,7 +47,7 @@ int Main(int argc, char** argv) {
   if (argc % 2 == 0) {
     std::fprintf(
         stderr,
-        "usage: %s [--offsets N] [--count N] [--seed N] [--only WHAT] [--protocol pop3|imap]\n",
+        "usage: %s [--offsets N] [--count N] [--seed N] [--only WHAT] [--protocol pop3|imap|tls]\n",
         argv[0]);
     return 2;
   }
@@ -54,7 +56,7 @@ int Main(int argc, char** argv) {
     return 0;
   }
   const auto start = std::chrono::steady_clock::now();
-  TFaultSweep sweep(200, imap);
+  TFaultSweep sweep(200, protocol);
   TSweepCounts counts;
   auto run = [&](const TCaseResult& r) {
     counts.Add(r);
@@ -75,7 +77,7 @@ int Main(int argc, char** argv) {
     }
     std::printf("%s: %d faults so far\n", RunName(which).c_str(), counts.Injected);
   }
-  if ((only.empty() || only == "kill") && kills > 0 && !imap) {
+  if ((only.empty() || only == "kill") && kills > 0 && protocol == TSweepProtocol::Pop3) {
     const auto whole = sweep.CleanDeletionTime(PELORIX_BINARY);
     std::printf("a clean pelorix delete takes %lld ms; killing %d times within %lld ms\n",
                 static_cast<long long>(whole.count()), kills,

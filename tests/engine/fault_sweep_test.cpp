@@ -107,8 +107,20 @@ TEST(FaultSweep, RunsCutAtProtocolPointsAndByteOffsetsLoseNothing) {
   for (const TFault& f : {TFault::AfterCommand("DELE", 1), TFault::AfterCommand("QUIT", 1)})
     ExpectHeld(sweep.RunCase(TSweepRun::CheckDeleteRubbish, f));
   const auto offsets = sweep.ByteOffsets(TSweepRun::Deletion, 2);
-  for (std::size_t i = 0; i < offsets.size(); i += 1)
-    ExpectHeld(sweep.RunCase(TSweepRun::Deletion, offsets[i]));
+  for (const TFault& f : offsets)
+    ExpectHeld(sweep.RunCase(TSweepRun::Deletion, f));
+}
+
+TEST(FaultSweep, ImapAndTlsRunsCutShortLoseNothing) {
+  if (auto why = test::TDovecotServer::ImapSkipReason(); !why.empty())
+    GTEST_SKIP() << why;
+  test::TFaultSweep imap(200, test::TSweepProtocol::Imap);
+  ExpectHeld(imap.RunCase(TSweepRun::Deletion, TFault::AfterCommand("MOVE", 1)));
+  ExpectHeld(imap.RunCase(TSweepRun::CheckDeleteRubbish,
+                          TFault::AfterCommand("LOGOUT", 1, TFault::TBreak::Reset)));
+  test::TFaultSweep tls(200, test::TSweepProtocol::Pop3Tls);
+  for (const TFault& f : tls.ByteOffsets(TSweepRun::Deletion, 1))
+    ExpectHeld(tls.RunCase(TSweepRun::Deletion, f));
 }
 
 TEST(FaultSweep, KilledDeletionsLoseNothing) {

@@ -13,12 +13,14 @@
 #include "engine/record_files.h"
 #include "store/account_imap.h"
 #include "store/accounts.h"
+#include "store/connection_security.h"
 #include "store/filter_lists.h"
 #include "store/mail_plan.h"
 #include "store/settings_store.h"
 #include "support/dovecot.h"
 #include "support/invariant.h"
 #include "support/process.h"
+#include "support/tls_certs.h"
 
 namespace pelorix::test {
 namespace {
@@ -73,14 +75,16 @@ std::string Message(int i, bool spam) {
 }
 
 std::unique_ptr<TSettingsStore> SetUpHome(const fs::path& home, const std::string& hostPort,
-                                          bool deleteRubbish, bool imap = false) {
+                                          bool deleteRubbish, TSweepProtocol protocol) {
   auto store = TSettingsStore::Open(home);
   if (!store)
     return nullptr;
   SaveAccounts(*store, {{hostPort, "bob", "pw", ""}});
   // Deleted on IMAP means moved to Junk: gone from INBOX all the same.
-  if (imap)
-    WriteImapSettings(*store, "bob[" + hostPort + "]", TImapAccountSettings{});
+  const std::string key = "bob[" + hostPort + "]";
+  if (protocol == TSweepProtocol::Imap)
+    WriteImapSettings(*store, key, TImapAccountSettings{});
+  WriteAccountSecurity(*store, key, protocol == TSweepProtocol::Pop3Tls ? "tls" : "none");
   TMailPlan plan;
   plan.Load(*store);
   plan.CheckSummary = true;
@@ -181,14 +185,21 @@ std::string RunName(TSweepRun run) {
 
 int TFaultSweep::Serve(TDovecotServer& dovecot) const {
   dovecot.AddUser("bob", "pw", mailbox_);
-  if (imap_)
+  if (protocol_ == TSweepProtocol::Imap)
     dovecot.EnableImap();
+  if (certs_)
+    dovecot.EnableTls(certs_->Good().Cert, certs_->Good().Key);
   dovecot.Start();
-  return imap_ ? dovecot.ImapPort() : dovecot.Port();
+  return protocol_ == TSweepProtocol::Imap      ? dovecot.ImapPort()
+         : protocol_ == TSweepProtocol::Pop3Tls ? dovecot.TlsPort()
+                                                : dovecot.Port();
 }
 
 std::string TFaultSweep::Name(TSweepRun run) const {
-  return (imap_ ? "IMAP " : "POP3 ") + RunName(run);
+  return (protocol_ == TSweepProtocol::Imap      ? "IMAP "
+          : protocol_ == TSweepProtocol::Pop3Tls ? "POP3 over TLS "
+                                                 : "POP3 ") +
+         RunName(run);
 }
 
 void TSweepCounts::Add(const TCaseResult& r) {
@@ -206,7 +217,13 @@ void TSweepCounts::Add(const TCaseResult& r) {
   Failures.push_back(text);
 }
 
-TFaultSweep::TFaultSweep(int messages, bool imap) : imap_(imap) {
+TFaultSweep::~TFaultSweep() = default;
+
+TFaultSweep::TFaultSweep(int messages, TSweepProtocol protocol) : protocol_(protocol) {
+  if (protocol == TSweepProtocol::Pop3Tls) {
+    certs_ = std::make_unique<TTestCertificates>();
+    certs_->TrustCa();
+  }
   for (int i = 1; i <= messages; ++i) {
     const bool spam = i % 5 == 2;
     mailbox_.push_back(Message(i, spam));
@@ -228,7 +245,7 @@ TFaultSweep::TSession TFaultSweep::CleanSession(TSweepRun run) {
   TFaultProxy proxy(Serve(dovecot));
   TTempFolder home("pelorix-sweep");
   auto store =
-      SetUpHome(home.Path(), proxy.HostPort(), run == TSweepRun::CheckDeleteRubbish, imap_);
+      SetUpHome(home.Path(), proxy.HostPort(), run == TSweepRun::CheckDeleteRubbish, protocol_);
   if (run == TSweepRun::Deletion) {
     RunCheck(home.Path(), *store);
     Tick(home.Path(), ticked_);
@@ -241,8 +258,9 @@ TFaultSweep::TSession TFaultSweep::CleanSession(TSweepRun run) {
   s.Bytes[0] = proxy.Bytes(TFlow::ToServer);
   s.Bytes[1] = proxy.Bytes(TFlow::ToClient);
   const auto commands =
-      imap_ ? std::vector<std::string>{"FETCH", "STORE", "EXPUNGE", "MOVE", "LOGOUT"}
-            : std::vector<std::string>{"LIST", "TOP", "RETR", "DELE", "QUIT"};
+      protocol_ == TSweepProtocol::Imap
+          ? std::vector<std::string>{"FETCH", "STORE", "EXPUNGE", "MOVE", "LOGOUT"}
+          : std::vector<std::string>{"LIST", "TOP", "RETR", "DELE", "QUIT"};
   for (const auto& command : commands)
     s.Commands.emplace_back(command, proxy.CommandCount(command));
   return s;
@@ -250,6 +268,8 @@ TFaultSweep::TSession TFaultSweep::CleanSession(TSweepRun run) {
 
 std::vector<TFault> TFaultSweep::ProtocolPoints(TSweepRun run) {
   std::vector<TFault> points;
+  if (protocol_ == TSweepProtocol::Pop3Tls)
+    return points;
   for (const auto& [command, count] : CleanSession(run).Commands) {
     if (count == 0)
       continue;
@@ -288,7 +308,7 @@ TCaseResult TFaultSweep::RunCase(TSweepRun run, const TFault& fault) {
   TFaultProxy proxy(Serve(dovecot));
   TTempFolder home("pelorix-sweep");
   auto store =
-      SetUpHome(home.Path(), proxy.HostPort(), run == TSweepRun::CheckDeleteRubbish, imap_);
+      SetUpHome(home.Path(), proxy.HostPort(), run == TSweepRun::CheckDeleteRubbish, protocol_);
   if (!store) {
     r.Broken.push_back("the home could not be set up");
     return r;
@@ -319,7 +339,7 @@ std::chrono::milliseconds TFaultSweep::CleanDeletionTime(const std::string& pelo
   dovecot.AddUser("bob", "pw", mailbox_);
   dovecot.Start();
   TTempFolder home("pelorix-sweep");
-  auto store = SetUpHome(home.Path(), dovecot.HostPort(), false);
+  auto store = SetUpHome(home.Path(), dovecot.HostPort(), false, TSweepProtocol::Pop3);
   RunCheck(home.Path(), *store);
   Tick(home.Path(), ticked_);
   store.reset();
@@ -337,7 +357,7 @@ TCaseResult TFaultSweep::RunKilledDeletion(const std::string& pelorixBinary, mil
   dovecot.AddUser("bob", "pw", mailbox_);
   dovecot.Start();
   TTempFolder home("pelorix-sweep");
-  auto store = SetUpHome(home.Path(), dovecot.HostPort(), false);
+  auto store = SetUpHome(home.Path(), dovecot.HostPort(), false, TSweepProtocol::Pop3);
   if (!store || !Failed(RunCheck(home.Path(), *store).Lines).empty() ||
       !Tick(home.Path(), ticked_)) {
     r.Broken.push_back("the clean check before the deletion failed");

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -26,8 +27,12 @@
 namespace pelorix::test {
 
 class TDovecotServer;
+class TTestCertificates;
 
 enum class TSweepRun { CheckDeleteRubbish, Deletion };
+// POP3 and IMAP (deletions moving to Junk) in plain text, POP3 over TLS
+// from the first byte (byte offsets only: the proxy cannot read commands).
+enum class TSweepProtocol { Pop3, Imap, Pop3Tls };
 std::string RunName(TSweepRun run);
 
 struct TCaseResult {
@@ -47,8 +52,9 @@ struct TSweepCounts {
 
 class TFaultSweep {
  public:
-  // POP3, or IMAP with deletions moving to Junk (kills are POP3 only).
-  explicit TFaultSweep(int messages = 200, bool imap = false);
+  // Kills are POP3 only.
+  explicit TFaultSweep(int messages = 200, TSweepProtocol protocol = TSweepProtocol::Pop3);
+  ~TFaultSweep();
 
   // The mailbox and which of it a run may delete.
   const std::vector<std::string>& Mailbox() const { return mailbox_; }
@@ -82,7 +88,8 @@ class TFaultSweep {
   int Serve(TDovecotServer& dovecot) const;
   std::string Name(TSweepRun run) const;
 
-  bool imap_;
+  TSweepProtocol protocol_;
+  std::unique_ptr<TTestCertificates> certs_;
 
   std::vector<std::string> mailbox_;
   std::set<std::string> spam_, ticked_;
