@@ -1,11 +1,13 @@
 // The whole fault sweep: every protocol point and `--offsets` byte offsets
-// per direction of both runs, and `--count` kills of `pelorix delete` at
-// random moments. Each case is reported as it breaks; the counts at the end.
+// per direction of both runs, every file call of a deletion run failing in
+// turn (EIO once, ENOSPC from there on), and `--count` kills of `pelorix
+// delete` at random moments. Each case is reported as it breaks; the counts at the end.
 //
 //   pelorix_fault_sweep [--offsets 50] [--count 50] [--seed 1]
-//                       [--only protocol|bytes|kill]
+//                       [--file-messages 60] [--only protocol|bytes|files|kill]
 //                       [--protocol pop3|imap|tls]
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,7 +23,7 @@ namespace {
 using namespace pelorix::test;
 
 int Main(int argc, char** argv) {
-  int offsets = 50, kills = 50;
+  int offsets = 50, kills = 50, fileMessages = 60;
   TSweepProtocol protocol = TSweepProtocol::Pop3;
   unsigned seed = 1;
   std::string only;
@@ -33,6 +35,8 @@ int Main(int argc, char** argv) {
       kills = std::atoi(argv[i + 1]);
     else if (option == "--seed")
       seed = static_cast<unsigned>(std::strtoul(argv[i + 1], nullptr, 10));
+    else if (option == "--file-messages")
+      fileMessages = std::atoi(argv[i + 1]);
     else if (option == "--protocol")
       protocol = std::string(argv[i + 1]) == "imap"  ? TSweepProtocol::Imap
                  : std::string(argv[i + 1]) == "tls" ? TSweepProtocol::Pop3Tls
@@ -45,10 +49,10 @@ int Main(int argc, char** argv) {
     }
   }
   if (argc % 2 == 0) {
-    std::fprintf(
-        stderr,
-        "usage: %s [--offsets N] [--count N] [--seed N] [--only WHAT] [--protocol pop3|imap|tls]\n",
-        argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s [--offsets N] [--count N] [--seed N] [--file-messages N] [--only WHAT] "
+                 "[--protocol pop3|imap|tls]\n",
+                 argv[0]);
     return 2;
   }
   if (auto why = TDovecotServer::SkipReason(); !why.empty()) {
@@ -76,6 +80,17 @@ int Main(int argc, char** argv) {
         run(sweep.RunCase(which, f));
     }
     std::printf("%s: %d faults so far\n", RunName(which).c_str(), counts.Injected);
+  }
+  if ((only.empty() || only == "files") && fileMessages > 0) {
+    // Every file call of a deletion run fails in turn, on a smaller mailbox
+    // (each case is a whole run).
+    TFaultSweep small(fileMessages, protocol);
+    const int calls = small.RunFileFaultCase(0, 0, false).Calls;
+    std::printf("a deletion of %d messages makes %d file calls\n", fileMessages, calls);
+    for (int k = 1; k <= calls; ++k) {
+      run(small.RunFileFaultCase(k, EIO, false));
+      run(small.RunFileFaultCase(k, ENOSPC, true));
+    }
   }
   if ((only.empty() || only == "kill") && kills > 0 && protocol == TSweepProtocol::Pop3) {
     const auto whole = sweep.CleanDeletionTime(PELORIX_BINARY);

@@ -3,6 +3,8 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -14,6 +16,7 @@
 #include "store/account_imap.h"
 #include "store/accounts.h"
 #include "store/connection_security.h"
+#include "store/file_fault.h"
 #include "store/filter_lists.h"
 #include "store/mail_plan.h"
 #include "store/settings_store.h"
@@ -331,6 +334,39 @@ TCaseResult TFaultSweep::RunCase(TSweepRun run, const TFault& fault) {
   r.Broken = BrokenInvariants(dovecot, "bob", before, home.Path(), Allowed(run));
   CheckNextRun(dovecot, home.Path(), *store,
                run == TSweepRun::Deletion ? std::set<std::string>{} : spam_, r.Broken);
+  return r;
+}
+
+TCaseResult TFaultSweep::RunFileFaultCase(int k, int error, bool persist) {
+  TCaseResult r;
+  r.Name = Name(TSweepRun::Deletion) + ", file call #" + std::to_string(k) + " fails with " +
+           strerrorname_np(error) + (persist ? " and every later one" : "");
+  TDovecotServer dovecot;
+  TTempFolder home("pelorix-sweep");
+  auto store =
+      SetUpHome(home.Path(), "127.0.0.1:" + std::to_string(Serve(dovecot)), false, protocol_);
+  if (!store || !Failed(RunCheck(home.Path(), *store).Lines).empty() ||
+      !Tick(home.Path(), ticked_)) {
+    r.Broken.push_back("the clean check before the deletion failed");
+    return r;
+  }
+  const TMailboxSnapshot before{dovecot.Messages("bob")};
+  auto calls = std::make_shared<std::atomic<int>>(0);
+  auto failed = std::make_shared<std::atomic<bool>>(false);
+  SetFileFault([=](FileOp, const fs::path&) {
+    const int n = ++*calls;
+    if (k > 0 && (n == k || (persist && n > k))) {
+      *failed = true;
+      return error;
+    }
+    return 0;
+  });
+  RunDeletion(home.Path(), *store);
+  SetFileFault({});
+  r.Fired = *failed;
+  r.Calls = *calls;
+  r.Broken = BrokenInvariants(dovecot, "bob", before, home.Path(), ticked_);
+  CheckNextRun(dovecot, home.Path(), *store, {}, r.Broken);
   return r;
 }
 

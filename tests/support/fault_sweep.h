@@ -38,6 +38,7 @@ std::string RunName(TSweepRun run);
 struct TCaseResult {
   std::string Name;
   bool Fired = false;  // the fault was reached
+  int Calls = 0;       // file calls seen (file fault cases)
   std::vector<std::string> Broken;
 };
 
@@ -72,6 +73,12 @@ class TFaultSweep {
   // `pelorix --home H delete` killed with SIGKILL `after` its start (the
   // deletion run), then checked the same way.
   TCaseResult RunKilledDeletion(const std::string& pelorixBinary, std::chrono::milliseconds after);
+  // The deletion run (in-process, no proxy) with its k-th file call (from
+  // 1; open, write, sync or rename of the engine's and store's writes)
+  // failing with `error`, and with `persist` every call after it too (a
+  // disk that stays full). k 0 fails none: the result's Calls counts them.
+  TCaseResult RunFileFaultCase(int k, int error, bool persist);
+
   // How long a clean `pelorix delete` takes here.
   std::chrono::milliseconds CleanDeletionTime(const std::string& pelorixBinary);
 
