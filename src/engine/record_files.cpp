@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -42,22 +43,51 @@ bool TRecordFileWriter::Open(const fs::path& path, Mode mode) {
   failed_ = false;
   error_ = 0;
   path_ = path;
-  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (mode == Mode::Truncate ? O_TRUNC : 0);
-  fd_ = OpenForWriting(path, flags, 0666);
+  // Written beside the file and renamed over it when closed: a process
+  // killed in the middle of a write leaves the former file, never half a
+  // record.
+  temp_ = path;
+  temp_ += ".part";
+  fd_ = OpenForWriting(temp_, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd_ < 0)
     return false;
   end_ = 0;
-  if (mode == Mode::Append) {
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0) {
-      Close();
-      return false;
-    }
-    end_ = st.st_size / static_cast<long long>(kMailRecordSize) *
-           static_cast<long long>(kMailRecordSize);
+  if (mode == Mode::Append && !CopyWholeRecords()) {
+    ::close(fd_);
+    fd_ = -1;
+    std::error_code ec;
+    fs::remove(temp_, ec);
+    return false;
   }
   held_.reserve(kHeldBack * kMailRecordSize);
   return true;
+}
+
+bool TRecordFileWriter::CopyWholeRecords() {
+  const int in = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0)
+    return errno == ENOENT;
+  struct stat st {};
+  bool ok = ::fstat(in, &st) == 0;
+  // A partial tail left by a crash stays behind.
+  const long long whole = ok ? st.st_size / static_cast<long long>(kMailRecordSize) *
+                                   static_cast<long long>(kMailRecordSize)
+                             : 0;
+  std::string chunk(1 << 16, '\0');
+  while (ok && end_ < whole) {
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<long long>(whole - end_, chunk.size()));
+    const ssize_t n = ::pread(in, chunk.data(), want, static_cast<off_t>(end_));
+    if (n < 0 && errno == EINTR)
+      continue;
+    ok = n > 0 &&
+         WriteFully(fd_, std::string_view(chunk.data(), static_cast<std::size_t>(n)), path_);
+    end_ += ok ? n : 0;
+  }
+  const int saved = errno;
+  ::close(in);
+  errno = saved;
+  return ok;
 }
 
 bool TRecordFileWriter::AppendBytes(const TMailRecordBytes& bytes) {
@@ -121,7 +151,14 @@ bool TRecordFileWriter::Close() {
   const bool flushed = Flush();
   const bool closed = ::close(fd_) == 0;
   fd_ = -1;
-  return flushed && closed;
+  if (RenameFile(temp_, path_))
+    return flushed && closed;
+  // The former file stays as it was.
+  failed_ = true;
+  error_ = errno ? errno : EIO;
+  std::error_code ec;
+  fs::remove(temp_, ec);
+  return false;
 }
 
 bool EnsureDeletedFolder(const fs::path& home) {

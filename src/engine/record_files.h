@@ -28,7 +28,7 @@ bool EnsureDeletedFolder(const std::filesystem::path& home);
 // An open file of mail records that is only ever appended to. Records go
 // out twenty at a time and only whole: a write that fails is cut back to the
 // last whole record, so the file may lack records but never holds half of
-// one.
+// one. They go to <file>.part, renamed over the file when it is closed.
 class TRecordFileWriter {
  public:
   enum class Mode { Truncate, Append };
@@ -52,9 +52,12 @@ class TRecordFileWriter {
   int Error() const { return error_; }
 
  private:
+  // Append mode: the whole records of the file as it is go first.
+  bool CopyWholeRecords();
+
   static constexpr std::size_t kHeldBack = 20;
   int error_ = 0;
-  std::filesystem::path path_;
+  std::filesystem::path path_, temp_;
   int fd_ = -1;
   long long end_ = 0;  // where the next whole record goes
   bool failed_ = false;
