@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -49,6 +50,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// VmHWM of a running process, in kB; -1 once it is gone.
+long HighWaterKb(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0)
+      return std::atol(line.c_str() + 6);
+  }
+  return -1;
+}
+
 struct TRun {
   double Seconds = -1;
   double PeakMb = -1;
@@ -65,7 +77,7 @@ TRun CommandLineCheck(const fs::path& home) {
   TRun run;
   pid_t pid = -1;
   int status = -1;
-  rusage usage{};
+  long peakKb = -1;
   run.Seconds = Seconds([&] {
     // Its progress lines go nowhere: a terminal's speed is not measured.
     posix_spawn_file_actions_t quiet;
@@ -75,13 +87,18 @@ TRun CommandLineCheck(const fs::path& home) {
     posix_spawn_file_actions_destroy(&quiet);
     if (spawned != 0)
       return;
-    ::wait4(pid, &status, 0, &usage);
+    // The child's own high-water mark, read while it runs: its rusage would
+    // report this process's, which the spawn shared until the exec.
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+      peakKb = std::max(peakKb, HighWaterKb(pid));
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
   });
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     std::fprintf(stderr, "pelorix check failed (status %d)\n", status);
     run.Seconds = -1;
   }
-  run.PeakMb = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  run.PeakMb = static_cast<double>(peakKb) / 1024.0;
   return run;
 }
 

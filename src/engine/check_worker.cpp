@@ -34,6 +34,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Messages an account keeps waiting to be learnt once gone; a mailbox left
+// full on its server costs no more than this.
+constexpr std::size_t kMaxPendingPerAccount = 20000;
+
 // The copies of a group of spam could not be made durable.
 class ECopiesNotKept : public std::runtime_error {
  public:
@@ -179,6 +183,7 @@ class TAccountCheck {
     std::vector<std::uint64_t> Tokens;
     bool Deleted = false;  // ticked and deleted by the check: spam
     bool LeftAlone = false;
+    bool Untokenised = false;  // seen, but nothing to learn from it
   };
   // What the check keeps for the judge, bounded whatever the mailbox's size:
   // the newest left-alone messages that can still be waiting after the cap,
@@ -454,7 +459,19 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
   std::string clues;
   TSeen seen;
   const TClassifier* judge = state_.Judge.get();
-  if (judge && plan.AutoJudge) {
+  // Before the judge speaks, a message's tokens serve only what it learns
+  // later: spam the check deletes, and the messages left alone among the
+  // newest of the mailbox, which the cap keeps waiting. The older messages of
+  // a big mailbox are not tokenised then.
+  const auto total = static_cast<long long>(listing.Sizes.size());
+  const bool learnable = (v.Spam && plan.DeleteRubbish) ||
+                         (!v.Spam && n + static_cast<long long>(kMaxPendingPerAccount) > total);
+  if (judge && plan.AutoJudge && !judge->Ready() && total > 0 && !learnable) {
+    if (!msg_.MessageId.empty()) {
+      seen.MessageKey = msg_.MessageId;
+      seen.Untokenised = true;
+    }
+  } else if (judge && plan.AutoJudge) {
     std::vector<std::string> peek;
     const std::vector<std::string>* body = nullptr;
     seen.Mode = 0;
@@ -580,10 +597,6 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
       weight);
 }
 
-// Messages an account keeps waiting to be learnt once gone; a mailbox left
-// full on its server costs no more than this.
-constexpr std::size_t kMaxPendingPerAccount = 20000;
-
 // Deleted spam learnt a group at a time: a mailbox of spam costs no more.
 constexpr std::size_t kLearnGroup = 2000;
 
@@ -592,6 +605,8 @@ void TAccountCheck::Remember(const std::string& accountKey, TSeen seen) {
     return;
   learnAccount_ = accountKey;
   present_.push_back(seen.MessageKey);
+  if (seen.Untokenised)
+    return;
   if (seen.Deleted) {
     deletedSeen_.push_back(std::move(seen));
     if (deletedSeen_.size() >= kLearnGroup)
