@@ -150,34 +150,33 @@ int AccountAdd(CommandContext& ctx, std::vector<std::string> args) {
   return 0;
 }
 
-int AccountSecurity(CommandContext& ctx, std::vector<std::string> args) {
+// `account security|auth KEY [VALUE]`: shows the account's setting, or
+// sets it to VALUE (checked by `parse`).
+int AccountSetting(CommandContext& ctx, std::vector<std::string> args,
+                   std::string (*read)(TSettingsStore&, std::string_view),
+                   bool (*write)(TSettingsStore&, std::string_view, std::string_view),
+                   std::string (*parse)(const std::string&)) {
   std::vector<std::string> positional;
   ArgParser(std::move(args)).Positionals(&positional, 1, 2).Parse();
   auto store = OpenStore(ctx);
   if (!FindAccount(*store, positional[0]))
     Fail("no account " + positional[0]);
   if (positional.size() == 1) {
-    ctx.out << ReadAccountSecurity(*store, positional[0]) << '\n';
+    ctx.out << read(*store, positional[0]) << '\n';
     return 0;
   }
-  if (!WriteAccountSecurity(*store, positional[0], SecurityMode(positional[1])))
+  if (!write(*store, positional[0], parse(positional[1])))
     Fail("cannot write the settings file");
   return 0;
 }
 
+int AccountSecurity(CommandContext& ctx, std::vector<std::string> args) {
+  return AccountSetting(ctx, std::move(args), ReadAccountSecurity, WriteAccountSecurity,
+                        SecurityMode);
+}
+
 int AccountAuth(CommandContext& ctx, std::vector<std::string> args) {
-  std::vector<std::string> positional;
-  ArgParser(std::move(args)).Positionals(&positional, 1, 2).Parse();
-  auto store = OpenStore(ctx);
-  if (!FindAccount(*store, positional[0]))
-    Fail("no account " + positional[0]);
-  if (positional.size() == 1) {
-    ctx.out << ReadAccountLogin(*store, positional[0]) << '\n';
-    return 0;
-  }
-  if (!WriteAccountLogin(*store, positional[0], LoginMethod(positional[1])))
-    Fail("cannot write the settings file");
-  return 0;
+  return AccountSetting(ctx, std::move(args), ReadAccountLogin, WriteAccountLogin, LoginMethod);
 }
 
 int AccountRemove(CommandContext& ctx, std::vector<std::string> args) {

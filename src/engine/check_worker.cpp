@@ -188,7 +188,7 @@ class TAccountCheck {
   // What the check keeps for the judge, bounded whatever the mailbox's size:
   // the newest left-alone messages that can still be waiting after the cap,
   // the spam deleted (written out a group at a time), the keys present.
-  void Remember(const std::string& accountKey, TSeen seen);
+  void Remember(TSeen seen);
   void LearnDeleted();
   std::deque<TSeen> leftAlone_;
   std::vector<TSeen> deletedSeen_;
@@ -224,6 +224,7 @@ class TAccountCheck {
 };
 
 void TAccountCheck::Run(const TQueueEntry& e, TAccountRecordFiles& files) {
+  learnAccount_ = e.User + "[" + e.Server + "]";
   if (session_.IsConnected())
     session_.Disconnect();
   try {
@@ -544,7 +545,7 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
   if (!seen.MessageKey.empty()) {
     seen.Deleted = deleted;
     seen.LeftAlone = !v.Spam;
-    Remember(e.User + "[" + e.Server + "]", std::move(seen));
+    Remember(std::move(seen));
   }
 
   // The files, the report block and the row are made and written behind,
@@ -600,10 +601,9 @@ void TAccountCheck::CheckMessage(const TQueueEntry& e, long long n, long long& n
 // Deleted spam learnt a group at a time: a mailbox of spam costs no more.
 constexpr std::size_t kLearnGroup = 2000;
 
-void TAccountCheck::Remember(const std::string& accountKey, TSeen seen) {
+void TAccountCheck::Remember(TSeen seen) {
   if (!state_.Judge)
     return;
-  learnAccount_ = accountKey;
   present_.push_back(seen.MessageKey);
   if (seen.Untokenised)
     return;
@@ -618,7 +618,7 @@ void TAccountCheck::Remember(const std::string& accountKey, TSeen seen) {
   if (!waiting_) {
     // A message waiting from an earlier check is not written again.
     auto store = TTokenStore::Open(TTokenStore::PathIn(state_.Home()));
-    waiting_ = store ? store->PendingKeys(accountKey) : std::unordered_set<std::string>{};
+    waiting_ = store ? store->PendingKeys(learnAccount_) : std::unordered_set<std::string>{};
   }
   if (waiting_->count(seen.MessageKey))
     return;
@@ -648,7 +648,6 @@ void TAccountCheck::LearnDeleted() {
 void TAccountCheck::LearnFromAccount(const std::string& accountKey, bool complete) {
   if (!state_.Judge)
     return;
-  learnAccount_ = accountKey;
   LearnDeleted();
   const std::deque<TSeen> leftAlone = std::move(leftAlone_);
   leftAlone_.clear();

@@ -227,11 +227,10 @@ bool TMailList::LoadRecordFile(const std::filesystem::path& path, bool clearFirs
 bool TMailList::SaveRecordFile(const std::filesystem::path& path) const {
   if (path.empty())
     return false;
-  // Written beside and moved over: a crash or a full disk leaves the former
-  // list whole instead of a cut one.
-  const std::filesystem::path temp = path.string() + ".part";
+  // The writer works beside the file and renames it over at the close; a
+  // list not written whole is abandoned, so the former one stays.
   TRecordFileWriter w;
-  if (!w.Open(temp, TRecordFileWriter::Mode::Truncate))
+  if (!w.Open(path, TRecordFileWriter::Mode::Truncate))
     return false;
   std::lock_guard lock(mutex_);
   std::string scores;
@@ -245,11 +244,13 @@ bool TMailList::SaveRecordFile(const std::filesystem::path& path) const {
     scored = scored || row.Score >= 0;
     scores += ScoreLine(row);
   }
-  std::error_code ec;
-  if (!w.Close() || !written || !RenameFile(temp, path)) {
-    std::filesystem::remove(temp, ec);
+  if (!written || !w.Flush()) {
+    w.Abandon();
     return false;
   }
+  if (!w.Close())
+    return false;
+  std::error_code ec;
   WriteRefs(path, rows_);
   if (!scored) {
     std::filesystem::remove(ScoreFilePath(path), ec);

@@ -35,7 +35,8 @@ std::filesystem::path QuarantineMessage(const std::filesystem::path& home,
 // removed.
 class TCopyBatch {
  public:
-  // A group is full at this many copies or bytes, whichever comes first.
+  // A group is full at this many copies or bytes (TDeletionWindow), whichever
+  // comes first.
   static constexpr std::size_t kMessages = 100;
   static constexpr std::size_t kBytes = 16u << 20;
 
@@ -46,9 +47,7 @@ class TCopyBatch {
 
   // Writes one copy; false with the reason, leaving nothing of it behind.
   bool Add(std::string_view messageKey, std::string message, std::string* error = nullptr);
-  std::size_t Size() const { return pending_.size(); }
   std::size_t Bytes() const { return bytes_; }
-  bool Full() const { return pending_.size() >= kMessages || bytes_ >= kBytes; }
   // For each copy in the order added: empty when it is safely on disk under
   // its name, else why not. The batch is empty afterwards.
   std::vector<std::string> Commit();

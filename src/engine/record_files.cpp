@@ -128,21 +128,23 @@ bool TRecordFileWriter::Flush() {
     } else {
       failed_ = true;
       error_ = errno ? errno : EIO;
+      // What a failed write left of its records goes.
+      if (::ftruncate(fd_, end_) != 0)
+        error_ = errno;
     }
     held_.clear();
-  }
-  // What lies behind the last whole record (a failed write's part, a crash's
-  // tail) goes.
-  struct stat st {};
-  if (::fstat(fd_, &st) == 0 && st.st_size > end_ && ::ftruncate(fd_, end_) != 0) {
-    failed_ = true;
-    error_ = errno;
   }
   return !failed_;
 }
 
-bool TRecordFileWriter::Sync() {
-  return Flush() && SyncFile(fd_, path_);
+void TRecordFileWriter::Abandon() {
+  if (fd_ < 0)
+    return;
+  ::close(fd_);
+  fd_ = -1;
+  held_.clear();
+  std::error_code ec;
+  fs::remove(temp_, ec);
 }
 
 bool TRecordFileWriter::Close() {

@@ -44,10 +44,10 @@ class TRecordFileWriter {
   bool AppendBytes(const TMailRecordBytes& bytes);
   // Writes what is held back; false when a record was lost on the way.
   bool Flush();
-  // As Flush, and makes the file durable.
-  bool Sync();
   // Flushes and closes; false when a record was lost on the way.
   bool Close();
+  // Closes without touching the file: what was written goes.
+  void Abandon();
   // Why the last record was lost (an errno), 0 when none was.
   int Error() const { return error_; }
 

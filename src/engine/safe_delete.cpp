@@ -10,7 +10,8 @@ namespace pelorix {
 
 namespace {
 
-// Message n as it came, into the batch; empty or why not.
+// Message n whole (behind the commands a fetcher has in flight), into the
+// batch; empty or why not. A broken connection is raised.
 std::string FetchCopy(TMailboxSession& session, TMessageFetcher* fetcher, int n, TCopyBatch& batch,
                       std::string_view messageKey) {
   std::string raw;
@@ -31,13 +32,6 @@ std::string FetchCopy(TMailboxSession& session, TMessageFetcher* fetcher, int n,
 }
 
 }  // namespace
-
-std::string KeepCopy(TMailboxSession& session, TMessageFetcher* fetcher, int n,
-                     const std::filesystem::path& home, std::string_view messageKey) {
-  TCopyBatch batch(home);
-  std::string why = FetchCopy(session, fetcher, n, batch, messageKey);
-  return why.empty() ? batch.Commit().front() : why;
-}
 
 void TDeletionWindow::Add(int n, std::string messageKey, long long size) {
   waiting_.push_back({n, std::move(messageKey)});

@@ -15,13 +15,6 @@ namespace pelorix {
 class TMailboxSession;
 class TMessageFetcher;
 
-// Fetches message n whole (behind the commands a fetcher has in flight,
-// when one is given) and keeps it. Returns empty when the copy is on disk,
-// else why it could not be made; a broken connection is raised. An empty
-// messageKey is read from the copy itself.
-std::string KeepCopy(TMailboxSession& session, TMessageFetcher* fetcher, int n,
-                     const std::filesystem::path& home, std::string_view messageKey);
-
 // Deletions waiting for their copies: the copies of a group of messages are
 // written, made durable together, and only then are those messages deleted,
 // all at once where the server allows.
